@@ -2,6 +2,7 @@
 #ifndef TVK_PLATFORM_EBYTEARRAY_H
 #define TVK_PLATFORM_EBYTEARRAY_H
 
+#include <cstddef>
 #include <vector>
 
 #include "platform/eExport.h"

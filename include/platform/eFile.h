@@ -91,6 +91,8 @@ public:
     bool LoadByteArray(eByteArray& data);
     // Appends count bytes; false when any byte could not be written.
     bool Save(const unsigned char* data, eInt count);
+    // Forces written bytes to the device before a rename publishes the file.
+    bool Sync();
     // True when the file closed without error.
     bool Close();
     bool IsOpen() const { return m_file.IsOpen(); }
