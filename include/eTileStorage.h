@@ -1,0 +1,167 @@
+// eTileStorage: one tile cache on disk, and eFileType, the tile file types.
+//
+// A cache is laid out either as one file per tile below "_alllayers"
+// (Original) or as compact bundles of 128 x 128 tiles per level (Compact),
+// chosen by SetCacheFormat. The storage holds its tiling scheme, its settings
+// and the pool of open bundles; the tile operations read the settings and
+// never change them.
+//
+// Threads: settings are set up before the storage is shared and take no lock.
+// The four tile operations may then be called from any number of threads at
+// once. In the Original layout nothing is locked; calls on different tiles are
+// independent, but two saves of the SAME tile from two threads at once are not
+// supported (they share one temporary file name). In the Compact layout the
+// pool does all locking. ReleaseHandles and the destructor must run while no
+// other thread uses the storage.
+#ifndef TVK_ETILESTORAGE_H
+#define TVK_ETILESTORAGE_H
+
+#include <memory>
+
+#include "eTileCoordSys.h"
+#include "platform/eByteArray.h"
+#include "platform/eExport.h"
+#include "platform/eString.h"
+
+namespace TVK {
+
+class eRasterCompactManager;
+
+class TVK_API eFileType {
+public:
+    // Tile file types; the numbers are fixed (they are stored in description
+    // files), each with its file-name extension (eTileStorage::GetFileExtName).
+    enum EmType : int32_t {
+        TIF = 103,   // "etif"
+        BMP = 121,   // "ebmp"
+        JPG = 122,   // "ejpg"
+        PNG = 123,   // "epng"
+        GIF = 124,   // "egif"
+        BIL = 141,   // "ebil"
+        DATA = 600,  // "edata"
+        PBF = 601,   // "pbf"
+    };
+};
+
+class TVK_API eTileStorage {
+public:
+    // Cache layout.
+    enum EmFormat : int32_t {
+        Original = 0,  // one file per tile below "_alllayers"
+        Compact = 1,   // .bundle/.bundlx pairs, one per 128 x 128 block of a level
+    };
+
+    // CacheFormat Original, TileType PNG, TileLevelMode true, the other mode
+    // flags false, TileIndexRadixFormat 10, TileGroupSize 128, empty strings,
+    // an empty pool and the tiling scheme's defaults. No directory is set.
+    eTileStorage();
+    // Releases the pool first (closing every open bundle), then the rest.
+    ~eTileStorage();
+    eTileStorage(const eTileStorage&) = delete;
+    eTileStorage& operator=(const eTileStorage&) = delete;
+
+    // ---- settings: plain stores and reads, no validation, no lock ----
+    void SetName(const eString& name);
+    eString GetName() const;
+    // Root folder of the cache; also becomes the pool's root folder.
+    void SetFileDirectory(const eString& directory);
+    const eString& GetFileDirectory() const;
+    void SetServiceProvider(const eString& provider);
+    const eString& GetServiceProvider() const;
+    void SetTileURLFormat(const eString& format);
+    const eString& GetTileURLFormat() const;
+    void SetTileLevelMode(unsigned char mode);
+    unsigned char GetTileLevelMode() const;
+    void SetTileCoordMode(unsigned char mode);
+    unsigned char GetTileCoordMode() const;
+    void SetTileBoundMode(unsigned char mode);
+    unsigned char GetTileBoundMode() const;
+    // Stored in the tiling scheme.
+    void SetLevelZoomMode(unsigned char mode);
+    unsigned char GetLevelZoomMode() const;
+    void SetLevelInverseMode(unsigned char mode);
+    unsigned char GetLevelInverseMode() const;
+    void SetPosInverseMode(unsigned char mode);
+    unsigned char GetPosInverseMode() const;
+    void SetRowInverseMode(unsigned char mode);
+    unsigned char GetRowInverseMode() const;
+    void SetTileIndexRadixFormat(int radix);
+    int GetTileIndexRadixFormat() const;
+    // Assigned with the scheme's assignment.
+    void SetTileCoordSys(const eTileCoordSys& coordSys);
+    // The storage's own scheme, writable (SetScales etc. act on the cache).
+    eTileCoordSys& GetTileCoordSys();
+    const eTileCoordSys& GetTileCoordSys() const;
+    // A value other than Original or Compact is stored as given; the tile
+    // operations then report it and fail.
+    void SetCacheFormat(EmFormat format);
+    EmFormat GetCacheFormat() const;
+    void SetTileType(eFileType::EmType type);
+    eFileType::EmType GetTileType() const;
+    // Rows (and columns) per group folder of the Original layout; must be > 0.
+    void SetTileGroupSize(int size);
+    int GetTileGroupSize() const;
+
+    // Extension text of a file type ("epng" for PNG); "png" for an unknown value.
+    static eString GetFileExtName(eFileType::EmType type);
+    // File type of an extension text, ignoring letter case; PNG for any text it
+    // does not know ("etif" included).
+    static eFileType::EmType GetFileType(const eString& text);
+
+    // ---- description files (one per cache; see their own sources) ----
+    // Each returns 1 on success, 0 on failure, and sets the cache directory
+    // to the folder of the file read or written.
+    unsigned char ToConfigFile(const eString& path);
+    unsigned char FromConfigFile(const eString& path);
+    unsigned char FromArcGISConfigFile(const eString& path);
+
+    // ---- tiles, addressed by (level, row, col) ----
+    // Each returns 1 for success / yes and 0 otherwise. In the Original layout
+    // a level outside the tiling scheme's level list throws std::out_of_range
+    // (the tile's folder is named after the level's scale).
+    unsigned char IsTileExist(int level, int row, int col);
+    // Replaces data with the tile's bytes; on failure data is left untouched.
+    unsigned char LoadImageData(int level, int row, int col, eByteArray& data);
+    // Original: writes "<tile>.temp" and renames it onto the tile, replacing
+    // an existing tile atomically; on any failure returns 0, removes the
+    // temporary file and leaves an existing tile as it was.
+    // Compact: never replaces a stored tile (returns 0 for one).
+    unsigned char SaveImageData(int level, int row, int col, const unsigned char* data,
+                                unsigned int size);
+    // Original: 0 when the tile file was not there. Compact: 1 also then.
+    unsigned char RemoveTile(int level, int row, int col);
+    // Compact: closes every bundle the pool holds open. Original: nothing.
+    void ReleaseHandles();
+
+private:
+    // "_alllayers/<scale-name>/R<row-group>C<col-group>/<row>x<col>"
+    eString TilePos2RelativeFilePathName(int level, int row, int col);
+    // Group folder of a tile: floor(row / TileGroupSize), floor(col / TileGroupSize).
+    void TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol);
+    // Absolute path of a tile file, built once into one string with room for
+    // `spare` more bytes (the ".temp" suffix of a save).
+    eString TilePos2AbsoluteFilePathName(int level, int row, int col, int spare);
+
+    eTileCoordSys m_TileCoordSys;
+    eString m_strName;
+    EmFormat m_emCacheFormat = Original;
+    eFileType::EmType m_emTileType = eFileType::PNG;
+    eString m_strFileDirectory;
+    eString m_strServiceProvider;
+    eString m_strTileURLFormat;
+    bool m_bTileLevelMode = true;
+    bool m_bTileCoordMode = false;
+    bool m_bTileBoundMode = false;
+    bool m_bLevelInverseMode = false;
+    bool m_bPosInverseMode = false;
+    bool m_bRowInverseMode = false;
+    int32_t m_nTileIndexRadixFormat = 10;
+    int32_t m_nTileGroupSize = 128;
+    // The open-bundle pool: made with the storage, released first by the
+    // destructor. Held through a pointer because its type is internal.
+    std::unique_ptr<eRasterCompactManager> m_pCompactManager;
+};
+
+}  // namespace TVK
+
+#endif

@@ -1,0 +1,100 @@
+// eTileStorage: construction, destruction and the plain settings.
+// Tile input/output and path naming live in eTileStorage_io.cpp.
+#include "eTileStorage.h"
+
+#include "compact/eRasterCompactManager.h"
+
+namespace TVK {
+
+eTileStorage::eTileStorage() : m_pCompactManager(std::make_unique<eRasterCompactManager>()) {}
+
+eTileStorage::~eTileStorage() {
+    // The pool goes first: its destructor closes every open bundle while the
+    // root folder and the scheme are still alive.
+    m_pCompactManager.reset();
+}
+
+void eTileStorage::SetName(const eString& name) { m_strName = name; }
+eString eTileStorage::GetName() const { return m_strName; }
+
+void eTileStorage::SetFileDirectory(const eString& directory) {
+    // Both roads rely on the storage and its pool naming the same root.
+    m_strFileDirectory = directory;
+    m_pCompactManager->SetSrcPath(directory);
+}
+const eString& eTileStorage::GetFileDirectory() const { return m_strFileDirectory; }
+
+void eTileStorage::SetServiceProvider(const eString& provider) { m_strServiceProvider = provider; }
+const eString& eTileStorage::GetServiceProvider() const { return m_strServiceProvider; }
+
+void eTileStorage::SetTileURLFormat(const eString& format) { m_strTileURLFormat = format; }
+const eString& eTileStorage::GetTileURLFormat() const { return m_strTileURLFormat; }
+
+void eTileStorage::SetTileLevelMode(unsigned char mode) { m_bTileLevelMode = mode != 0; }
+unsigned char eTileStorage::GetTileLevelMode() const { return m_bTileLevelMode ? 1 : 0; }
+
+void eTileStorage::SetTileCoordMode(unsigned char mode) { m_bTileCoordMode = mode != 0; }
+unsigned char eTileStorage::GetTileCoordMode() const { return m_bTileCoordMode ? 1 : 0; }
+
+void eTileStorage::SetTileBoundMode(unsigned char mode) { m_bTileBoundMode = mode != 0; }
+unsigned char eTileStorage::GetTileBoundMode() const { return m_bTileBoundMode ? 1 : 0; }
+
+void eTileStorage::SetLevelZoomMode(unsigned char mode) { m_TileCoordSys.SetLevelZoomMode(mode); }
+unsigned char eTileStorage::GetLevelZoomMode() const { return m_TileCoordSys.GetLevelZoomMode(); }
+
+void eTileStorage::SetLevelInverseMode(unsigned char mode) { m_bLevelInverseMode = mode != 0; }
+unsigned char eTileStorage::GetLevelInverseMode() const { return m_bLevelInverseMode ? 1 : 0; }
+
+void eTileStorage::SetPosInverseMode(unsigned char mode) { m_bPosInverseMode = mode != 0; }
+unsigned char eTileStorage::GetPosInverseMode() const { return m_bPosInverseMode ? 1 : 0; }
+
+void eTileStorage::SetRowInverseMode(unsigned char mode) { m_bRowInverseMode = mode != 0; }
+unsigned char eTileStorage::GetRowInverseMode() const { return m_bRowInverseMode ? 1 : 0; }
+
+void eTileStorage::SetTileIndexRadixFormat(int radix) { m_nTileIndexRadixFormat = radix; }
+int eTileStorage::GetTileIndexRadixFormat() const { return m_nTileIndexRadixFormat; }
+
+void eTileStorage::SetTileCoordSys(const eTileCoordSys& coordSys) { m_TileCoordSys = coordSys; }
+eTileCoordSys& eTileStorage::GetTileCoordSys() { return m_TileCoordSys; }
+const eTileCoordSys& eTileStorage::GetTileCoordSys() const { return m_TileCoordSys; }
+
+void eTileStorage::SetCacheFormat(EmFormat format) { m_emCacheFormat = format; }
+eTileStorage::EmFormat eTileStorage::GetCacheFormat() const { return m_emCacheFormat; }
+
+void eTileStorage::SetTileType(eFileType::EmType type) { m_emTileType = type; }
+eFileType::EmType eTileStorage::GetTileType() const { return m_emTileType; }
+
+void eTileStorage::SetTileGroupSize(int size) { m_nTileGroupSize = size; }
+int eTileStorage::GetTileGroupSize() const { return m_nTileGroupSize; }
+
+eString eTileStorage::GetFileExtName(eFileType::EmType type) {
+    switch (type) {
+        case eFileType::TIF: return "etif";
+        case eFileType::BMP: return "ebmp";
+        case eFileType::JPG: return "ejpg";
+        case eFileType::PNG: return "epng";
+        case eFileType::GIF: return "egif";
+        case eFileType::BIL: return "ebil";
+        case eFileType::DATA: return "edata";
+        case eFileType::PBF: return "pbf";
+    }
+    return "png";  // unknown types: the plain extension, without the leading "e"
+}
+
+eFileType::EmType eTileStorage::GetFileType(const eString& text) {
+    // No entry for "etif": a TIF cache's description reads back as PNG.
+    static const struct {
+        const char* name;
+        eFileType::EmType type;
+    } kNames[] = {
+        {"ePNG", eFileType::PNG},   {"eJPG", eFileType::JPG},   {"eBIL", eFileType::BIL},
+        {"eGIF", eFileType::GIF},   {"eBMP", eFileType::BMP},   {"eDATA", eFileType::DATA},
+        {"pbf", eFileType::PBF},
+    };
+    for (const auto& entry : kNames) {
+        if (text.CompareNoCase(entry.name) == 0) return entry.type;
+    }
+    return eFileType::PNG;
+}
+
+}  // namespace TVK
