@@ -3,8 +3,7 @@
 //
 // The static operations use an integer units ratio U derived from the
 // coordinate system they are given (not the scheme's UnitsRatio): for a
-// geographic system it is truncated to a whole number and has no separate
-// case for degrees.
+// geographic system it is truncated to a whole number.
 #include "eTileCoordSys.h"
 
 #include <cstdint>
@@ -26,6 +25,10 @@ int64_t IntegerUnitsRatio(const ePrjCoordSys& prj) {
     const int64_t u = prj.GetUnits();
     if (prj.GetSpatialRefType() != eSpatialRefGeographic) return u;
     const double a = prj.GetGeoCoordSys().GetHorizonDatum().GetSpheroid().GetAxis();
+    // Degrees report the unit value 0; taken through the angular-unit
+    // formula that would give a negative ratio (and negative scales), so
+    // degrees get their own case, truncated like the others.
+    if (u == 0) return tilemath::TruncToInt64(a * 10000.0 * kPi / 180.0);
     return tilemath::TruncToInt64(static_cast<double>(u - kAngularUnitBase) * a * 10000.0 * kPi /
                                   kHalfTurnUnits);
 }
