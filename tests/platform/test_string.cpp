@@ -3,7 +3,11 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "platform/eString.h"
@@ -62,18 +66,37 @@ TEST(StringToDouble, ParsesDecimalTextAndStopsAtGarbage) {
     EXPECT_EQ(eString("1e-400").ToDouble(), 0.0);
 }
 
-TEST(StringToDouble, IgnoresACommaDecimalLocale) {
-    const char* candidates[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8",
-                                "ru_RU.UTF-8", "nl_NL.UTF-8", "de_DE", "fr_FR"};
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    const char* found = nullptr;
-    for (const char* name : candidates) {
-        if (std::setlocale(LC_NUMERIC, name) != nullptr) {
-            found = name;
-            break;
-        }
+// Selects a locale whose decimal separator is a comma: an installed one, or
+// one compiled with localedef into a temporary folder. Returns its name.
+namespace {
+const char* SelectCommaLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) return name;
     }
-    if (found == nullptr) GTEST_SKIP() << "no locale with a decimal comma is installed";
+    const std::string dir = std::filesystem::temp_directory_path().string() + "/tvk_locale_" +
+                            std::to_string(std::random_device{}());
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream src(dir + "/comma.src");
+        src << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3\nEND LC_NUMERIC\n";
+    }
+    // localedef warns about the categories left out and still writes the locale.
+    const std::string cmd = "localedef -c -i " + dir + "/comma.src -f UTF-8 " + dir +
+                            "/tvk_comma.UTF-8 >/dev/null 2>&1";
+    (void)std::system(cmd.c_str());
+    setenv("LOCPATH", dir.c_str(), 1);
+    const char* name = std::setlocale(LC_NUMERIC, "tvk_comma.UTF-8") ? "tvk_comma.UTF-8" : nullptr;
+    unsetenv("LOCPATH");  // the selected locale stays loaded
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return name;
+}
+}  // namespace
+
+TEST(StringToDouble, IgnoresACommaDecimalLocale) {
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    const char* found = SelectCommaLocale();
+    if (found == nullptr) GTEST_SKIP() << "no locale with a decimal comma could be selected";
     const bool comma = std::localeconv()->decimal_point[0] == ',';
     const double dotted = eString("2.75").ToDouble();
     const double commaText = eString("2,75").ToDouble();
