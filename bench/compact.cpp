@@ -1,0 +1,259 @@
+// Compact bundle throughput through the open-bundle pool, beside a bare loop
+// of positioned reads and writes doing the same file work on the same files.
+// One pair of 16,384 tiles of 20,000 bytes (about 330 MB) is written to the
+// temporary folder first (so the page cache is warm) and removed at the end.
+// The last benchmark, Summary, prints the ratios pool / bare per tile.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "compact/eRasterCompactManager.h"
+#include "eRasterCompact.h"
+#include "platform/eFile.h"
+
+using namespace TVK;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kTiles = 16384;
+constexpr int kTileSize = 20000;
+constexpr int kSavesPerThread = 4096;
+
+struct Fixture {
+    fs::path root;
+    std::string base;  // full bundle: level 0, block R0000C0000
+    std::string sparse;  // one tile only: level 1, block R0000C0000
+    eRasterCompactManager pool;
+    eFile data, index, sparseIndex;
+
+    Fixture() {
+        std::random_device rd;
+        root = fs::temp_directory_path() / ("tvk-bench-compact-" + std::to_string(rd()));
+        fs::create_directories(root);
+        pool.SetSrcPath((root.string() + "/").c_str());
+        eRasterCompact writer;
+        writer.SetSrcPath((root.string() + "/").c_str());
+        std::vector<unsigned char> tile(kTileSize);
+        for (int i = 0; i < kTiles; ++i) {
+            for (int k = 0; k < kTileSize; k += 64) tile[size_t(k)] = static_cast<unsigned char>(i + k);
+            if (!writer.SaveTileData(eByteArray(tile.data(), kTileSize), i % 128, i / 128, 0))
+                std::fprintf(stderr, "setup: save %d failed\n", i), std::abort();
+        }
+        writer.SaveTileData(eByteArray(tile.data(), kTileSize), 0, 0, 1);
+        base = (root / "_alllayers" / "L00" / "R0000C0000").string();
+        sparse = (root / "_alllayers" / "L01" / "R0000C0000").string();
+        data.Open((base + ".bundle").c_str(), eFile::OpenRead);
+        index.Open((base + ".bundlx").c_str(), eFile::OpenRead);
+        sparseIndex.Open((sparse + ".bundlx").c_str(), eFile::OpenRead);
+    }
+    ~Fixture() {
+        pool.ReleaseAll();
+        data.Close();
+        index.Close();
+        sparseIndex.Close();
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+};
+
+Fixture& Get() {
+    static Fixture fixture;
+    return fixture;
+}
+
+// A spread-out walk over the 16,384 positions.
+inline int Position(int64_t k) { return static_cast<int>((k * 7919) % kTiles); }
+
+std::mutex g_resultsMutex;
+std::map<std::string, double> g_nsPerTile;
+
+// Wall time of a run, divided by the tiles all its threads handled.
+class RunClock {
+public:
+    explicit RunClock(benchmark::State& state) : m_state(state), m_start(std::chrono::steady_clock::now()) {}
+    void Stop(const std::string& name) {
+        if (m_state.thread_index() != 0) return;
+        const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - m_start).count();
+        const double tiles = double(m_state.iterations()) * m_state.threads();
+        std::lock_guard<std::mutex> lock(g_resultsMutex);
+        g_nsPerTile[name + "/" + std::to_string(m_state.threads())] = ns / tiles;
+    }
+
+private:
+    benchmark::State& m_state;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+uint32_t LE32(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// ---- through the pool ----
+
+void PoolLoad(benchmark::State& state) {
+    Fixture& f = Get();
+    eByteArray tile;
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        eRasterCompactOperator* op = f.pool.GetOperator(0, 0, 0);
+        if (op == nullptr || !op->LoadTileData(tile, i % 128, i / 128, 0)) state.SkipWithError("load");
+        benchmark::DoNotOptimize(tile.GetData());
+    }
+    clock.Stop("load/pool");
+    state.SetItemsProcessed(state.iterations());
+}
+
+void PoolExist(benchmark::State& state, bool present) {
+    Fixture& f = Get();
+    const int level = present ? 0 : 1;
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++) | 1;  // odd positions: absent in the sparse bundle
+        eRasterCompactOperator* op = f.pool.GetOperator(level, 0, 0);
+        if (op == nullptr || op->IsTileExist(i % 128, i / 128, level) != present) state.SkipWithError("exist");
+    }
+    clock.Stop(present ? "exist-present/pool" : "exist-absent/pool");
+    state.SetItemsProcessed(state.iterations());
+}
+void PoolExistPresent(benchmark::State& state) { PoolExist(state, true); }
+void PoolExistAbsent(benchmark::State& state) { PoolExist(state, false); }
+
+std::atomic<int> g_saveRound{0};
+
+void PoolSave(benchmark::State& state) {
+    Fixture& f = Get();
+    std::vector<unsigned char> bytes(kTileSize, 0x5a);
+    const eByteArray tile(bytes.data(), kTileSize);
+    // Each thread fills a fresh bundle of its own (level 2, a new block each run).
+    const int rowGroup = (g_saveRound++) * 128;
+    int i = 0;
+    RunClock clock(state);
+    for (auto _ : state) {
+        eRasterCompactOperator* op = f.pool.GetOperator(2, rowGroup, 0);
+        if (op == nullptr || !op->SaveTileData(tile, rowGroup + i % 128, i / 128, 2)) state.SkipWithError("save");
+        ++i;
+    }
+    clock.Stop("save/pool");
+    state.SetItemsProcessed(state.iterations());
+}
+
+// ---- the bare baseline: positioned reads and writes, nothing else ----
+
+void BareLoad(benchmark::State& state) {
+    Fixture& f = Get();
+    std::vector<unsigned char> buffer(kTileSize);
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        unsigned char slot[5], length[4];
+        const int s = (i / 128) * 128 + i % 128;
+        f.index.ReadAt(16 + 5 * int64_t(s), slot, 5);
+        const uint32_t offset = LE32(slot);
+        f.data.ReadAt(offset, length, 4);
+        if (f.data.ReadAt(offset + 4, buffer.data(), LE32(length)) != kTileSize) state.SkipWithError("read");
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    clock.Stop("load/bare");
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BareExist(benchmark::State& state, bool present) {
+    Fixture& f = Get();
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++) | 1;
+        const int s = (i / 128) * 128 + i % 128;
+        unsigned char slot[5], length[4];
+        if (present) {
+            f.index.ReadAt(16 + 5 * int64_t(s), slot, 5);
+            f.data.ReadAt(LE32(slot), length, 4);
+            benchmark::DoNotOptimize(length);
+        } else {
+            f.sparseIndex.ReadAt(16 + 5 * int64_t(s), slot, 5);
+            benchmark::DoNotOptimize(slot);
+        }
+    }
+    clock.Stop(present ? "exist-present/bare" : "exist-absent/bare");
+    state.SetItemsProcessed(state.iterations());
+}
+void BareExistPresent(benchmark::State& state) { BareExist(state, true); }
+void BareExistAbsent(benchmark::State& state) { BareExist(state, false); }
+
+void BareSave(benchmark::State& state) {
+    Fixture& f = Get();
+    std::vector<unsigned char> bytes(kTileSize, 0x5a);
+    const std::string name = f.root.string() + "/bare-" + std::to_string(g_saveRound++);
+    eFile data, index;
+    data.Open((name + ".bundle").c_str(), eFile::CreateExclusive);
+    index.Open((name + ".bundlx").c_str(), eFile::CreateExclusive);
+    std::vector<unsigned char> empty(16 + 5 * kTiles, 1);
+    index.WriteAt(0, empty.data(), int64_t(empty.size()));
+    int64_t end = 0;
+    int i = 0;
+    RunClock clock(state);
+    for (auto _ : state) {
+        unsigned char length[4] = {kTileSize & 0xff, (kTileSize >> 8) & 0xff, 0, 0};
+        unsigned char slot[5] = {static_cast<unsigned char>(end), static_cast<unsigned char>(end >> 8),
+                                 static_cast<unsigned char>(end >> 16), static_cast<unsigned char>(end >> 24), 0};
+        if (!data.WriteAt(end, length, 4) || !data.WriteAt(end + 4, bytes.data(), kTileSize) ||
+            !index.WriteAt(16 + 5 * int64_t(i % kTiles), slot, 5))
+            state.SkipWithError("write");
+        end += 4 + kTileSize;
+        ++i;
+    }
+    clock.Stop("save/bare");
+    state.SetItemsProcessed(state.iterations());
+    data.Close();
+    index.Close();
+    eFile::Delete((name + ".bundle").c_str());
+    eFile::Delete((name + ".bundlx").c_str());
+}
+
+void Summary(benchmark::State& state) {
+    for (auto _ : state) {
+    }
+    std::lock_guard<std::mutex> lock(g_resultsMutex);
+    auto ratio = [&](const std::string& what, int threads) {
+        const std::string t = "/" + std::to_string(threads);
+        const double pool = g_nsPerTile[what + "/pool" + t], bare = g_nsPerTile[what + "/bare" + t];
+        std::fprintf(stderr, "%-14s %d thread(s): pool %8.0f ns/tile, bare %8.0f ns/tile, ratio %.2f\n",
+                     what.c_str(), threads, pool, bare, bare > 0 ? pool / bare : 0.0);
+        state.counters[what + t] = bare > 0 ? pool / bare : 0.0;
+    };
+    for (int threads : {1, 2})
+        for (const char* what : {"load", "exist-present", "exist-absent", "save"}) ratio(what, threads);
+    const double one = g_nsPerTile["load/pool/1"], two = g_nsPerTile["load/pool/2"];
+    std::fprintf(stderr, "pool loads, 2 threads vs 1: %.2fx the tiles per second\n", two > 0 ? one / two : 0.0);
+    state.counters["load-scaling-2v1"] = two > 0 ? one / two : 0.0;
+    // Remove the 330 MB pair now rather than at exit.
+    Get().pool.ReleaseAll();
+    std::error_code ec;
+    fs::remove_all(Get().root, ec);
+}
+
+}  // namespace
+
+BENCHMARK(BareLoad)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(PoolLoad)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BareExistPresent)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(PoolExistPresent)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BareExistAbsent)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(PoolExistAbsent)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BareSave)->Threads(1)->Threads(2)->Iterations(kSavesPerThread)->UseRealTime();
+BENCHMARK(PoolSave)->Threads(1)->Threads(2)->Iterations(kSavesPerThread)->UseRealTime();
+BENCHMARK(Summary)->Iterations(1);
