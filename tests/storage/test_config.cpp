@@ -1,0 +1,383 @@
+// The cache description file: exact text written, round trip, reader
+// failures, and a cache opened from its own description used for tiles.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+
+#include "eTileStorage.h"
+#include "platform/ePrjCoordSys.h"
+#include "storage/storage_fixture.h"
+#include "storage/test_config_util.h"
+
+using namespace TVK;
+using namespace config_test;
+using storage_test::TempDir;
+
+namespace {
+
+ePrjCoordSys Crs(const char* definition) {
+    ePrjCoordSys prj;
+    EXPECT_TRUE(prj << eWKT(definition, 0)) << definition;
+    return prj;
+}
+
+// A description with everything the reader needs; `tileCacheInfo` is put
+// inside TileCacheInfo after the coordinate system.
+std::string Doc(const std::string& tileCacheInfo, const std::string& storageFormat = "Original",
+                const std::string& srs = "<SpatialReference><WKT>EPSG:4326</WKT></SpatialReference>") {
+    return "<CacheInfo><TileCacheInfo>" + srs + tileCacheInfo +
+           "</TileCacheInfo><TileStorageInfo><StorageFormat>" + storageFormat +
+           "</StorageFormat></TileStorageInfo></CacheInfo>";
+}
+
+}  // namespace
+
+TEST(ConfigFile, WritesTheExactDocument) {
+    TempDir dir;
+    eTileStorage storage;
+    eTileCoordSys& scheme = storage.GetTileCoordSys();
+    storage.SetName("World & Sea");
+    scheme.SetPrjCoordSys(Crs("EPSG:4326"));
+    scheme.SetTileOrigin(ePoint2D(-180.0, 90.0));
+    scheme.SetTileSize(256);
+    scheme.SetDPI(96.0);
+    scheme.SetBounds(eRect2D(-180.0, 90.0, 180.0, -90.0));
+    scheme.SetIndexBounds(eRect2D(-180.0, 90.0, 100.25, 0.0));
+    scheme.SetScales({1e-6, 2e-6});
+    storage.SetTileType(eFileType::JPG);
+    storage.SetTileURLFormat("http://t/{z}/{y}/{x}?a=1&b=2");
+    storage.SetPosInverseMode(1);
+    storage.SetTileBoundMode(1);
+    storage.SetTileIndexRadixFormat(16);
+    storage.SetCacheFormat(eTileStorage::Compact);
+    const std::string path = (dir / "new/folder/conf.xml").string();
+    ASSERT_EQ(storage.ToConfigFile(path.c_str()), 1);
+
+    eWKT wkt;
+    scheme.GetPrjCoordSys() >> wkt;
+    ASSERT_FALSE(wkt.Text.IsEmpty());
+    // Values by hand: "%.30f" of the doubles nearest 1e-6 and 2e-6.
+    const std::string expected =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CacheInfo>\n\t<TileCacheInfo>\n"
+        "\t\t<Name>World &amp; Sea</Name>\n\t\t<Provider />\n"
+        "\t\t<SpatialReference>\n\t\t\t<WKT>" + wkt.Text.Std() + "</WKT>\n\t\t</SpatialReference>\n"
+        "\t\t<TileOrigin>\n\t\t\t<X>-180</X>\n\t\t\t<Y>90</Y>\n\t\t</TileOrigin>\n"
+        "\t\t<TileSize>256</TileSize>\n\t\t<DPI>96.000000000000000</DPI>\n"
+        "\t\t<Bounds>\n\t\t\t<Left>-180</Left>\n\t\t\t<Top>90</Top>\n\t\t\t<Right>180</Right>\n"
+        "\t\t\t<Bottom>-90</Bottom>\n\t\t</Bounds>\n"
+        "\t\t<IndexBounds>\n\t\t\t<Left>-180</Left>\n\t\t\t<Top>90</Top>\n\t\t\t<Right>100.25</Right>\n"
+        "\t\t\t<Bottom>0</Bottom>\n\t\t</IndexBounds>\n"
+        "\t\t<TileType>ejpg</TileType>\n"
+        "\t\t<TileRuler>\n\t\t\t<URLFormat>http://t/{z}/{y}/{x}?a=1&amp;b=2</URLFormat>\n"
+        "\t\t\t<LevelMode>True</LevelMode>\n\t\t\t<LevelInverseMode>False</LevelInverseMode>\n"
+        "\t\t\t<PositionInverseMode>True</PositionInverseMode>\n\t\t\t<RowInverseMode>False</RowInverseMode>\n"
+        "\t\t\t<CoordMode>False</CoordMode>\n\t\t\t<BoundMode>True</BoundMode>\n"
+        "\t\t\t<IndexRadixFormat>16</IndexRadixFormat>\n\t\t</TileRuler>\n"
+        "\t\t<LevelZoomMode>False</LevelZoomMode>\n\t\t<TileTopLevel>0</TileTopLevel>\n"
+        "\t\t<TileBottomLevel>1</TileBottomLevel>\n"
+        "\t\t<Levels>\n"
+        "\t\t\t<Level>\n\t\t\t\t<Value>0.000000999999999999999954748112</Value>\n"
+        "\t\t\t\t<Caption>1000000</Caption>\n\t\t\t</Level>\n"
+        "\t\t\t<Level>\n\t\t\t\t<Value>0.000001999999999999999909496224</Value>\n"
+        "\t\t\t\t<Caption>500000</Caption>\n\t\t\t</Level>\n"
+        "\t\t</Levels>\n\t</TileCacheInfo>\n"
+        "\t<TileStorageInfo>\n\t\t<StorageFormat>Compact</StorageFormat>\n"
+        "\t\t<PacketSize>128</PacketSize>\n\t</TileStorageInfo>\n</CacheInfo>\n";
+    EXPECT_EQ(ReadText(path), expected);
+    EXPECT_EQ(storage.GetFileDirectory().Std(), (dir / "new/folder/").string());
+
+    // A process with a comma-decimal locale writes the same bytes. The
+    // locale is built on the spot: a numeric part only, the rest POSIX.
+    const std::string locpath = (dir / "locales").string();
+    WriteText((dir / "comma.src").string(),
+              "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\ndecimal_point \"<U002C>\"\n"
+              "thousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n");
+    const std::string build = "mkdir -p " + locpath + " && localedef -c -i " + (dir / "comma.src").string() +
+                              " -f ANSI_X3.4-1968 " + locpath + "/comma >/dev/null 2>&1";
+    (void)std::system(build.c_str());  // warns about the missing parts; setlocale tells
+    setenv("LOCPATH", locpath.c_str(), 1);
+    std::setlocale(LC_NUMERIC, "comma");
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    const bool commaLocale = std::string(probe) == "0,5";
+    if (commaLocale) {
+        const std::string again = (dir / "comma.xml").string();
+        EXPECT_EQ(storage.ToConfigFile(again.c_str()), 1);
+        eTileStorage back;
+        EXPECT_EQ(back.FromConfigFile(again.c_str()), 1);
+        EXPECT_EQ(back.GetTileCoordSys().GetIndexBounds().right, 100.25);
+        std::setlocale(LC_NUMERIC, "C");
+        EXPECT_EQ(ReadText(again), expected);
+    }
+    std::setlocale(LC_NUMERIC, "C");
+    unsetenv("LOCPATH");
+    if (!commaLocale) GTEST_SKIP() << "no comma-decimal locale to check the writer against";
+}
+
+TEST(ConfigFile, RoundTripRestoresEverySettingButTheDocumentedOnes) {
+    TempDir dir;
+    eTileStorage out;
+    eTileCoordSys& scheme = out.GetTileCoordSys();
+    out.SetName("Streets");
+    out.SetServiceProvider("Acme Maps");
+    scheme.SetPrjCoordSys(Crs("EPSG:3857"));
+    scheme.SetTileOrigin(ePoint2D(-20037508.342789244, 20037508.342789244));
+    scheme.SetTileSize(512);
+    scheme.SetDPI(90.71428571428571);
+    scheme.SetBounds(eRect2D(-13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503));
+    scheme.SetIndexBounds(eRect2D(-1.0e7, 1.0e7, 1.0e7, -1.0e7 / 3.0));
+    // Render levels 10.. and a scale of 1:591,657,527.591555: renumbered on reading.
+    std::vector<tagLevelCaption> levels;
+    for (int i = 0; i < 5; ++i) levels.push_back({std::ldexp(1.0, i) / 591657527.591555, 10 + i});
+    scheme.SetLevelCaptions(levels);
+    scheme.SetTileTopLevel(3);
+    scheme.SetTileBottomLevel(7);
+    scheme.SetRefResolution(12345.0);
+    out.SetTileType(eFileType::GIF);
+    out.SetTileURLFormat("https://tiles/{z}/{x}/{y}.png");
+    out.SetTileLevelMode(0);
+    out.SetTileCoordMode(1);
+    out.SetTileBoundMode(1);
+    out.SetLevelZoomMode(1);
+    out.SetLevelInverseMode(1);
+    out.SetPosInverseMode(1);
+    out.SetRowInverseMode(1);
+    out.SetTileIndexRadixFormat(16);
+    out.SetCacheFormat(eTileStorage::Compact);
+    out.SetTileGroupSize(64);
+    const std::string path = (dir / "conf.xml").string();
+    ASSERT_EQ(out.ToConfigFile(path.c_str()), 1);
+
+    AssertLog asserts;
+    eTileStorage in;
+    ASSERT_EQ(in.FromConfigFile(path.c_str()), 1);
+    EXPECT_TRUE(AssertLog::Entries().empty());
+    const eTileCoordSys& got = in.GetTileCoordSys();
+    EXPECT_EQ(in.GetName().Std(), "Streets");
+    EXPECT_EQ(in.GetServiceProvider().Std(), "Acme Maps");
+    EXPECT_EQ(got.GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
+    EXPECT_EQ(got.UnitsRatio, scheme.UnitsRatio);
+    EXPECT_EQ(got.GetTileOrigin().x, -20037508.342789244);
+    EXPECT_EQ(got.GetTileOrigin().y, 20037508.342789244);
+    EXPECT_EQ(got.GetTileSize(), 512);
+    EXPECT_DOUBLE_EQ(got.GetDPI(), scheme.GetDPI());
+    const eRect2D b = got.GetBounds(), ib = got.GetIndexBounds();
+    EXPECT_EQ(b.left, -13884991.404203);
+    EXPECT_EQ(b.top, 6338219.3731618);
+    EXPECT_EQ(b.right, -7455066.8239041);
+    EXPECT_EQ(b.bottom, 2870341.1822503);
+    EXPECT_EQ(ib.left, -1.0e7);
+    EXPECT_EQ(ib.right, 1.0e7);
+    EXPECT_NEAR(ib.bottom, -1.0e7 / 3.0, 1e-9);  // fifteen decimals kept
+    EXPECT_EQ(in.GetTileType(), eFileType::GIF);
+    EXPECT_EQ(in.GetTileURLFormat().Std(), "https://tiles/{z}/{x}/{y}.png");
+    EXPECT_EQ(in.GetTileLevelMode(), 0);
+    EXPECT_EQ(in.GetTileCoordMode(), 1);
+    EXPECT_EQ(in.GetTileBoundMode(), 1);
+    EXPECT_EQ(in.GetLevelZoomMode(), 1);
+    EXPECT_EQ(in.GetLevelInverseMode(), 1);
+    EXPECT_EQ(in.GetPosInverseMode(), 1);
+    EXPECT_EQ(in.GetRowInverseMode(), 1);
+    EXPECT_EQ(in.GetTileIndexRadixFormat(), 16);
+    EXPECT_EQ(got.GetTileTopLevel(), 3);
+    EXPECT_EQ(got.GetTileBottomLevel(), 7);
+    EXPECT_EQ(in.GetCacheFormat(), eTileStorage::Compact);
+    // The documented exceptions: levels renumbered, reference resolution
+    // recomputed (512 x 2^5), PacketSize not read.
+    ASSERT_EQ(got.GetLevelCaptions().size(), 5u);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(got.GetLevelCaptions()[i].Scale, levels[i].Scale) << i;  // thirty decimals are exact
+        EXPECT_EQ(got.GetLevelCaptions()[i].Level, i);
+    }
+    EXPECT_EQ(got.GetRefResolution(), 512.0 * 32.0);
+    EXPECT_EQ(in.GetTileGroupSize(), 128);
+    EXPECT_EQ(in.GetFileDirectory().Std(), dir.Str() + "/");
+
+    // TIF is written as "etif", which reads back as PNG.
+    out.SetTileType(eFileType::TIF);
+    ASSERT_EQ(out.ToConfigFile(path.c_str()), 1);
+    EXPECT_NE(ReadText(path).find("<TileType>etif</TileType>"), std::string::npos);
+    ASSERT_EQ(in.FromConfigFile(path.c_str()), 1);
+    EXPECT_EQ(in.GetTileType(), eFileType::PNG);
+}
+
+TEST(ConfigFile, DefaultStorageReadsBackAndFailedSaveChangesNothing) {
+    TempDir dir;
+    eTileStorage fresh;
+    const std::string path = (dir / "conf.xml").string();
+    ASSERT_EQ(fresh.ToConfigFile(path.c_str()), 1);
+    const std::string text = ReadText(path);
+    EXPECT_NE(text.find("<WKT />"), std::string::npos);
+    EXPECT_NE(text.find("<Levels />"), std::string::npos);
+    EXPECT_NE(text.find("<DPI>76.200000000000003</DPI>"), std::string::npos);  // 3.0000000000000004 x 25.4
+    // No coordinate system and no levels are read back as such, without failure.
+    eTileStorage in;
+    in.GetTileCoordSys().SetScales({0.5});
+    EXPECT_EQ(in.FromConfigFile(path.c_str()), 1);
+    EXPECT_TRUE(in.GetTileCoordSys().GetLevelCaptions().empty());
+    EXPECT_EQ(in.GetTileCoordSys().GetTileBottomLevel(), 22);
+    EXPECT_EQ(in.GetTileCoordSys().GetRefResolution(), 256.0);
+
+    // A folder that cannot exist (its parent is a file): 0, directory unchanged.
+    storage_test::WriteFile(dir / "plain", {1});
+    fresh.SetFileDirectory("/keep/");
+    EXPECT_EQ(fresh.ToConfigFile((dir / "plain/sub/conf.xml").string().c_str()), 0);
+    EXPECT_EQ(fresh.GetFileDirectory().Std(), "/keep/");
+}
+
+TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
+    TempDir dir;
+    const std::string path = (dir / "c.xml").string();
+    eTileStorage storage;
+    storage.GetTileCoordSys().SetScales({0.001, 0.002});
+    auto read = [&](const std::string& text) {
+        WriteText(path, text);
+        return storage.FromConfigFile(path.c_str());
+    };
+
+    // Missing, empty, not XML: 0 and nothing changed, not even the folder.
+    EXPECT_EQ(storage.FromConfigFile((dir / "missing.xml").string().c_str()), 0);
+    EXPECT_EQ(read(""), 0);
+    EXPECT_EQ(read("<CacheInfo><TileCacheInfo>"), 0);
+    EXPECT_EQ(read("TileSize 512"), 0);
+    EXPECT_TRUE(storage.GetFileDirectory().IsEmpty());
+
+    // Only the storage part: format (any letter case) and folder change.
+    EXPECT_EQ(read("<Root><TileStorageInfo><StorageFormat>COMPACT</StorageFormat>"
+                   "<PacketSize>7</PacketSize></TileStorageInfo></Root>"), 1);
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+    EXPECT_EQ(storage.GetTileGroupSize(), 128);
+    EXPECT_EQ(storage.GetFileDirectory().Std(), dir.Str() + "/");
+    EXPECT_EQ(storage.GetTileCoordSys().GetLevelCaptions().size(), 2u);
+
+    // No coordinate system, or one refused: 0, the rest is read.
+    storage.GetTileCoordSys().SetPrjCoordSys(Crs("EPSG:3857"));
+    EXPECT_EQ(read(Doc("<TileSize>300</TileSize><Levels/>", "original", "")), 0);
+    EXPECT_EQ(storage.GetTileCoordSys().GetTileSize(), 300);
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Original);
+    EXPECT_EQ(read(Doc("<TileSize>301</TileSize><Levels/>", "Original",
+                       "<SpatialReference><WKT>LOCAL_NONSENSE[</WKT></SpatialReference>")), 0);
+    EXPECT_EQ(storage.GetTileCoordSys().GetTileSize(), 301);
+    EXPECT_EQ(storage.GetTileCoordSys().GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
+    // The coordinate library's own XML form.
+    EXPECT_EQ(read(Doc("<Levels/>", "Original",
+                       "<CoordinateReferenceSystem>EPSG:4326</CoordinateReferenceSystem>")), 1);
+    EXPECT_EQ(storage.GetTileCoordSys().GetPrjCoordSys().GetSpatialRefType(), 1);
+
+    // No Levels: 0; scale list, reference resolution and bottom level kept.
+    storage.GetTileCoordSys().SetScales({0.001, 0.002});
+    storage.GetTileCoordSys().SetRefResolution(99.0);
+    EXPECT_EQ(read(Doc("<TileSize>256</TileSize>")), 0);
+    EXPECT_EQ(storage.GetTileCoordSys().GetLevelCaptions().size(), 2u);
+    EXPECT_EQ(storage.GetTileCoordSys().GetRefResolution(), 99.0);
+    EXPECT_EQ(storage.GetTileCoordSys().GetTileBottomLevel(), 1);
+
+    // Bad bools and an unknown layout: reported, kept, reading goes on.
+    storage.SetTileLevelMode(1);
+    storage.SetCacheFormat(eTileStorage::Compact);
+    {
+        AssertLog asserts;
+        EXPECT_EQ(read(Doc("<TileRuler><LevelMode>true</LevelMode><CoordMode>True</CoordMode>"
+                           "<BoundMode>1</BoundMode></TileRuler><LevelZoomMode> True</LevelZoomMode><Levels/>",
+                           "Bundled")), 1);
+        EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>(4, "FALSE@eTileStorage"));
+    }
+    EXPECT_EQ(storage.GetTileLevelMode(), 1);
+    EXPECT_EQ(storage.GetTileCoordMode(), 1);
+    EXPECT_EQ(storage.GetTileBoundMode(), 0);
+    EXPECT_EQ(storage.GetLevelZoomMode(), 0);
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+}
+
+TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
+    TempDir dir;
+    const std::string path = (dir / "c.xml").string();
+    eTileStorage storage;
+    eTileCoordSys& scheme = storage.GetTileCoordSys();
+    auto read = [&](const std::string& text) {
+        WriteText(path, Doc(text));
+        return storage.FromConfigFile(path.c_str());
+    };
+
+    // Values 0.5, 0 and 0.25 (and one without Value): two levels, 0 and 1;
+    // no TileBottomLevel gives the count.
+    EXPECT_EQ(read("<TileSize>256</TileSize><Bounds><Left>-1</Left><Top>2</Top><Right>3.5</Right>"
+                   "<Bottom>-4</Bottom></Bounds><Levels><Level><Value>0.5</Value></Level>"
+                   "<Level><Value>0</Value></Level><Level><Caption>9</Caption></Level>"
+                   "<Level><Value>0.25</Value><Caption>4</Caption></Level></Levels>"), 1);
+    ASSERT_EQ(scheme.GetLevelCaptions().size(), 2u);
+    EXPECT_EQ(scheme.GetLevelCaptions()[1].Scale, 0.25);
+    EXPECT_EQ(scheme.GetLevelCaptions()[1].Level, 1);
+    EXPECT_EQ(scheme.GetRefResolution(), 256.0 * 4);
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 2);
+    const eRect2D ib = scheme.GetIndexBounds();  // no IndexBounds: the bounds
+    EXPECT_EQ(ib.left, -1.0);
+    EXPECT_EQ(ib.top, 2.0);
+    EXPECT_EQ(ib.right, 3.5);
+    EXPECT_EQ(ib.bottom, -4.0);
+
+    // Forty levels: 256 x 2^40, no 32-bit overflow; an explicit bottom level wins.
+    std::string forty = "<TileSize>256</TileSize><TileBottomLevel>17</TileBottomLevel><Levels>";
+    for (int i = 0; i < 40; ++i) forty += "<Level><Value>1e-" + std::to_string(i + 2) + "</Value></Level>";
+    EXPECT_EQ(read(forty + "</Levels>"), 1);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 40u);
+    EXPECT_EQ(scheme.GetRefResolution(), 281474976710656.0);
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 17);
+
+    // Numbers that do not parse are missing ones; an empty radix gives 10.
+    scheme.SetTileSize(256);
+    scheme.SetDPI(96.0);
+    storage.SetTileIndexRadixFormat(16);
+    EXPECT_EQ(read("<TileSize>big</TileSize><DPI>n/a</DPI><TileOrigin><X>7.5</X><Y>-</Y></TileOrigin>"
+                   "<TileRuler><IndexRadixFormat>hex</IndexRadixFormat></TileRuler><Levels/>"), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 256);
+    EXPECT_DOUBLE_EQ(scheme.GetDPI(), 96.0);
+    EXPECT_EQ(scheme.GetTileOrigin().x, 7.5);
+    EXPECT_EQ(scheme.GetTileOrigin().y, 0.0);
+    EXPECT_EQ(storage.GetTileIndexRadixFormat(), 16);
+    EXPECT_EQ(read("<TileRuler><IndexRadixFormat></IndexRadixFormat></TileRuler><Levels/>"), 1);
+    EXPECT_EQ(storage.GetTileIndexRadixFormat(), 10);
+}
+
+// A cache set up in code, described, then opened only from its description
+// by another storage that saves tiles a third one reads back.
+TEST(ConfigFile, CacheOpenedFromItsDescriptionServesTiles) {
+    for (auto format : {eTileStorage::Original, eTileStorage::Compact}) {
+        SCOPED_TRACE(format);
+        TempDir dir;
+        const std::string path = (dir / "cache/conf.xml").string();
+        {
+            eTileStorage setup;
+            setup.GetTileCoordSys().SetPrjCoordSys(Crs("EPSG:3857"));
+            setup.GetTileCoordSys().SetScales(storage_test::SixScales());
+            setup.SetTileType(eFileType::JPG);
+            setup.SetCacheFormat(format);
+            ASSERT_EQ(setup.ToConfigFile(path.c_str()), 1);
+        }
+        const auto tile = storage_test::TileBytes(7, 3000);
+        {
+            eTileStorage writer;
+            ASSERT_EQ(writer.FromConfigFile(path.c_str()), 1);
+            EXPECT_EQ(storage_test::Save(writer, 5, 300, 1025, tile), 1);
+        }
+        eTileStorage reader;
+        ASSERT_EQ(reader.FromConfigFile(path.c_str()), 1);
+        eByteArray data;
+        ASSERT_EQ(reader.LoadImageData(5, 300, 1025, data), 1);
+        EXPECT_EQ(storage_test::ToBytes(data), tile);
+        EXPECT_EQ(reader.IsTileExist(5, 301, 1025), 0);
+        // The tile is where the layout puts it below the description's folder.
+        const std::string expected = format == eTileStorage::Original
+                                         ? "_alllayers/1000000/R0002C0008/300x1025.ejpg"
+                                         : ".bundle";
+        bool found = false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "cache")) {
+            const std::string name = entry.path().string();
+            if (name.size() >= expected.size() && name.compare(name.size() - expected.size(), expected.size(), expected) == 0)
+                found = found || storage_test::Contains(storage_test::ReadFile(entry.path()), tile);
+        }
+        EXPECT_TRUE(found) << expected;
+    }
+}
