@@ -193,10 +193,10 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
 
             eFileStream stream;
             if (!stream.Open(tempPath, eFileStream::Write, 8192)) {
-                // Usually the tile's folders do not exist yet; anything else
+                // Usually the tile's folders do not exist yet. MkDirEx accepts
+                // folders that another thread made meanwhile; any other cause
                 // (no permission, a folder standing on the name) fails again.
-                const eString folder = eFile::GetDir(tilePath);
-                if (eFile::IsExist(folder) || !eFile::MkDirEx(folder)) return 0;
+                if (!eFile::MkDirEx(eFile::GetDir(tilePath))) return 0;
                 if (!stream.Open(tempPath, eFileStream::Write, 8192)) return 0;
             }
             // From here on the temporary file is ours: remove it on any failure.

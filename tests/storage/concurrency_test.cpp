@@ -1,0 +1,129 @@
+// Many threads on one storage. Original layout: each thread owns its tiles
+// (sharing folders with the others) while readers watch them being replaced;
+// a reader must only ever see a whole tile. Compact layout: all threads save
+// and read the same tiles; each tile is stored exactly once.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+
+#include "storage_fixture.h"
+
+using namespace storage_test;
+using TVK::eByteArray;
+using TVK::eTileStorage;
+
+namespace {
+
+// Version v of a tile: v + 1 repeated (100 + 37 v) times, so a reader can tell
+// a whole tile from a mix of two.
+Bytes Version(int v) {
+    return Bytes(static_cast<size_t>(100 + 37 * v), static_cast<unsigned char>(v + 1));
+}
+
+bool IsWholeVersion(const eByteArray& data) {
+    if (data.GetSize() < 100 || (data.GetSize() - 100) % 37 != 0) return false;
+    const unsigned char v = static_cast<unsigned char>((data.GetSize() - 100) / 37 + 1);
+    for (TVK::eInt i = 0; i < data.GetSize(); ++i) {
+        if (data.GetData()[i] != v) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(StorageConcurrency, OriginalLayoutWritersOwnTheirTilesReadersSeeWholeTiles) {
+    TempDir dir;
+    auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
+    constexpr int kWriters = 3;
+    constexpr int kTilesPerWriter = 8;
+    constexpr int kVersions = 12;
+    std::atomic<int> writersDone{0};
+    std::atomic<int> failures{0};
+    std::atomic<long> tornReads{0};
+
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([&, w] {
+            for (int v = 0; v < kVersions; ++v) {
+                for (int i = 0; i < kTilesPerWriter; ++i) {
+                    // Columns interleave across writers, so the group folder
+                    // is shared and made by whichever thread comes first.
+                    if (Save(*storage, 5, 3, i * kWriters + w, Version(v)) != 1) ++failures;
+                }
+            }
+            ++writersDone;
+        });
+    }
+    for (int r = 0; r < 2; ++r) {
+        threads.emplace_back([&] {
+            eByteArray data;
+            int col = 0;
+            while (writersDone.load() < kWriters) {
+                col = (col + 1) % (kWriters * kTilesPerWriter);
+                if (storage->LoadImageData(5, 3, col, data) == 1 && !IsWholeVersion(data)) ++tornReads;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(tornReads.load(), 0);
+    for (int col = 0; col < kWriters * kTilesPerWriter; ++col) {
+        EXPECT_EQ(ReadFile(dir / ("_alllayers/1000000/R0000C0000/3x" + std::to_string(col) + ".epng")),
+                  Version(kVersions - 1))
+            << col;
+    }
+    EXPECT_TRUE(TempFiles(dir.Path()).empty());
+}
+
+TEST(StorageConcurrency, CompactLayoutThreadsShareTilesAndBundles) {
+    TempDir dir;
+    auto storage = MakeStorage(dir.Str(), eTileStorage::Compact);
+    // 48 tiles over two levels and three bundles: (level, row, col).
+    std::vector<std::array<int, 3>> tiles;
+    for (int i = 0; i < 16; ++i) {
+        tiles.push_back({5, i, i * 3});          // bundle R0000C0000 of L05
+        tiles.push_back({5, 130 + i, 200 + i});  // bundle R0080C0080 of L05
+        tiles.push_back({2, i, 7});              // bundle R0000C0000 of L02
+    }
+    auto bytesOf = [](size_t k) { return TileBytes(static_cast<unsigned>(k), 500 + k * 11); };
+
+    constexpr int kThreads = 4;
+    std::vector<std::atomic<int>> stored(tiles.size());
+    std::atomic<int> badReads{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            eByteArray data;
+            for (int round = 0; round < 3; ++round) {
+                // Each thread walks the tiles from its own starting point.
+                for (size_t n = 0; n < tiles.size(); ++n) {
+                    const size_t k = (n + static_cast<size_t>(t) * 11) % tiles.size();
+                    const auto& tile = tiles[k];
+                    if (round == 0 && Save(*storage, tile[0], tile[1], tile[2], bytesOf(k)) == 1) ++stored[k];
+                    const size_t other = (k * 7 + 3) % tiles.size();
+                    const auto& peek = tiles[other];
+                    if (storage->LoadImageData(peek[0], peek[1], peek[2], data) == 1 &&
+                        ToBytes(data) != bytesOf(other)) {
+                        ++badReads;
+                    }
+                }
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+
+    EXPECT_EQ(badReads.load(), 0);
+    for (size_t k = 0; k < tiles.size(); ++k) {
+        EXPECT_EQ(stored[k].load(), 1) << "tile " << k;  // saved once, refused thereafter
+        eByteArray data;
+        ASSERT_EQ(storage->LoadImageData(tiles[k][0], tiles[k][1], tiles[k][2], data), 1);
+        EXPECT_EQ(ToBytes(data), bytesOf(k));
+    }
+    storage->ReleaseHandles();
+    EXPECT_TRUE(fs::exists(dir / "_alllayers/L05/R0000C0000.bundle"));
+    EXPECT_TRUE(fs::exists(dir / "_alllayers/L05/R0080C0080.bundle"));
+    EXPECT_TRUE(fs::exists(dir / "_alllayers/L02/R0000C0000.bundlx"));
+}
