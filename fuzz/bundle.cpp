@@ -24,14 +24,23 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-const fs::path& Root() {
-    static const fs::path root = [] {
+// A folder of this process's own, removed when the process exits.
+struct TempRoot {
+    fs::path path;
+    TempRoot() {
         std::random_device rd;
-        fs::path p = fs::temp_directory_path() / ("tvk-fuzz-bundle-" + std::to_string(rd()));
-        fs::create_directories(p / "_alllayers" / "L00");
-        return p;
-    }();
-    return root;
+        path = fs::temp_directory_path() / ("tvk-fuzz-bundle-" + std::to_string(rd()));
+        fs::create_directories(path / "_alllayers" / "L00");
+    }
+    ~TempRoot() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+const fs::path& Root() {
+    static const TempRoot root;
+    return root.path;
 }
 
 void WriteFile(const fs::path& path, const unsigned char* bytes, size_t size) {
