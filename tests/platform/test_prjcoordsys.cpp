@@ -157,6 +157,35 @@ TEST(PrjCoordSys, UtmForwardInverseRoundTrip)
     }
 }
 
+TEST(PrjCoordSys, Wkt2WithNorthingFirstAxesStillGivesEastingNorthing)
+{
+    ePrjCoordSys geo = Make(
+        "GEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\",ELLIPSOID[\"WGS 84\",6378137,298.257223563]],"
+        "CS[ellipsoidal,2],AXIS[\"latitude\",north],AXIS[\"longitude\",east],ANGLEUNIT[\"degree\",0.0174532925199433]]");
+    EXPECT_EQ(geo.GetSpatialRefType(), 1);
+    EXPECT_EQ(geo.GetUnits(), 0);
+
+    ePrjCoordSys utm = Make(
+        "PROJCRS[\"hand-written UTM 33N\",BASEGEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\","
+        "ELLIPSOID[\"WGS 84\",6378137,298.257223563]],ANGLEUNIT[\"degree\",0.0174532925199433]],"
+        "CONVERSION[\"UTM zone 33N\",METHOD[\"Transverse Mercator\",ID[\"EPSG\",9807]],"
+        "PARAMETER[\"Latitude of natural origin\",0,ANGLEUNIT[\"degree\",0.0174532925199433]],"
+        "PARAMETER[\"Longitude of natural origin\",15,ANGLEUNIT[\"degree\",0.0174532925199433]],"
+        "PARAMETER[\"Scale factor at natural origin\",0.9996,SCALEUNIT[\"unity\",1]],"
+        "PARAMETER[\"False easting\",500000,LENGTHUNIT[\"metre\",1]],"
+        "PARAMETER[\"False northing\",0,LENGTHUNIT[\"metre\",1]]],"
+        "CS[Cartesian,2],AXIS[\"northing\",north],AXIS[\"easting\",east],LENGTHUNIT[\"metre\",1]]");
+    EXPECT_EQ(utm.GetSpatialRefType(), 2);
+    EXPECT_EQ(utm.GetUnits(), 10000);
+    EXPECT_EQ(utm.GetProjection().GetProjectionType(), Make("EPSG:32633").GetProjection().GetProjectionType());
+    ePoint2D p[2] = {{15.0, 0.0}, {15.0, 1.0}};
+    ASSERT_EQ(utm.Forward(p, 2), 1);
+    EXPECT_NEAR(p[0].x, 500000.0, 1e-6);
+    EXPECT_NEAR(p[0].y, 0.0, 1e-6);
+    EXPECT_NEAR(p[1].x, 500000.0, 1e-6);
+    EXPECT_NEAR(p[1].y, 110530.0, 1.0);  // 110574.3 m of meridian from 0 to 1 N, times 0.9996
+}
+
 TEST(PrjCoordSys, RefusedTextLeavesTheSystemAsItWas)
 {
     ePrjCoordSys cs = Make("EPSG:3857");
