@@ -135,8 +135,7 @@ TEST(HttpHelper, TransportFailureIsReportedWithEmptyBody) {
     void* handle = eHttpHelper::Easy_Init();
     ASSERT_NE(handle, nullptr);
     eByteArray body;
-    const unsigned char stale[] = {1, 2, 3};
-    body.Add(stale, 3);
+    body.SetSize(3);  // stale content must not survive a failed fetch
     long status = 99;
     // Port 1 on the loopback: nothing listens there.
     EXPECT_EQ(eHttpHelper::Get(handle, "http://127.0.0.1:1/x.png", body, &status), 0);

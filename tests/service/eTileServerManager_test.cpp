@@ -33,6 +33,15 @@ TEST(TileServerManager, FreshManagerDefaultsAndFilterAnswer) {
         EXPECT_EQ(manager.PreTranslateTask(eTaskBase::TaskRunning, nullptr, handled), 0);
         EXPECT_EQ(handled, 0);
     }
+    // No workers: the request is marked started and queued, and Stop drops it.
+    manager.SetWorkThreadSize(0);
+    EXPECT_EQ(manager.Start(), 0);
+    manager.Request(new LoggedTask(log), 1);
+    EXPECT_EQ(manager.GetWorkThreadCount(), 0);
+    EXPECT_EQ(manager.GetTaskLoop().GetTaskCount(), 1);
+    EXPECT_EQ(manager.Stop(), 1);
+    EXPECT_EQ(log.removed.load(), 1);
+    EXPECT_EQ(log.released.load(), 1);
 }
 
 TEST(TileServerManagerConcurrency, LazyStartCountsAndRestartAfterStop) {
@@ -117,7 +126,6 @@ TEST(TileServerManagerConcurrency, ExplicitStartWithoutRequestIsStoppedByDestruc
     TaskLog log;
     {
         eTileServerManager manager;
-        manager.SetWorkThreadSize(2);
         ASSERT_EQ(manager.Start(), 1);
         manager.GetTaskLoop().AddTask(new LoggedTask(log), 0);
         ASSERT_TRUE(log.finished.WaitFor(1));
@@ -161,19 +169,6 @@ TEST(TileServerManagerConcurrency, DestroyingWithRunningTaskWaitsAndDropsTheRest
     EXPECT_EQ(log.runs.load(), 1);
     EXPECT_EQ(log.removed.load(), 5);
     EXPECT_EQ(log.released.load(), 6);
-}
-
-TEST(TileServerManagerConcurrency, NoWorkersMeansQueuedUntilStop) {
-    TaskLog log;
-    eTileServerManager manager;
-    manager.SetWorkThreadSize(0);
-    EXPECT_EQ(manager.Start(), 0);
-    manager.Request(new LoggedTask(log), 1);
-    EXPECT_EQ(manager.GetWorkThreadCount(), 0);
-    EXPECT_EQ(manager.GetTaskLoop().GetTaskCount(), 1);
-    EXPECT_EQ(manager.Stop(), 1);
-    EXPECT_EQ(log.removed.load(), 1);
-    EXPECT_EQ(log.released.load(), 1);
 }
 
 // Producers race the queue limit and a canceller; each task must end exactly

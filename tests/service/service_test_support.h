@@ -70,22 +70,9 @@ private:
 };
 
 // A one-shot gate that tasks block on until the test opens it.
-class Gate {
-public:
-    void Open() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
-    }
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_open; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
+struct Gate : Counter {
+    void Open() { Add(); }
+    bool Wait() { return WaitFor(1); }
 };
 
 }  // namespace test
