@@ -1,0 +1,263 @@
+// Import of ArcGIS cache configurations: real-shaped fixtures (one-line,
+// namespaced, xsi:type everywhere) and the import's failure rules.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "eTileStorage.h"
+#include "platform/ePrjCoordSys.h"
+#include "storage/storage_fixture.h"
+#include "storage/test_config_util.h"
+
+using namespace TVK;
+using namespace config_test;
+using storage_test::TempDir;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// Representative fraction of r map units per pixel, by hand: 10 / (r x dots
+// per millimetre x units ratio).
+double Scale(double r, double dpi, double unitsRatio) {
+    return 10.0 / (r * (dpi / 25.4) * unitsRatio);
+}
+
+std::string Conf(const std::string& tileCacheInfo, const std::string& rest) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><CacheInfo xsi:type='typens:CacheInfo' "
+           "xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+           "xmlns:typens='http://www.esri.com/schemas/ArcGIS/10.1'>" +
+           (tileCacheInfo.empty() ? "" : "<TileCacheInfo xsi:type='typens:TileCacheInfo'>" + tileCacheInfo + "</TileCacheInfo>") +
+           rest + "</CacheInfo>";
+}
+
+const std::string kGeographic = "<SpatialReference><WKT>GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\","
+                                "SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],"
+                                "UNIT[\"Degree\",0.0174532925199433]]</WKT></SpatialReference>";
+const std::string kLods = "<LODInfos><LODInfo><LevelID>0</LevelID><Resolution>0.5</Resolution></LODInfo></LODInfos>";
+const std::string kStorage = "<CacheStorageInfo><StorageFormat>esriMapCacheStorageModeCompact</StorageFormat>"
+                             "</CacheStorageInfo>";
+const std::string kEnvelope = "<EnvelopeN><XMin>-10</XMin><YMin>-20</YMin><XMax>30</XMax><YMax>40</YMax></EnvelopeN>";
+
+}  // namespace
+
+TEST(ArcGISImport, CompactWebMercatorCache) {
+    eTileStorage storage;
+    storage.SetTileType(eFileType::JPG);
+    storage.SetTileGroupSize(16);
+    const std::string path = FixtureDir() + "arcgis_compact/conf.xml";
+    ASSERT_EQ(storage.FromArcGISConfigFile(path.c_str()), 1);
+    const eTileCoordSys& scheme = storage.GetTileCoordSys();
+    EXPECT_EQ(scheme.GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
+    EXPECT_EQ(scheme.UnitsRatio, 10000.0);  // metres
+    EXPECT_EQ(scheme.GetTileOrigin().x, -20037508.342787001);
+    EXPECT_EQ(scheme.GetTileOrigin().y, 20037508.342787001);
+    EXPECT_EQ(scheme.GetTileSize(), 256);
+    EXPECT_DOUBLE_EQ(scheme.GetDPI(), 96.0);
+    const double resolutions[] = {156543.03392800014, 78271.516963999937, 39135.758482000092, 19567.879240999919};
+    const double arcgisScales[] = {591657527.591555, 295828763.79577702, 147914381.89788899, 73957190.948944002};
+    ASSERT_EQ(scheme.GetLevelCaptions().size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        const tagLevelCaption& level = scheme.GetLevelCaptions()[i];
+        EXPECT_EQ(level.Level, i);
+        EXPECT_DOUBLE_EQ(level.Scale, Scale(resolutions[i], 96.0, 10000.0));
+        // ArcGIS's own scale denominators agree to a few parts per million.
+        EXPECT_NEAR(1.0 / level.Scale / arcgisScales[i], 1.0, 5e-6);
+    }
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 4);
+    EXPECT_EQ(scheme.GetRefResolution(), 256.0 * 16);
+    EXPECT_EQ(storage.GetTileType(), eFileType::PNG);
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+    EXPECT_EQ(storage.GetTileGroupSize(), 128);
+    const eRect2D b = scheme.GetBounds();
+    EXPECT_EQ(b.left, -13884991.404203);
+    EXPECT_EQ(b.bottom, 2870341.1822503);
+    EXPECT_EQ(b.right, -7455066.8239041);
+    EXPECT_EQ(b.top, 6338219.3731618);
+    const eRect2D ib = scheme.GetIndexBounds();  // web mercator's whole world
+    EXPECT_EQ(ib.left, -20037508.342789244);
+    EXPECT_EQ(ib.top, 20037508.342789244);
+    EXPECT_EQ(ib.right, 20037508.342789244);
+    EXPECT_EQ(ib.bottom, -20037508.342789244);
+    EXPECT_EQ(storage.GetName().Std(), "conf");
+    EXPECT_EQ(storage.GetFileDirectory().Std(), FixtureDir() + "arcgis_compact/");
+}
+
+// Made on Windows: "Conf.xml" beside "conf.cdi", levels numbered from 2,
+// JPEG tiles in the exploded layout, a DPI that is not a whole number.
+TEST(ArcGISImport, ExplodedGeographicCacheWithCaseMismatchedExtentFile) {
+    eTileStorage storage;
+    storage.SetCacheFormat(eTileStorage::Compact);
+    const std::string path = FixtureDir() + "arcgis_exploded/Conf.xml";
+    ASSERT_EQ(storage.FromArcGISConfigFile(path.c_str()), 1);
+    const eTileCoordSys& scheme = storage.GetTileCoordSys();
+    EXPECT_EQ(scheme.GetPrjCoordSys().GetSpatialRefType(), 1);
+    const double ratio = 6378137.0 * 10000.0 * kPi / 180.0;
+    EXPECT_DOUBLE_EQ(scheme.UnitsRatio, ratio);
+    EXPECT_EQ(scheme.GetTileOrigin().x, -400.0);
+    EXPECT_EQ(scheme.GetTileSize(), 512);
+    EXPECT_DOUBLE_EQ(scheme.GetDPI(), 90.714285714285708);
+    ASSERT_EQ(scheme.GetLevelCaptions().size(), 3u);
+    const double resolutions[] = {0.17578125, 0.087890625, 0.0439453125};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(scheme.GetLevelCaptions()[i].Level, i + 2);
+        EXPECT_DOUBLE_EQ(scheme.GetLevelCaptions()[i].Scale, Scale(resolutions[i], 90.714285714285708, ratio));
+    }
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 3);  // the count, not the last LevelID
+    EXPECT_EQ(storage.GetTileType(), eFileType::PNG);  // JPEG too
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Original);
+    const eRect2D b = scheme.GetBounds(), ib = scheme.GetIndexBounds();
+    EXPECT_EQ(b.left, -180.0);
+    EXPECT_EQ(b.top, 90.0);
+    EXPECT_EQ(b.right, 180.0);
+    EXPECT_EQ(b.bottom, -90.0);
+    EXPECT_EQ(ib.left, -180.0);
+    EXPECT_EQ(ib.top, 90.0);
+    EXPECT_EQ(ib.right, 180.0);
+    EXPECT_EQ(ib.bottom, -90.0);
+    EXPECT_EQ(storage.GetName().Std(), "Conf");
+}
+
+TEST(ArcGISImport, TileSizeLevelsAndExtentRules) {
+    TempDir dir;
+    const std::string conf = (dir / "conf.xml").string(), cdi = (dir / "conf.cdi").string();
+    eTileStorage storage;
+    const eTileCoordSys& scheme = storage.GetTileCoordSys();
+    auto import = [&](const std::string& tileCacheInfo, const std::string& extent = kEnvelope) {
+        WriteText(conf, Conf(kGeographic + tileCacheInfo, kStorage));
+        WriteText(cdi, extent);
+        return storage.FromArcGISConfigFile(conf.c_str());
+    };
+    // The larger edge; one edge alone; neither gives 0.
+    EXPECT_EQ(import("<TileCols>256</TileCols><TileRows>512</TileRows>" + kLods), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 512);
+    EXPECT_EQ(import("<TileRows>256</TileRows><TileCols>wide</TileCols>" + kLods), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 256);
+    EXPECT_EQ(import(kLods), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 0);
+
+    // Forty levels of 256-pixel tiles: 256 x 2^40 without overflow.
+    std::string lods = "<TileCols>256</TileCols><DPI>96</DPI><LODInfos>";
+    for (int i = 0; i < 40; ++i)
+        lods += "<LODInfo><LevelID>" + std::to_string(i) + "</LevelID><Resolution>" +
+                std::to_string(1.0 / (1 << (i % 20))) + "</Resolution></LODInfo>";
+    EXPECT_EQ(import(lods + "</LODInfos>"), 1);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 40u);
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 40);
+    EXPECT_EQ(scheme.GetRefResolution(), 281474976710656.0);
+
+    // An IndexBounds after the envelope is read (in any child order).
+    EXPECT_EQ(import(kLods, kEnvelope + "<IndexBounds><Top>4</Top><Left>1</Left><Bottom>2</Bottom>"
+                                        "<Right>3</Right></IndexBounds>"), 1);
+    const eRect2D b = scheme.GetBounds(), ib = scheme.GetIndexBounds();
+    EXPECT_EQ(b.left, -10.0);
+    EXPECT_EQ(b.top, 40.0);
+    EXPECT_EQ(b.right, 30.0);
+    EXPECT_EQ(b.bottom, -20.0);
+    EXPECT_EQ(ib.left, 1.0);
+    EXPECT_EQ(ib.top, 4.0);
+    EXPECT_EQ(ib.right, 3.0);
+    EXPECT_EQ(ib.bottom, 2.0);
+
+    // Neither geographic nor web mercator: the index bounds copy the bounds.
+    WriteText(conf, Conf("<SpatialReference><WKT>EPSG:32633</WKT></SpatialReference>" + kLods, kStorage));
+    WriteText(cdi, kEnvelope);
+    EXPECT_EQ(storage.FromArcGISConfigFile(conf.c_str()), 1);
+    EXPECT_EQ(scheme.GetIndexBounds().left, -10.0);
+    EXPECT_EQ(scheme.GetIndexBounds().top, 40.0);
+}
+
+TEST(ArcGISImport, FailuresKeepWhatTheyMust) {
+    TempDir dir;
+    const std::string conf = (dir / "conf.xml").string(), cdi = (dir / "conf.cdi").string();
+    eTileStorage storage;
+    eTileCoordSys& scheme = storage.GetTileCoordSys();
+    auto import = [&](const std::string& text, const std::string& extent = kEnvelope) {
+        WriteText(conf, text);
+        std::filesystem::remove(cdi);
+        if (!extent.empty()) WriteText(cdi, extent);
+        return storage.FromArcGISConfigFile(conf.c_str());
+    };
+    // Missing or not XML: 0, nothing changed.
+    EXPECT_EQ(storage.FromArcGISConfigFile((dir / "none.xml").string().c_str()), 0);
+    EXPECT_EQ(import("<CacheInfo>"), 0);
+    EXPECT_EQ(import(""), 0);
+    EXPECT_TRUE(storage.GetName().IsEmpty());
+    EXPECT_TRUE(storage.GetFileDirectory().IsEmpty());
+
+    // Another root: only name, folder and extent.
+    scheme.SetScales({0.001, 0.002});
+    EXPECT_EQ(import("<MapCacheInfo><TileCacheInfo><TileCols>9</TileCols></TileCacheInfo></MapCacheInfo>"), 1);
+    EXPECT_EQ(storage.GetName().Std(), "conf");
+    EXPECT_EQ(storage.GetFileDirectory().Std(), dir.Str() + "/");
+    EXPECT_EQ(scheme.GetTileSize(), 256);
+    EXPECT_EQ(scheme.GetBounds().right, 30.0);
+    // No TileCacheInfo is no failure by itself.
+    EXPECT_EQ(import(Conf("", kStorage)), 1);
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+
+    // No SpatialReference, one without WKT, or a refused WKT: 0, coordinate
+    // system kept, the rest read.
+    scheme.SetPrjCoordSys(ePrjCoordSys());
+    EXPECT_EQ(import(Conf("<TileCols>300</TileCols>" + kLods, kStorage)), 0);
+    EXPECT_EQ(scheme.GetTileSize(), 300);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 1u);
+    EXPECT_EQ(import(Conf("<SpatialReference><WKID>4326</WKID></SpatialReference>" + kLods, kStorage)), 0);
+    EXPECT_EQ(import(Conf("<SpatialReference><WKT>PROJCS[broken</WKT></SpatialReference>" + kLods, kStorage)), 0);
+    EXPECT_TRUE(scheme.GetPrjCoordSys().IsEmpty());
+
+    // No LODInfos: 0; scale list, reference resolution and bottom level kept.
+    scheme.SetScales({0.001, 0.002});
+    scheme.SetRefResolution(5.0);
+    EXPECT_EQ(import(Conf(kGeographic + "<TileCols>256</TileCols>", kStorage)), 0);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 2u);
+    EXPECT_EQ(scheme.GetRefResolution(), 5.0);
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 1);
+
+    // No StorageFormat: 0, layout kept; PacketSize read when positive.
+    storage.SetTileGroupSize(64);
+    EXPECT_EQ(import(Conf(kGeographic + kLods, "<CacheStorageInfo><PacketSize>0</PacketSize></CacheStorageInfo>")), 0);
+    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+    EXPECT_EQ(storage.GetTileGroupSize(), 64);
+    // Unknown texts (letter case counts; Compact V2 not yet a layout here):
+    // reported, layout kept, result unaffected.
+    for (const char* text : {"esrimapcachestoragemodecompact", "esriMapCacheStorageModeCompactV2"}) {
+        AssertLog asserts;
+        EXPECT_EQ(import(Conf(kGeographic + kLods, std::string("<CacheStorageInfo><StorageFormat>") + text +
+                                                       "</StorageFormat><PacketSize>32</PacketSize></CacheStorageInfo>")), 1);
+        EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>{"FALSE@eTileStorage"});
+        EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+        EXPECT_EQ(storage.GetTileGroupSize(), 32);
+    }
+
+    // Extent file missing or without EnvelopeN: 0, bounds kept, index
+    // bounds still set (geographic defaults).
+    scheme.SetBounds(eRect2D(1, 2, 3, 0));
+    scheme.SetIndexBounds(eRect2D(0, 0, 0, 0));
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), ""), 0);
+    EXPECT_EQ(scheme.GetBounds().left, 1.0);
+    EXPECT_EQ(scheme.GetIndexBounds().right, 180.0);
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), "<Envelope><XMin>5</XMin></Envelope>"), 0);
+    EXPECT_EQ(scheme.GetBounds().left, 1.0);
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), "not xml <"), 0);
+    EXPECT_EQ(scheme.GetBounds().left, 1.0);
+}
+
+// An imported compact cache stores and serves tiles below its own folder.
+TEST(ArcGISImport, ImportedCacheServesTiles) {
+    TempDir dir;
+    for (const char* name : {"conf.xml", "conf.cdi"})
+        std::filesystem::copy_file(FixtureDir() + "arcgis_compact/" + name, dir / name);
+    const auto tile = storage_test::TileBytes(3, 1500);
+    {
+        eTileStorage writer;
+        ASSERT_EQ(writer.FromArcGISConfigFile((dir / "conf.xml").string().c_str()), 1);
+        EXPECT_EQ(storage_test::Save(writer, 3, 5, 6, tile), 1);
+    }
+    eTileStorage reader;
+    ASSERT_EQ(reader.FromArcGISConfigFile((dir / "conf.xml").string().c_str()), 1);
+    eByteArray data;
+    ASSERT_EQ(reader.LoadImageData(3, 5, 6, data), 1);
+    EXPECT_EQ(storage_test::ToBytes(data), tile);
+}
