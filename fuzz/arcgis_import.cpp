@@ -1,0 +1,49 @@
+// Fuzzes the ArcGIS configuration import. The input is split at its first
+// NUL byte: the part before is "Conf.xml", the part after "conf.cdi" (so the
+// letter-case fallback is taken); without a NUL there is no extent file.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "eTileStorage.h"
+#include "platform/eFile.h"
+
+namespace {
+
+struct Scratch {
+    std::filesystem::path dir;
+    Scratch() {
+        dir = std::filesystem::temp_directory_path() /
+              ("tvk_fuzz_arcgis_" + std::to_string(std::random_device{}()));
+        std::filesystem::create_directories(dir);
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+bool WriteAll(const std::string& path, const uint8_t* data, size_t size) {
+    TVK::eFile file;
+    return file.Open(path.c_str(), TVK::eFile::CreateTruncate) &&
+           (size == 0 || file.Write(data, static_cast<int64_t>(size))) && file.Close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Scratch scratch;
+    const std::string conf = (scratch.dir / "Conf.xml").string();
+    const std::string cdi = (scratch.dir / "conf.cdi").string();
+    const uint8_t* split = static_cast<const uint8_t*>(std::memchr(data, 0, size));
+    const size_t confSize = split ? static_cast<size_t>(split - data) : size;
+    if (!WriteAll(conf, data, confSize)) return 0;
+    TVK::eFile::Delete(cdi.c_str());
+    if (split && !WriteAll(cdi, split + 1, size - confSize - 1)) return 0;
+    TVK::eTileStorage storage;
+    storage.FromArcGISConfigFile(conf.c_str());
+    return 0;
+}
