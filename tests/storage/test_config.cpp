@@ -164,22 +164,16 @@ TEST(ConfigFile, RoundTripRestoresEverySettingButTheDocumentedOnes) {
     EXPECT_EQ(got.GetTileSize(), 512);
     EXPECT_DOUBLE_EQ(got.GetDPI(), scheme.GetDPI());
     const eRect2D b = got.GetBounds(), ib = got.GetIndexBounds();
-    EXPECT_EQ(b.left, -13884991.404203);
-    EXPECT_EQ(b.top, 6338219.3731618);
-    EXPECT_EQ(b.right, -7455066.8239041);
-    EXPECT_EQ(b.bottom, 2870341.1822503);
+    ExpectRect(b, -13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503);
     EXPECT_EQ(ib.left, -1.0e7);
     EXPECT_EQ(ib.right, 1.0e7);
     EXPECT_NEAR(ib.bottom, -1.0e7 / 3.0, 1e-9);  // fifteen decimals kept
     EXPECT_EQ(in.GetTileType(), eFileType::GIF);
     EXPECT_EQ(in.GetTileURLFormat().Std(), "https://tiles/{z}/{x}/{y}.png");
-    EXPECT_EQ(in.GetTileLevelMode(), 0);
-    EXPECT_EQ(in.GetTileCoordMode(), 1);
-    EXPECT_EQ(in.GetTileBoundMode(), 1);
-    EXPECT_EQ(in.GetLevelZoomMode(), 1);
-    EXPECT_EQ(in.GetLevelInverseMode(), 1);
-    EXPECT_EQ(in.GetPosInverseMode(), 1);
-    EXPECT_EQ(in.GetRowInverseMode(), 1);
+    EXPECT_EQ(std::vector<int>({in.GetTileLevelMode(), in.GetTileCoordMode(), in.GetTileBoundMode(),
+                                in.GetLevelZoomMode(), in.GetLevelInverseMode(), in.GetPosInverseMode(),
+                                in.GetRowInverseMode()}),
+              std::vector<int>({0, 1, 1, 1, 1, 1, 1}));
     EXPECT_EQ(in.GetTileIndexRadixFormat(), 16);
     EXPECT_EQ(got.GetTileTopLevel(), 3);
     EXPECT_EQ(got.GetTileBottomLevel(), 7);
@@ -313,10 +307,7 @@ TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
     EXPECT_EQ(scheme.GetRefResolution(), 256.0 * 4);
     EXPECT_EQ(scheme.GetTileBottomLevel(), 2);
     const eRect2D ib = scheme.GetIndexBounds();  // no IndexBounds: the bounds
-    EXPECT_EQ(ib.left, -1.0);
-    EXPECT_EQ(ib.top, 2.0);
-    EXPECT_EQ(ib.right, 3.5);
-    EXPECT_EQ(ib.bottom, -4.0);
+    ExpectRect(ib, -1.0, 2.0, 3.5, -4.0);
 
     // Forty levels: 256 x 2^40, no 32-bit overflow; an explicit bottom level wins.
     std::string forty = "<TileSize>256</TileSize><TileBottomLevel>17</TileBottomLevel><Levels>";

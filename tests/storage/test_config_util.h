@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/eAssert.h"
+#include "platform/eGeometry.h"
 
 namespace config_test {
 
@@ -47,6 +50,13 @@ inline std::string ReadText(const std::string& path) {
 
 inline void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+inline void ExpectRect(const TVK::eRect2D& r, double left, double top, double right, double bottom) {
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, top);
+    EXPECT_EQ(r.right, right);
+    EXPECT_EQ(r.bottom, bottom);
 }
 
 }  // namespace config_test
