@@ -73,6 +73,35 @@ struct StringWriter : pugi::xml_writer {
     void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
 };
 
+// Reads a whole regular file. Anything else (a folder, a device, a pipe)
+// is refused: their sizes are meaningless and reading may never end.
+bool ReadRegularFile(const char* path, std::string& out)
+{
+    struct Fd {
+        int fd;
+        ~Fd() { if (fd >= 0) ::close(fd); }
+    } file{::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (file.fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    out.clear();
+    out.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        out.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 // Owned descriptor of the temporary file beside the target; removes the file
 // unless it was renamed onto the target.
 class TempFile {
@@ -310,8 +339,11 @@ eString eMarkup::GetSubDoc() const
 
 bool eMarkup::Load(const eString& path)
 {
+    std::string text;
+    if (!ReadRegularFile(path.Cstr(), text))
+        return false;
     auto fresh = std::make_unique<pugi::xml_document>();
-    pugi::xml_parse_result result = fresh->load_file(path.Cstr(), kParseFlags, pugi::encoding_auto);
+    pugi::xml_parse_result result = fresh->load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
     return m_impl->Adopt(std::move(fresh), result);
 }
 
