@@ -118,12 +118,7 @@ TEST(PrjCoordSys, FootUnitsGive3048)
     EXPECT_EQ(usFeet.GetUnits(), 3048);
     EXPECT_NE(usFeet.GetProjection().GetProjectionType(), 0);
     EXPECT_NE(usFeet.GetProjection().GetProjectionType(), 43045);
-
-    ePrjCoordSys feet = Make("+proj=tmerc +lon_0=0 +ellps=WGS84 +units=ft +type=crs");  // international foot
-    EXPECT_EQ(feet.GetUnits(), 3048);
-    ePoint2D p(0.0, 0.0);
-    ASSERT_EQ(feet.Forward(&p, 1), 1);
-    EXPECT_NEAR(p.x, 0.0, 1e-6);
+    EXPECT_EQ(Make("+proj=tmerc +ellps=WGS84 +units=ft +type=crs").GetUnits(), 3048);  // international foot
 }
 
 TEST(PrjCoordSys, UtmForwardInverseRoundTrip)
@@ -159,12 +154,6 @@ TEST(PrjCoordSys, UtmForwardInverseRoundTrip)
 
 TEST(PrjCoordSys, Wkt2WithNorthingFirstAxesStillGivesEastingNorthing)
 {
-    ePrjCoordSys geo = Make(
-        "GEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\",ELLIPSOID[\"WGS 84\",6378137,298.257223563]],"
-        "CS[ellipsoidal,2],AXIS[\"latitude\",north],AXIS[\"longitude\",east],ANGLEUNIT[\"degree\",0.0174532925199433]]");
-    EXPECT_EQ(geo.GetSpatialRefType(), 1);
-    EXPECT_EQ(geo.GetUnits(), 0);
-
     ePrjCoordSys utm = Make(
         "PROJCRS[\"hand-written UTM 33N\",BASEGEOGCRS[\"WGS 84\",DATUM[\"World Geodetic System 1984\","
         "ELLIPSOID[\"WGS 84\",6378137,298.257223563]],ANGLEUNIT[\"degree\",0.0174532925199433]],"
