@@ -1,268 +1,138 @@
-// Tile geometry on a world-sized Web Mercator grid: level 0 is one tile of
-// side C = 40075016.68557849 m, level z has side C / 2^z. The origin is the
-// top-left corner of the world, (-h, h) with h = C / 2 = 20037508.342789244.
+// Tile geometry on a world-sized Web Mercator grid: level z has tile side
+// C / 2^z (C = 40075016.68557849), origin (-h, h) with h = C / 2.
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "assert_capture.h"
+#include "coordsys_test_util.h"
 #include "eTileCoordSys.h"
 
 namespace TVK {
 namespace {
 
-using test::AssertCapture;
-
 constexpr double C = 40075016.68557849;
 constexpr double h = 20037508.342789244;
+constexpr double s0 = 2560 / (96 / 25.4) / (40075016.68557849 * 10000);  // T(0) = C
 
 struct Scheme : eTileCoordSys {
     using eTileCoordSys::ComputeTileMPSize;
+    Scheme() {
+        SetDPI(96.0);
+        SetTileOrigin(ePoint2D(-h, h));
+        SetScales({s0, 2 * s0, 4 * s0});
+    }
+    tagTileArea World(int level, double l, double t, double r, double b) const {
+        tagTileArea area;
+        ComputeTileWorldRange(level, eRect2D(l, t, r, b), area);
+        return area;
+    }
+    tagTileArea Logic(int level, double l, double t, double r, double b) const {
+        tagTileArea area;
+        ComputeTileLogicRange(level, eRect2D(l, t, r, b), area);
+        return area;
+    }
 };
 
-// s0 = 2560 / (96 / 25.4) / (C * 10000): one 256-pixel tile spans C metres.
-constexpr double s0 = 2560 / (96 / 25.4) / (40075016.68557849 * 10000);
+#define EXPECT_AREA(rows0, rows1, cols0, cols1, area)                               \
+    do {                                                                              \
+        const tagTileArea a_ = (area);                                                \
+        EXPECT_EQ((std::vector<int>{rows0, rows1, cols0, cols1}),                     \
+                  (std::vector<int>{a_.StartRow, a_.EndRow, a_.StartCol, a_.EndCol})); \
+    } while (0)
 
-Scheme WorldScheme() {
-    Scheme ts;
-    ts.SetDPI(96.0);
-    ts.SetTileOrigin(ePoint2D(-h, h));
-    ts.SetScales({s0, 2 * s0, 4 * s0});
-    return ts;
-}
-
-TEST(TileGeometry, TileSideAndBoundsOfTheWorldTile) {
-    const Scheme ts = WorldScheme();
-    const eSize2D size = ts.ComputeTileMPSize(s0);
-    EXPECT_DOUBLE_EQ(C, size.width);
-    EXPECT_DOUBLE_EQ(C, size.height);
-
-    const eRect2D b = ts.ComputeTileWorldBounds(0, 0, 0);
-    EXPECT_DOUBLE_EQ(-h, b.left);
-    EXPECT_DOUBLE_EQ(h, b.top);
-    EXPECT_DOUBLE_EQ(h, b.right);
-    EXPECT_DOUBLE_EQ(-h, b.bottom);
-
-    // Row 1 lies below row 0, column 1 right of column 0.
-    const eRect2D b11 = ts.ComputeTileWorldBounds(0, 1, 1);
-    EXPECT_DOUBLE_EQ(h, b11.left);
-    EXPECT_DOUBLE_EQ(-h, b11.top);
-    EXPECT_DOUBLE_EQ(h + C, b11.right);
-    EXPECT_DOUBLE_EQ(-h - C, b11.bottom);
-
-    // Level 2: side C / 4; row 3, column -2.
-    const eRect2D b2 = ts.ComputeTileWorldBounds(2, 3, -2);
-    EXPECT_DOUBLE_EQ(-h - C / 2, b2.left);
-    EXPECT_DOUBLE_EQ(-h - C / 4, b2.right);
-    EXPECT_DOUBLE_EQ(h - 3 * C / 4, b2.top);
-    EXPECT_DOUBLE_EQ(-h, b2.bottom);
-
-    // Past the list (3 levels): level 3 has side C / 8.
-    const eRect2D b3 = ts.ComputeTileWorldBounds(3, 0, 1);
-    EXPECT_DOUBLE_EQ(-h + C / 8, b3.left);
-    EXPECT_DOUBLE_EQ(-h + C / 4, b3.right);
-}
-
-TEST(TileGeometry, PositionRowsGrowDownwardAndBoundariesGoRightAndDown) {
-    const Scheme ts = WorldScheme();
-    int row = 99, col = 99;
-    ts.ComputeTilePosition(0, ePoint2D(0.0, 0.0), row, col);
-    EXPECT_EQ(0, row);
-    EXPECT_EQ(0, col);
+TEST(TileGeometry, BoundsAndPositionsRowsGrowDownward) {
+    const Scheme ts;
+    EXPECT_DOUBLE_EQ(C, ts.ComputeTileMPSize(s0).width);
+    const eRect2D b = ts.ComputeTileWorldBounds(0, 1, 1);  // right of and below tile 0/0
+    EXPECT_DOUBLE_EQ(h, b.left);
+    EXPECT_DOUBLE_EQ(-h - C, b.bottom);
+    const eRect2D b3 = ts.ComputeTileWorldBounds(3, 2, -1);  // past the list: side C / 8
+    EXPECT_DOUBLE_EQ(-h - C / 8, b3.left);
+    EXPECT_DOUBLE_EQ(h - C / 4, b3.top);
+    EXPECT_DOUBLE_EQ(h - 3 * C / 8, b3.bottom);
+    int row = 9, col = 9;
     ts.ComputeTilePosition(0, ePoint2D(-h, h), row, col);
-    EXPECT_EQ(0, row);
-    EXPECT_EQ(0, col);
+    EXPECT_TRUE(row == 0 && col == 0);
     ts.ComputeTilePosition(0, ePoint2D(-h - 1.0, h + 1.0), row, col);
-    EXPECT_EQ(-1, row);
-    EXPECT_EQ(-1, col);
-    // Level 1 (side h): the centre of the world is a corner shared by four
-    // tiles and belongs to the one right of and below it.
-    ts.ComputeTilePosition(1, ePoint2D(0.0, 0.0), row, col);
-    EXPECT_EQ(1, row);
-    EXPECT_EQ(1, col);
-    // Level 2 (side C/4): 2.5 tiles below the origin is row 2; 0.5 tiles
-    // right of it column 0.
-    ts.ComputeTilePosition(2, ePoint2D(-h + C / 8, h - 2.5 * C / 4), row, col);
-    EXPECT_EQ(2, row);
-    EXPECT_EQ(0, col);
-    // Far away: saturated, not undefined.
-    ts.ComputeTilePosition(2, ePoint2D(1e300, -1e300), row, col);
-    EXPECT_EQ(std::numeric_limits<int>::max(), row);
-    EXPECT_EQ(std::numeric_limits<int>::max(), col);
-    ts.ComputeTilePosition(2, ePoint2D(-1e300, 1e300), row, col);
-    EXPECT_EQ(std::numeric_limits<int>::min(), row);
-    EXPECT_EQ(std::numeric_limits<int>::min(), col);
+    EXPECT_TRUE(row == -1 && col == -1);
+    ts.ComputeTilePosition(1, ePoint2D(0.0, 0.0), row, col);  // corner: right and below
+    EXPECT_TRUE(row == 1 && col == 1);
+    ts.ComputeTilePosition(2, ePoint2D(-1e300, 1e300), row, col);  // saturates
+    EXPECT_TRUE(row == std::numeric_limits<int>::min() && col == row);
 }
 
-TEST(TileGeometry, WorldRangeMarginIsOne1024thOfATile) {
-    const Scheme ts = WorldScheme();
-    tagTileArea area;
-    ts.ComputeTileWorldRange(0, eRect2D(-h, h, h, -h), area);
-    EXPECT_EQ(0, area.StartRow);
-    EXPECT_EQ(0, area.EndRow);
-    EXPECT_EQ(0, area.StartCol);
-    EXPECT_EQ(0, area.EndCol);
-
-    // One metre wider on the right: still inside the margin.
-    ts.ComputeTileWorldRange(0, eRect2D(-h, h, h + 1.0, -h), area);
-    EXPECT_EQ(0, area.EndCol);
-    // 1/2048 of a tile past each edge: still within the margin.
-    const double in = C / 2048;
-    ts.ComputeTileWorldRange(0, eRect2D(-h - in, h + in, h + in, -h - in), area);
-    EXPECT_EQ(0, area.StartRow);
-    EXPECT_EQ(0, area.EndRow);
-    EXPECT_EQ(0, area.StartCol);
-    EXPECT_EQ(0, area.EndCol);
-    // 1/512 of a tile past each edge: beyond it, rows go up to -1 and down to 1.
-    const double out = C / 512;
-    ts.ComputeTileWorldRange(0, eRect2D(-h - out, h + out, h + out, -h - out), area);
-    EXPECT_EQ(-1, area.StartRow);
-    EXPECT_EQ(1, area.EndRow);
-    EXPECT_EQ(-1, area.StartCol);
-    EXPECT_EQ(1, area.EndCol);
-    // Half a tile into the next column.
-    ts.ComputeTileWorldRange(0, eRect2D(-h, h, h + C / 2, -h), area);
-    EXPECT_EQ(1, area.EndCol);
-
-    // Level 2 (4 x 4 tiles): the middle 2 x 2 tiles exactly.
-    ts.ComputeTileWorldRange(2, eRect2D(-h / 2, h / 2, h / 2, -h / 2), area);
-    EXPECT_EQ(1, area.StartRow);
-    EXPECT_EQ(2, area.EndRow);
-    EXPECT_EQ(1, area.StartCol);
-    EXPECT_EQ(2, area.EndCol);
-
-    // A degenerate rectangle on the boundary x = 0 at level 1: empty range.
-    ts.ComputeTileWorldRange(1, eRect2D(0.0, h / 2, 0.0, h / 2), area);
-    EXPECT_EQ(1, area.StartCol);
-    EXPECT_EQ(0, area.EndCol);
-}
-
-TEST(TileGeometry, LogicRangeMarginIsTinyAndGoesThroughLogicalUnits) {
-    Scheme ts = WorldScheme();
-    tagTileArea area;
-    // Same 1/2048 overhang as above: the Logic form counts the next tiles.
-    const double in = C / 2048;
-    ts.ComputeTileLogicRange(0, eRect2D(-h - in, h + in, h + in, -h - in), area);
-    EXPECT_EQ(-1, area.StartRow);
-    EXPECT_EQ(1, area.EndRow);
-    EXPECT_EQ(-1, area.StartCol);
-    EXPECT_EQ(1, area.EndCol);
-    // Exact tile edges still give exactly that tile.
-    ts.ComputeTileLogicRange(0, eRect2D(-h, h, h, -h), area);
-    EXPECT_EQ(0, area.StartRow);
-    EXPECT_EQ(0, area.EndRow);
-    EXPECT_EQ(0, area.StartCol);
-    EXPECT_EQ(0, area.EndCol);
-    ts.ComputeTileLogicRange(1, eRect2D(0.0, h / 2, 0.0, h / 2), area);
-    EXPECT_EQ(1, area.StartCol);
-    EXPECT_EQ(0, area.EndCol);
-
-    // Feet: one map unit is 0.3048 logical units, so the level-0 tile side
-    // is C * 10000 / 3048 = 131479713.53536248 feet and a logical
-    // rectangle maps to feet before the grid is applied.
-    ts.UnitsRatio = 3048.0;
-    ts.SetTileOrigin(ePoint2D(0.0, 0.0));
-    const double tf = 131479713.53536248;
-    const eRect2D logical(0.3048 * 0.5 * tf, -0.3048 * 0.5 * tf, 0.3048 * 2.5 * tf,
-                          -0.3048 * 3.5 * tf);
-    ts.ComputeTileLogicRange(0, logical, area);
-    EXPECT_EQ(0, area.StartCol);
-    EXPECT_EQ(2, area.EndCol);
-    EXPECT_EQ(0, area.StartRow);
-    EXPECT_EQ(3, area.EndRow);
-    tagTileArea world;
-    ts.ComputeTileWorldRange(0, eRect2D(0.5 * tf, -0.5 * tf, 2.5 * tf, -3.5 * tf), world);
-    EXPECT_EQ(area.StartCol, world.StartCol);
-    EXPECT_EQ(area.EndCol, world.EndCol);
-    EXPECT_EQ(area.StartRow, world.StartRow);
-    EXPECT_EQ(area.EndRow, world.EndRow);
-
-    // Logic bounds are the map bounds times 0.3048.
-    const eRect2D lb = ts.ComputeTileLogicBounds(0, 1, 2);
-    EXPECT_DOUBLE_EQ(0.3048 * 2 * tf, lb.left);
-    EXPECT_DOUBLE_EQ(0.3048 * 3 * tf, lb.right);
-    EXPECT_DOUBLE_EQ(-0.3048 * tf, lb.top);
-    EXPECT_DOUBLE_EQ(-0.3048 * 2 * tf, lb.bottom);
-}
-
-TEST(TileGeometry, RangesLeftOfAndAboveTheOriginAreNegative) {
-    const Scheme ts = WorldScheme();
-    tagTileArea area;
-    // Level 2, side C/4: x from 2.5 to 0.5 tiles left, y from 1.5 tiles above
-    // to 0.5 tiles below the origin.
+TEST(TileGeometry, RangeMarginsDifferBetweenWorldAndLogic) {
+    const Scheme ts;
+    EXPECT_AREA(0, 0, 0, 0, ts.World(0, -h, h, h, -h));
+    EXPECT_AREA(0, 0, 0, 0, ts.Logic(0, -h, h, h, -h));
+    EXPECT_AREA(0, 0, 0, 1, ts.World(0, -h, h, h + C / 2, -h));
+    // 1/2048 of a tile over every edge: inside the World margin (1/1024),
+    // beyond the Logic one (1e-13).
+    const double in = C / 2048, out = C / 512;
+    EXPECT_AREA(0, 0, 0, 0, ts.World(0, -h - in, h + in, h + in, -h - in));
+    EXPECT_AREA(-1, 1, -1, 1, ts.Logic(0, -h - in, h + in, h + in, -h - in));
+    EXPECT_AREA(-1, 1, -1, 1, ts.World(0, -h - out, h + out, h + out, -h - out));
+    // The middle 2 x 2 tiles of level 2, and a degenerate rectangle on x = 0.
+    EXPECT_AREA(1, 2, 1, 2, ts.World(2, -h / 2, h / 2, h / 2, -h / 2));
+    EXPECT_AREA(0, 0, 1, 0, ts.World(1, 0.0, h / 2, 0.0, h / 2));
+    EXPECT_AREA(0, 0, 1, 0, ts.Logic(1, 0.0, h / 2, 0.0, h / 2));
+    // Left of and above the origin (side t = C / 4): negative, not clamped.
     const double t = C / 4;
-    ts.ComputeTileWorldRange(2, eRect2D(-h - 2.5 * t, h + 1.5 * t, -h - 0.5 * t, h - 0.5 * t),
-                             area);
-    EXPECT_EQ(-3, area.StartCol);
-    EXPECT_EQ(-1, area.EndCol);
-    EXPECT_EQ(-2, area.StartRow);
-    EXPECT_EQ(0, area.EndRow);
+    EXPECT_AREA(-2, 0, -3, -1, ts.World(2, -h - 2.5 * t, h + 1.5 * t, -h - 0.5 * t, h - 0.5 * t));
 }
 
-TEST(TileGeometry, TileCountsRoundHalfAwayFromZero) {
-    Scheme ts = WorldScheme();
-    int rows = -7, cols = -7;
-    ts.SetIndexBounds(eRect2D(-h, h, h, -h));
-    ts.ComputeTileCount(0, rows, cols);
-    EXPECT_EQ(1, rows);
-    EXPECT_EQ(1, cols);
-    ts.ComputeTileCount(2, rows, cols);
-    EXPECT_EQ(4, rows);
-    EXPECT_EQ(4, cols);
+TEST(TileGeometry, LogicFormsConvertFeet) {
+    Scheme ts;
+    ts.UnitsRatio = 3048.0;  // side C * 10000 / 3048 feet, 0.3048 logical per foot
+    ts.SetTileOrigin(ePoint2D(0.0, 0.0));
+    const double tf = 131479713.53536248, f = 0.3048;
+    EXPECT_AREA(0, 3, 0, 2, ts.Logic(0, f * 0.5 * tf, -f * 0.5 * tf, f * 2.5 * tf, -f * 3.5 * tf));
+    EXPECT_AREA(0, 3, 0, 2, ts.World(0, 0.5 * tf, -0.5 * tf, 2.5 * tf, -3.5 * tf));
+    EXPECT_DOUBLE_EQ(-f * 2 * tf, ts.ComputeTileLogicBounds(0, 1, 2).bottom);
+}
 
-    // Right 0.4 / 0.5 / 1.6 tiles from the origin; bottom -0.4 / -0.5 tiles
-    // (above the origin); the left and top edges play no part.
+TEST(TileGeometry, CountsRoundHalfAwayFromZero) {
+    Scheme ts;
+    int rows = 0, cols = 0;
+    ts.SetIndexBounds(eRect2D(-h, h, h, -h));
+    ts.ComputeTileCount(2, rows, cols);
+    EXPECT_TRUE(rows == 4 && cols == 4);
+    // 0.4 tile right / above the origin: 0; 0.5 right: 1, 0.5 above: -1;
+    // the left and top edges play no part.
     ts.SetIndexBounds(eRect2D(1e9, -1e9, -h + 0.4 * C, h + 0.4 * C));
     ts.ComputeTileCount(0, rows, cols);
-    EXPECT_EQ(0, cols);
-    EXPECT_EQ(0, rows);
+    EXPECT_TRUE(rows == 0 && cols == 0);
     ts.SetIndexBounds(eRect2D(0, 0, -h + 0.5 * C, h + 0.5 * C));
     ts.ComputeTileCount(0, rows, cols);
-    EXPECT_EQ(1, cols);
-    EXPECT_EQ(-1, rows);
-    ts.SetIndexBounds(eRect2D(0, 0, -h + 1.6 * C, h - 1.6 * C));
-    ts.ComputeTileCount(0, rows, cols);
-    EXPECT_EQ(2, cols);
-    EXPECT_EQ(2, rows);
+    EXPECT_TRUE(rows == -1 && cols == 1);
 }
 
 TEST(TileGeometry, TenTimesTileSizeIsA32BitProduct) {
-    Scheme ts = WorldScheme();
-    // 10 * 214748364 = 2147483640 still fits: T = 2147483640 / 2560 * C.
-    ts.SetTileSize(214748364);
+    Scheme ts;
+    ts.SetTileSize(214748364);  // 2147483640 fits: T = 2147483640 / 2560 * C
     EXPECT_DOUBLE_EQ(33617360431643.297, ts.ComputeTileMPSize(s0).width);
-    // 10 * 214748365 = 2147483650 wraps to -2147483646.
-    ts.SetTileSize(214748365);
+    ts.SetTileSize(214748365);  // 2147483650 wraps to -2147483646
     EXPECT_DOUBLE_EQ(-33617360525569.113, ts.ComputeTileMPSize(s0).width);
 }
 
-TEST(TileGeometry, InvalidLevelGivesNeutralResultsWithoutCrashing) {
-    AssertCapture capture;
-    Scheme ts = WorldScheme();
-    ts.SetIndexBounds(eRect2D(-h, h, h, -h));
+TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
+    test::AssertCapture capture;
+    Scheme ts;
     Scheme empty;
-    empty.SetIndexBounds(eRect2D(-h, h, h, -h));
+    empty.SetScales({});
     for (const Scheme* s : {&ts, &empty}) {
         const int level = s == &ts ? -1 : 0;
-        tagTileArea area;
-        s->ComputeTileWorldRange(level, eRect2D(-h, h, h, -h), area);
-        EXPECT_LT(area.EndCol, area.StartCol);
-        EXPECT_LT(area.EndRow, area.StartRow);
-        s->ComputeTileLogicRange(level, eRect2D(-h, h, h, -h), area);
-        EXPECT_LT(area.EndCol, area.StartCol);
-        EXPECT_LT(area.EndRow, area.StartRow);
+        const tagTileArea w = s->World(level, -h, h, h, -h), l = s->Logic(level, -h, h, h, -h);
+        EXPECT_TRUE(w.EndCol < w.StartCol && w.EndRow < w.StartRow);
+        EXPECT_TRUE(l.EndCol < l.StartCol && l.EndRow < l.StartRow);
         EXPECT_TRUE(s->ComputeTileWorldBounds(level, 1, 1).IsEmpty());
         EXPECT_TRUE(s->ComputeTileLogicBounds(level, 1, 1).IsEmpty());
-        int rows = 5, cols = 5;
+        int rows = 5, cols = 5, row = 5, col = 5;
         s->ComputeTileCount(level, rows, cols);
-        EXPECT_EQ(0, rows);
-        EXPECT_EQ(0, cols);
-        int row = 5, col = 5;
         s->ComputeTilePosition(level, ePoint2D(1e300, -1e300), row, col);
-        EXPECT_EQ(0, row);
-        EXPECT_EQ(0, col);
+        EXPECT_TRUE(rows == 0 && cols == 0 && row == 0 && col == 0);
     }
-    EXPECT_EQ(12u, AssertCapture::Reports().size());
+    EXPECT_EQ(12u, test::AssertCapture::Reports().size());
 }
 
 }  // namespace
