@@ -14,5 +14,16 @@
 #include "base/eArray.h"
 #include "base/eList.h"
 #include "base/eHash.h"
+#include "platform/eMarkup.h"
+#include "platform/ePrjCoordSys.h"
+#include "platform/eDirList.h"
+#include "platform/eTask.h"
+#include "platform/eHttpHelper.h"
+#include "eCoordSys.h"
+#include "eTileCoordSys.h"
+#include "eTile.h"
+#include "eTileStorage.h"
+#include "eRasterCompact.h"
+#include "eTileServerManager.h"
 
 #endif
