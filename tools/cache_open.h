@@ -1,0 +1,52 @@
+// Opening the cache a CACHE argument names, and the layouts the tool knows.
+//
+// A CACHE argument is a description file or a folder holding one: in a
+// folder "tilecache.xml" (the name `tvk create` writes) comes first, then
+// "conf.xml" in any letter case. A file whose root holds CacheStorageInfo, or
+// whose TileCacheInfo holds LODInfos, is read as an ArcGIS configuration;
+// any other file as the system's own description.
+#ifndef TVK_TOOLS_CACHE_OPEN_H
+#define TVK_TOOLS_CACHE_OPEN_H
+
+#include <memory>
+#include <string>
+
+#include <tvk.h>
+
+namespace TVK {
+namespace cli {
+
+// Every layout the tool can read and write. Adding one means a value here,
+// its name in cache_open.cpp, and its branch in the scan and verify switches.
+enum class eLayout { Original, Compact };
+
+const char* LayoutName(eLayout layout);
+bool ParseLayout(const std::string& text, eLayout& layout);
+
+// The name `tvk create` gives the description it writes.
+constexpr const char* kDescriptionName = "tilecache.xml";
+
+struct eOpenCache {
+    std::unique_ptr<eTileStorage> Storage;
+    std::string ConfigPath;  // the description file read
+    std::string Root;        // cache folder, ends with '/'
+    bool ArcGIS = false;     // read from an ArcGIS configuration
+    eLayout Layout = eLayout::Original;
+
+    int LevelCount() const {
+        return static_cast<int>(Storage->GetTileCoordSys().GetLevelCaptions().size());
+    }
+};
+
+// Resolves and reads the cache; kExitOk, or the exit code after the reason
+// was printed on standard error.
+int OpenCache(const std::string& arg, eOpenCache& cache);
+
+// kExitOk when the level is one of the cache's; otherwise prints why and
+// returns kExitFailed.
+int CheckLevel(const eOpenCache& cache, int level);
+
+}  // namespace cli
+}  // namespace TVK
+
+#endif

@@ -1,0 +1,177 @@
+// tvk copy SRC DST: copy stored tiles between two caches of the same tiling
+// scheme, whatever their layouts.
+//
+// The source's tiles are found from its bundle indexes or folders, then
+// copied one by one. Every tile is published whole by the destination's own
+// save (a renamed file, or a record appended before its slot points at it),
+// so a copy killed part-way leaves at most dead space or a ".temp" file, and
+// running it again with --skip-existing finishes the job.
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "cache_open.h"
+#include "cli.h"
+#include "tile_range.h"
+#include "tile_scan.h"
+
+namespace TVK {
+namespace cli {
+
+namespace {
+
+struct tagCopyOptions {
+    std::string Src, Dst;
+    std::string Levels;
+    std::string Box;
+    bool LonLat = false;
+    bool SkipExisting = false;
+    int ThrottleMs = 0;  // hidden: slows a copy down so tests can interrupt it
+};
+
+// Same tile grid at a level: same tile size, origin and scale, up to
+// rounding in the description files.
+bool SameGrid(const eTileCoordSys& a, const eTileCoordSys& b, int level) {
+    if (a.GetTileSize() != b.GetTileSize()) return false;
+    const eRect2D ta = a.ComputeTileWorldBounds(level, 0, 0);
+    const eRect2D tb = b.ComputeTileWorldBounds(level, 0, 0);
+    const double tolerance = 1e-6 * std::max(std::fabs(ta.Width()), 1e-300);
+    return std::fabs(ta.left - tb.left) <= tolerance && std::fabs(ta.top - tb.top) <= tolerance &&
+           std::fabs(ta.Width() - tb.Width()) <= tolerance;
+}
+
+std::string Duration(double seconds) {
+    const long long s = static_cast<long long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    return text;
+}
+
+class eProgress {
+public:
+    eProgress(int64_t total, bool enabled) : m_total(total), m_enabled(enabled), m_start(Clock::now()) {}
+    void Update(int64_t done, bool force) {
+        if (!m_enabled) return;
+        const auto now = Clock::now();
+        if (!force && now - m_last < std::chrono::milliseconds(200)) return;
+        m_last = now;
+        const double elapsed = Seconds(now);
+        const double rate = elapsed > 0.0 ? done / elapsed : 0.0;
+        const double left = rate > 0.0 ? (m_total - done) / rate : 0.0;
+        std::fprintf(stderr, "\r%" PRId64 "/%" PRId64 " tiles  %.0f tiles/s  %s left   ", done, m_total, rate,
+                     Duration(left).c_str());
+        std::fflush(stderr);
+    }
+    void Finish() {
+        if (m_enabled) std::fprintf(stderr, "\n");
+    }
+    double Elapsed() const { return Seconds(Clock::now()); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double Seconds(Clock::time_point t) const { return std::chrono::duration<double>(t - m_start).count(); }
+    int64_t m_total;
+    bool m_enabled;
+    Clock::time_point m_start;
+    Clock::time_point m_last{};
+};
+
+int RunCopy(const tagCopyOptions& opt) {
+    eRect2D box;
+    const bool haveBox = !opt.Box.empty();
+    if (haveBox && !ParseBox(opt.Box, box))
+        return Fail(kExitUsage, "--bbox", "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
+    eOpenCache src, dst;
+    if (const int code = OpenCache(opt.Src, src)) return code;
+    if (const int code = OpenCache(opt.Dst, dst)) return code;
+    if (src.Root == dst.Root) return Fail(kExitUsage, opt.Dst, "is the source cache itself");
+
+    int first = 0, last = src.LevelCount() - 1;
+    if (!opt.Levels.empty() && !ParseLevelRange(opt.Levels, first, last))
+        return Fail(kExitUsage, "--levels", "expected A-B or A, got '" + opt.Levels + "'");
+    last = std::min(last, src.LevelCount() - 1);
+    if (first > last) return Fail(kExitFailed, src.ConfigPath, "has none of the levels " + opt.Levels);
+    for (int level = first; level <= last; ++level) {
+        if (level >= dst.LevelCount())
+            return Fail(kExitFailed, dst.ConfigPath, "has no level " + std::to_string(level));
+        if (!SameGrid(src.Storage->GetTileCoordSys(), dst.Storage->GetTileCoordSys(), level))
+            return Fail(kExitFailed, dst.ConfigPath,
+                        "tiles of level " + std::to_string(level) + " differ from the source's (tile size, origin or scale)");
+    }
+
+    // The tiles to copy, listed first so that progress knows the total.
+    std::vector<tagStoredTile> tiles;
+    for (int level = first; level <= last; ++level) {
+        tagTileArea area{0, -1, 0, -1};
+        if (haveBox) {
+            if (const int code = BoxToTileArea(src, level, box, opt.LonLat, area)) return code;
+            if (TileAreaCount(area) == 0) continue;
+        }
+        const int code = ScanTiles(src, level, level, [&](const tagStoredTile& tile) {
+            if (!haveBox || TileAreaContains(area, tile.Row, tile.Col)) tiles.push_back(tile);
+            return true;
+        });
+        if (code != kExitOk) return code;
+    }
+
+    eTileStorage& in = *src.Storage;
+    eTileStorage& out = *dst.Storage;
+    eProgress progress(static_cast<int64_t>(tiles.size()), IsTerminal(2));
+    int64_t copied = 0, skipped = 0, failed = 0, bytes = 0;
+    eByteArray data;
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        const tagStoredTile& t = tiles[i];
+        const std::string where = "level " + std::to_string(t.Level) + " row " + std::to_string(t.Row) +
+                                  " column " + std::to_string(t.Col);
+        const bool exists = out.IsTileExist(t.Level, t.Row, t.Col) != 0;
+        if (exists && opt.SkipExisting) {
+            ++skipped;
+        } else if (!in.LoadImageData(t.Level, t.Row, t.Col, data) || data.GetSize() == 0) {
+            ++failed;
+            Fail(kExitFailed, src.ConfigPath, "cannot read the tile at " + where);
+        } else if (exists && dst.Layout == eLayout::Compact && !out.RemoveTile(t.Level, t.Row, t.Col)) {
+            // A bundle never overwrites a record; the old one is unlinked first.
+            ++failed;
+            Fail(kExitFailed, dst.ConfigPath, "cannot replace the tile at " + where);
+        } else if (!out.SaveImageData(t.Level, t.Row, t.Col, data.GetData(),
+                                      static_cast<unsigned int>(data.GetSize()))) {
+            ++failed;
+            Fail(kExitFailed, dst.ConfigPath, "cannot store the tile at " + where);
+        } else {
+            ++copied;
+            bytes += data.GetSize();
+        }
+        if (opt.ThrottleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(opt.ThrottleMs));
+        progress.Update(static_cast<int64_t>(i + 1), false);
+    }
+    progress.Update(static_cast<int64_t>(tiles.size()), true);
+    progress.Finish();
+    out.ReleaseHandles();
+    std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64 " existing, %" PRId64
+                " failed, in %.1f s\n",
+                copied, bytes, skipped, failed, progress.Elapsed());
+    return failed > 0 ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+void RegisterCopy(CLI::App& app, eCommandTable& table) {
+    auto opt = std::make_shared<tagCopyOptions>();
+    CLI::App* sub = app.add_subcommand("copy", "Copy tiles from one cache into another of the same tiling scheme");
+    sub->add_option("SRC", opt->Src, "Source cache")->required();
+    sub->add_option("DST", opt->Dst, "Destination cache (made with `tvk create` or an existing one)")->required();
+    sub->add_option("--levels", opt->Levels, "Only levels A-B (or one level A)");
+    sub->add_option("--bbox", opt->Box, "Only tiles covering MINX,MINY,MAXX,MAXY (map units of SRC)");
+    sub->add_flag("--lonlat", opt->LonLat, "The --bbox is longitude/latitude in degrees");
+    sub->add_flag("--skip-existing", opt->SkipExisting,
+                  "Leave tiles the destination already has (resumes an interrupted copy)");
+    sub->add_option("--throttle-ms", opt->ThrottleMs, "Pause after each tile")->group("");
+    table.Add(sub, [opt]() { return RunCopy(*opt); });
+}
+
+}  // namespace cli
+}  // namespace TVK

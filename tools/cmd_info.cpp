@@ -1,0 +1,118 @@
+// tvk info CACHE [--json]: what a cache is, and its levels.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "cache_open.h"
+#include "cli.h"
+
+namespace TVK {
+namespace cli {
+
+namespace {
+
+struct tagLevelRow {
+    int Level, RenderLevel, Rows, Cols;
+    double Scale, Denominator, Resolution;
+};
+
+std::vector<tagLevelRow> LevelTable(const eTileCoordSys& scheme) {
+    std::vector<tagLevelRow> rows;
+    const int count = static_cast<int>(scheme.GetLevelCaptions().size());
+    for (int level = 0; level < count; ++level) {
+        tagLevelRow row{};
+        row.Level = level;
+        row.RenderLevel = scheme.ZoomLevelToRenderLevel(level);
+        row.Scale = scheme.GetScale(level);
+        row.Denominator = row.Scale > 0.0 ? 1.0 / row.Scale : 0.0;
+        // Map units per pixel: the map width of one tile over its pixels.
+        const eRect2D tile = scheme.ComputeTileWorldBounds(level, 0, 0);
+        row.Resolution = scheme.GetTileSize() > 0 ? tile.Width() / scheme.GetTileSize() : 0.0;
+        scheme.ComputeTileCount(level, row.Rows, row.Cols);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+nlohmann::ordered_json RectJson(const eRect2D& r) {
+    return {{"left", r.left}, {"top", r.top}, {"right", r.right}, {"bottom", r.bottom}};
+}
+
+void PrintJson(const eOpenCache& cache) {
+    const eTileStorage& storage = *cache.Storage;
+    const eTileCoordSys& scheme = storage.GetTileCoordSys();
+    const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
+    nlohmann::ordered_json doc;
+    doc["name"] = storage.GetName().Std();
+    doc["crs"] = {{"name", prj.GetName().Std()},
+                  {"epsg", prj.GetEpsgCode() > 0 ? nlohmann::ordered_json(prj.GetEpsgCode()) : nullptr}};
+    doc["layout"] = LayoutName(cache.Layout);
+    doc["tileSize"] = scheme.GetTileSize();
+    doc["dpi"] = scheme.GetDPI();
+    doc["origin"] = {{"x", scheme.GetTileOrigin().x}, {"y", scheme.GetTileOrigin().y}};
+    doc["bounds"] = RectJson(scheme.GetBounds());
+    doc["indexBounds"] = RectJson(scheme.GetIndexBounds());
+    nlohmann::ordered_json levels = nlohmann::ordered_json::array();
+    for (const tagLevelRow& row : LevelTable(scheme)) {
+        levels.push_back({{"level", row.Level},
+                          {"renderLevel", row.RenderLevel},
+                          {"scale", row.Scale},
+                          {"scaleDenominator", row.Denominator},
+                          {"resolution", row.Resolution},
+                          {"rows", row.Rows},
+                          {"cols", row.Cols}});
+    }
+    doc["levels"] = std::move(levels);
+    std::cout << doc.dump(2) << '\n';
+}
+
+void PrintText(const eOpenCache& cache) {
+    const eTileStorage& storage = *cache.Storage;
+    const eTileCoordSys& scheme = storage.GetTileCoordSys();
+    const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
+    std::printf("Name:          %s\n", storage.GetName().Cstr());
+    std::printf("Description:   %s (%s)\n", cache.ConfigPath.c_str(),
+                cache.ArcGIS ? "ArcGIS configuration" : "tile cache description");
+    if (prj.GetEpsgCode() > 0)
+        std::printf("CRS:           %s (EPSG:%d)\n", prj.GetName().Cstr(), prj.GetEpsgCode());
+    else
+        std::printf("CRS:           %s\n", prj.IsEmpty() ? "(none)" : prj.GetName().Cstr());
+    std::printf("Layout:        %s\n", LayoutName(cache.Layout));
+    std::printf("Tile size:     %d x %d pixels, %s files\n", scheme.GetTileSize(), scheme.GetTileSize(),
+                eTileStorage::GetFileExtName(storage.GetTileType()).Cstr());
+    std::printf("DPI:           %.10g\n", scheme.GetDPI());
+    std::printf("Origin:        %.17g, %.17g\n", scheme.GetTileOrigin().x, scheme.GetTileOrigin().y);
+    const eRect2D b = scheme.GetBounds();
+    const eRect2D ib = scheme.GetIndexBounds();
+    std::printf("Bounds:        left %.17g top %.17g right %.17g bottom %.17g\n", b.left, b.top, b.right, b.bottom);
+    std::printf("Index bounds:  left %.17g top %.17g right %.17g bottom %.17g\n", ib.left, ib.top, ib.right,
+                ib.bottom);
+    std::printf("Levels:\n  %5s  %6s  %18s  %20s  %s\n", "level", "render", "scale", "resolution", "rows x cols");
+    for (const tagLevelRow& row : LevelTable(scheme)) {
+        std::printf("  %5d  %6d  %18s  %20.10f  %d x %d\n", row.Level, row.RenderLevel,
+                    ("1:" + std::to_string(static_cast<long long>(row.Denominator + 0.5))).c_str(),
+                    row.Resolution, row.Rows, row.Cols);
+    }
+}
+
+}  // namespace
+
+void RegisterInfo(CLI::App& app, eCommandTable& table) {
+    auto cache = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
+    CLI::App* sub = app.add_subcommand("info", "Describe a cache: coordinate system, layout, tiling and levels");
+    sub->add_option("CACHE", *cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")->required();
+    sub->add_flag("--json", *json, "Print one JSON object instead of text");
+    table.Add(sub, [cache, json]() {
+        eOpenCache open;
+        if (const int code = OpenCache(*cache, open)) return code;
+        if (*json) PrintJson(open);
+        else PrintText(open);
+        return static_cast<int>(kExitOk);
+    });
+}
+
+}  // namespace cli
+}  // namespace TVK

@@ -1,0 +1,221 @@
+// tvk verify CACHE: check the files of a cache without changing them.
+//
+// Compact: every bundle pair (index size, slots pointing past the data file,
+// records running past it, dead space). Original: every tile file (empty
+// files, ".temp" files left by interrupted saves). Damage that loses or
+// garbles tiles is a problem (exit 1); debris that costs only space is a
+// warning.
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <set>
+
+#include "bundle_index.h"
+#include "cache_open.h"
+#include "cli.h"
+
+namespace TVK {
+namespace cli {
+
+namespace {
+
+constexpr int kSlotReportsPerBundle = 10;  // enough to see the pattern
+
+struct tagVerifyReport {
+    int64_t Containers = 0;  // bundles or tile files checked
+    int64_t Tiles = 0;
+    int64_t Bytes = 0;       // tile bytes
+    int64_t DeadBytes = 0;
+    int64_t Problems = 0;
+    int64_t Warnings = 0;
+
+    void Problem(const std::string& path, const std::string& reason) {
+        ++Problems;
+        std::printf("problem: %s: %s\n", path.c_str(), reason.c_str());
+    }
+    void Warning(const std::string& path, const std::string& reason) {
+        ++Warnings;
+        std::printf("warning: %s: %s\n", path.c_str(), reason.c_str());
+    }
+};
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void VerifyBundle(const std::string& base, int rowGroup, int colGroup, tagVerifyReport& report) {
+    ++report.Containers;
+    const std::string dataPath = base + ".bundle";
+    eBundleReader reader;
+    std::string reason;
+    if (!reader.Open(base + ".bundlx", dataPath, reason)) {
+        report.Problem(base + ".bundlx", reason);
+        return;
+    }
+    if (reader.IndexSize() != kIndexSize && reader.IndexSize() != kArcGISIndexSize) {
+        report.Problem(base + ".bundlx", "index file is " + std::to_string(reader.IndexSize()) + " bytes, expected " +
+                                             std::to_string(kIndexSize) + " or " + std::to_string(kArcGISIndexSize));
+    }
+    const int64_t header = reader.ArcGISStructure() ? kArcGISDataPrelude : 0;
+    if (reader.DataSize() < header) {
+        report.Problem(dataPath, "data file is " + std::to_string(reader.DataSize()) +
+                                     " bytes, shorter than the ArcGIS header of " + std::to_string(header));
+    }
+    std::set<int64_t> liveOffsets;
+    int64_t live = 0;
+    int reported = 0;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        int64_t offset = 0, length = 0;
+        const eBundleReader::EmSlot state = reader.ReadSlot(slot, offset, length);
+        if (state == eBundleReader::SlotEmpty) continue;
+        if (state == eBundleReader::SlotStored) {
+            ++report.Tiles;
+            report.Bytes += length;
+            if (liveOffsets.insert(offset).second) live += 4 + length;
+            continue;
+        }
+        if (++reported > kSlotReportsPerBundle) continue;
+        const std::string where = "slot " + std::to_string(slot) + " (row " +
+                                  std::to_string(rowGroup + slot % kPacketSize) + ", column " +
+                                  std::to_string(colGroup + slot / kPacketSize) + ")";
+        switch (state) {
+            case eBundleReader::SlotNegative:
+                report.Problem(dataPath, where + " holds offset " + std::to_string(offset) + ", beyond 2 GiB");
+                break;
+            case eBundleReader::SlotPastEnd:
+                report.Problem(dataPath, where + " points at offset " + std::to_string(offset) +
+                                             ", past the end of the data file (" +
+                                             std::to_string(reader.DataSize()) + " bytes)");
+                break;
+            case eBundleReader::SlotRecordPastEnd:
+                report.Problem(dataPath, where + " has a record of " + std::to_string(length) +
+                                             " bytes at offset " + std::to_string(offset) +
+                                             " running past the end of the data file (" +
+                                             std::to_string(reader.DataSize()) + " bytes)");
+                break;
+            default:
+                report.Problem(dataPath, where + " has a record with a negative length at offset " +
+                                             std::to_string(offset));
+                break;
+        }
+    }
+    if (reported > kSlotReportsPerBundle) {
+        // One line per damaged slot would flood the output; the count stays exact.
+        report.Problems += reported - kSlotReportsPerBundle;
+        std::printf("problem: %s: ... and %d more damaged slots\n", dataPath.c_str(), reported - kSlotReportsPerBundle);
+    }
+    const int64_t dead = reader.DataSize() - header - live;
+    if (dead > 0) report.DeadBytes += dead;
+}
+
+void VerifyCompact(const eOpenCache& cache, tagVerifyReport& report) {
+    const std::string root = cache.Root + "_alllayers";
+    std::vector<eString> levels;
+    if (!eListDir(root, levels)) return;
+    for (const eString& levelName : levels) {
+        int level = 0;
+        const std::string folder = root + "/" + levelName.Std();
+        if (!ParseLevelFolder(levelName.Std(), level)) {
+            report.Warning(folder, "not a level folder of a compact cache");
+            continue;
+        }
+        std::vector<eString> files;
+        if (!eListDir(folder, files)) {
+            report.Problem(folder, "folder cannot be read");
+            continue;
+        }
+        std::set<std::string> indexes, datas;
+        for (const eString& name : files) {
+            const std::string& file = name.Std();
+            if (EndsWith(file, ".bundlx")) indexes.insert(file.substr(0, file.size() - 7));
+            else if (EndsWith(file, ".bundle")) datas.insert(file.substr(0, file.size() - 7));
+            else report.Warning(folder + "/" + file, "not a bundle file");
+        }
+        for (const std::string& base : indexes) {
+            int rowGroup = 0, colGroup = 0;
+            if (!ParseBundleBaseName(base, rowGroup, colGroup)) {
+                report.Warning(folder + "/" + base + ".bundlx", "name is not one the cache uses; its tiles are unreachable");
+                continue;
+            }
+            if (datas.count(base) == 0) {
+                report.Problem(folder + "/" + base + ".bundlx", "index without its .bundle data file");
+                continue;
+            }
+            VerifyBundle(folder + "/" + base, rowGroup, colGroup, report);
+        }
+        for (const std::string& base : datas) {
+            if (indexes.count(base) == 0)
+                report.Problem(folder + "/" + base + ".bundle", "data file without its .bundlx index");
+        }
+    }
+}
+
+void VerifyOriginal(const eOpenCache& cache, tagVerifyReport& report) {
+    const std::string root = cache.Root + "_alllayers";
+    const std::string ext = "." + eTileStorage::GetFileExtName(cache.Storage->GetTileType()).Std();
+    std::vector<eString> scales;
+    if (!eListDir(root, scales)) return;
+    for (const eString& scale : scales) {
+        const std::string scaleFolder = root + "/" + scale.Std();
+        std::vector<eString> groups;
+        if (!eListDir(scaleFolder, groups)) continue;
+        for (const eString& group : groups) {
+            const std::string groupFolder = scaleFolder + "/" + group.Std();
+            std::vector<eString> files;
+            if (!eListDir(groupFolder, files)) continue;
+            for (const eString& name : files) {
+                const std::string path = groupFolder + "/" + name.Std();
+                if (EndsWith(name.Std(), ".temp")) {
+                    report.Warning(path, "left over from an interrupted save");
+                    continue;
+                }
+                if (!EndsWith(name.Std(), ext)) continue;
+                ++report.Containers;
+                const int64_t size = eFile::GetFileSize(path);
+                if (size < 0) {
+                    report.Problem(path, "cannot be examined");
+                } else if (size == 0) {
+                    report.Problem(path, "empty tile file");
+                } else {
+                    ++report.Tiles;
+                    report.Bytes += size;
+                }
+            }
+        }
+    }
+}
+
+int RunVerify(const std::string& arg) {
+    eOpenCache cache;
+    if (const int code = OpenCache(arg, cache)) return code;
+    tagVerifyReport report;
+    switch (cache.Layout) {
+        case eLayout::Compact: VerifyCompact(cache, report); break;
+        case eLayout::Original: VerifyOriginal(cache, report); break;
+    }
+    if (cache.Layout == eLayout::Compact) {
+        const int64_t total = report.Bytes + report.DeadBytes;
+        std::printf("%s: %" PRId64 " bundles, %" PRId64 " tiles (%" PRId64 " bytes), %" PRId64
+                    " bytes dead space (%.1f%%), ",
+                    cache.ConfigPath.c_str(), report.Containers, report.Tiles, report.Bytes, report.DeadBytes,
+                    total > 0 ? 100.0 * report.DeadBytes / total : 0.0);
+    } else {
+        std::printf("%s: %" PRId64 " tiles (%" PRId64 " bytes), ", cache.ConfigPath.c_str(), report.Tiles,
+                    report.Bytes);
+    }
+    std::printf("%" PRId64 " problems, %" PRId64 " warnings: %s\n", report.Problems, report.Warnings,
+                report.Problems > 0 ? "DAMAGED" : "OK");
+    return report.Problems > 0 ? kExitFailed : kExitOk;
+}
+
+}  // namespace
+
+void RegisterVerify(CLI::App& app, eCommandTable& table) {
+    auto cache = std::make_shared<std::string>();
+    CLI::App* sub = app.add_subcommand("verify", "Check a cache's bundles or tile files; exit 1 when damaged");
+    sub->add_option("CACHE", *cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")->required();
+    table.Add(sub, [cache]() { return RunVerify(*cache); });
+}
+
+}  // namespace cli
+}  // namespace TVK
