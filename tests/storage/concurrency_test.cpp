@@ -38,7 +38,7 @@ TEST(StorageConcurrency, OriginalLayoutWritersOwnTheirTilesReadersSeeWholeTiles)
     auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
     constexpr int kWriters = 3;
     constexpr int kTilesPerWriter = 8;
-    constexpr int kVersions = 12;
+    constexpr int kVersions = 30;
     std::atomic<int> writersDone{0};
     std::atomic<int> failures{0};
     std::atomic<long> tornReads{0};
@@ -97,7 +97,7 @@ TEST(StorageConcurrency, CompactLayoutThreadsShareTilesAndBundles) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             eByteArray data;
-            for (int round = 0; round < 3; ++round) {
+            for (int round = 0; round < 20; ++round) {
                 // Each thread walks the tiles from its own starting point.
                 for (size_t n = 0; n < tiles.size(); ++n) {
                     const size_t k = (n + static_cast<size_t>(t) * 11) % tiles.size();

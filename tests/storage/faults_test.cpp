@@ -1,5 +1,5 @@
 // Failures of the one-file-per-tile layout: a read-only cache, a file-size
-// limit, a full file system, folders standing on the tile's names. In every
+// limit, folders standing on the tile's names. In every
 // case the save answers 0, leaves no temporary file and a stored tile keeps
 // its bytes.
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <csignal>
 #include <functional>
 
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,33 +100,6 @@ TEST(OriginalLayoutFaults, FileSizeLimitFailsTheSaveAndKeepsTheOldTile) {
     EXPECT_FALSE(fs::exists(dir / "_alllayers/1000000/R0002C0008/300x1026.epng"));
     EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0002C0008/300x1027.epng"), TileBytes(4, 1000));
     EXPECT_TRUE(TempFiles(dir.Path()).empty());
-}
-
-TEST(OriginalLayoutFaults, FullFileSystemFailsTheSaveAndKeepsTheOldTile) {
-    TempDir dir;
-    const fs::path mountPoint = dir / "small";
-    fs::create_directory(mountPoint);
-    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0) {
-        GTEST_SKIP() << "mounting a small tmpfs is not permitted here";
-    }
-    struct Unmount {
-        const fs::path& path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{mountPoint};
-
-    auto storage = MakeStorage(mountPoint.string(), eTileStorage::Original);
-    const Bytes stored = TileBytes(1, 5000);
-    ASSERT_EQ(Save(*storage, 5, 300, 1025, stored), 1);
-    {
-        // Fill what is left.
-        std::ofstream filler(mountPoint / "filler", std::ios::binary);
-        const Bytes block(4096, 0xEE);
-        while (filler.write(reinterpret_cast<const char*>(block.data()), block.size()) && filler.flush()) {
-        }
-    }
-    EXPECT_EQ(Save(*storage, 5, 300, 1025, TileBytes(2, 20000)), 0);
-    EXPECT_EQ(ReadFile(mountPoint / kTile), stored);
-    EXPECT_TRUE(TempFiles(mountPoint).empty());
 }
 
 TEST(OriginalLayoutFaults, FolderStandingOnTheTileOrTemporaryNameIsLeftAlone) {

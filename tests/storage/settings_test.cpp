@@ -82,17 +82,11 @@ TEST(StorageSettings, ExtensionAndTypeTables) {
             << row.type;
     }
 
-    EXPECT_EQ(eTileStorage::GetFileType("eJPG"), 122);
-    EXPECT_EQ(eTileStorage::GetFileType("ejpg"), 122);
-    EXPECT_EQ(eTileStorage::GetFileType("EJPG"), 122);
-    EXPECT_EQ(eTileStorage::GetFileType("PBF"), 601);
-    EXPECT_EQ(eTileStorage::GetFileType("edata"), 600);
-    EXPECT_EQ(eTileStorage::GetFileType("ebil"), 141);
-    EXPECT_EQ(eTileStorage::GetFileType("egif"), 124);
-    EXPECT_EQ(eTileStorage::GetFileType("ebmp"), 121);
-    // No name for TIF, and unknown texts, give PNG.
-    EXPECT_EQ(eTileStorage::GetFileType("etif"), 123);
-    EXPECT_EQ(eTileStorage::GetFileType("png"), 123);
-    EXPECT_EQ(eTileStorage::GetFileType(""), 123);
-    EXPECT_EQ(eTileStorage::GetFileType("ePNG"), 123);
+    // Letter case is ignored; TIF has no name, so "etif" (like any unknown
+    // text) gives PNG.
+    const struct { const char* text; int type; } names[] = {
+        {"eJPG", 122}, {"ejpg", 122}, {"EJPG", 122}, {"PBF", 601}, {"edata", 600}, {"ebil", 141},
+        {"egif", 124}, {"ebmp", 121}, {"etif", 123}, {"png", 123}, {"", 123},     {"ePNG", 123},
+    };
+    for (const auto& row : names) EXPECT_EQ(eTileStorage::GetFileType(row.text), row.type) << row.text;
 }
