@@ -1,6 +1,8 @@
-// eRasterCompact: a handle on one compact bundle pair at a time, the ".bundle"
-// data file and the ".bundlx" index file of one 128 x 128 block of one level.
-// A handle has no lock; give each thread its own (the open-bundle pool does).
+// eRasterCompact: a handle on one compact bundle of one 128 x 128 block of one
+// level at a time. A V1 bundle is a pair, the ".bundle" data file and the
+// ".bundlx" index file; a V2 bundle is one ".bundle" file holding its own
+// index. A handle has no lock; give each thread its own (the open-bundle pool
+// does).
 #ifndef TVK_ERASTERCOMPACT_H
 #define TVK_ERASTERCOMPACT_H
 
@@ -15,9 +17,17 @@ namespace TVK {
 
 class TVK_API eRasterCompact {
 public:
+    // Which bundles the handle reads and writes. The two never mix in one
+    // cache folder: a V2 file has the name of a V1 data file.
+    enum EmBundleFormat {
+        BundleV1 = 0,  // .bundle + .bundlx pairs, 5-byte column-major slots
+        BundleV2 = 1,  // one .bundle, 64-byte header, 8-byte row-major entries
+    };
+
     eRasterCompact();
-    // A copy takes the root and the packet size but no open file: two handles
-    // never share a descriptor. Assignment closes the target first.
+    // A copy takes the root, the packet size, the format and the creation
+    // structure but no open file: two handles never share a descriptor.
+    // Assignment closes the target first.
     eRasterCompact(const eRasterCompact& other);
     eRasterCompact& operator=(const eRasterCompact& other);
     virtual ~eRasterCompact();
@@ -26,23 +36,42 @@ public:
     void SetSrcPath(const eString& path);
     const eString& GetSrcPath() const { return m_strSrcPath; }
 
+    // Bundle format (V1 by default). A change closes the open bundle.
+    void SetBundleFormat(EmBundleFormat format);
+    EmBundleFormat GetBundleFormat() const { return static_cast<EmBundleFormat>(m_nFormat); }
+    // Structure of the V1 pairs this handle creates: false (the default) for
+    // this system's own (zero index header, empty slots 01 01 01 01 01, empty
+    // data file); true for ArcGIS's (index header and trailer, empty slots
+    // pointing at per-position zero lengths, 60-byte data header), for caches
+    // that came from an ArcGIS configuration. Pairs already on disk keep the
+    // structure they have; no effect on V2.
+    void SetArcGISStructure(bool arcgis) { m_bArcGISStructure = arcgis; }
+    bool GetArcGISStructure() const { return m_bArcGISStructure; }
+
     // Makes the pair holding (row, col, level) the open one; an empty path
     // stands for the root. False when the pair cannot be opened.
     unsigned char IsCompactExist(int row, int col, int level, eString path);
-    // -2: the pair cannot be opened; -1: the slot is empty; otherwise the
+    // -2: the bundle cannot be opened; -1: the slot is empty; otherwise the
     // slot's record offset (which may point at a zero-length record: use
-    // IsTileStored to know whether a tile is really there).
+    // IsTileStored to know whether a tile is really there). V2: -1 for an
+    // entry of size 0, otherwise the entry's offset of the tile bytes
+    // (INT_MAX when it lies at 2 GiB or beyond).
     int IsTileExist(int row, int col, int level, eString path);
-    // True only when the slot points at a record with a length above 0 that
-    // lies wholly inside the data file.
+    // V1: true only when the slot points at a record with a length above 0
+    // that lies wholly inside the data file. V2: true only when the entry's
+    // size is above 0 and its bytes lie after the index and wholly inside the
+    // file (the entry is authoritative; the record's own length is not read).
     unsigned char IsTileStored(int row, int col, int level);
     // The tile's byte count with data holding the bytes, or 0 (data untouched).
     int64_t LoadTileData(eByteArray& data, int row, int col, int level);
     // Appends the tile and points its slot at it; false when a tile is
     // already stored there or any write failed (the slot then is unchanged).
+    // V1 records start below 2 GiB. V2 tiles hold 1 to 2^24 - 1 bytes and
+    // the file stays below 2^40 bytes; the header's file size and largest
+    // tile are kept current, as are an ArcGIS data header's counters.
     unsigned char SaveTileData(const eByteArray& data, int row, int col, int level);
-    // Marks the slot empty again; true also when nothing was stored, false
-    // only when the slot write failed.
+    // Marks the slot empty again (V2: zeroes the entry); true also when
+    // nothing was stored, false only when a write failed.
     unsigned char RemoveTileData(int row, int col, int level);
     unsigned char Close();
     eString GetCurFileName() const { return m_strCurFileName; }
@@ -52,7 +81,29 @@ private:
     enum EmSlot { SlotUnavailable = 0, SlotEmpty = 1, SlotOffset = 2 };
 
     unsigned char Create(int row, int col, int level, eString path);
-    unsigned char OpenPair(const eString& base, int rowGroup, int colGroup, int level);
+    unsigned char OpenPair(const eString& root, int rowGroup, int colGroup, int level);
+    // Writes a new pair's contents in the configured structure; false on failure.
+    bool WriteNewPair(int rowGroup, int colGroup);
+    // Brings an ArcGIS data header's counters up to date after a save
+    // (stored > 0: its length) or a removal (stored < 0).
+    bool UpdateArcGISCounters(int64_t stored);
+    // Absolute name of a bundle without its extension.
+    eString MakeBaseName(const eString& root, int rowGroup, int colGroup, int level) const;
+    // Makes the level folder and its parents; true when it exists afterwards.
+    bool PrepareLevel(const eString& root, int level) const;
+    void SetOpen(const eString& root, eString dataName, int rowGroup, int colGroup, int level);
+
+    // V2 (eRasterCompact_v2.cpp).
+    unsigned char OpenV2(const eString& root, int rowGroup, int colGroup, int level);
+    unsigned char CreateV2(int row, int col, int level);
+    int EntryOf(int row, int col) const;
+    EmSlot ReadEntry(int row, int col, int level, const eString& path, int64_t& offset, int64_t& size);
+    bool IsStoredV2(int64_t offset, int64_t size);
+    int IsTileExistV2(int row, int col, int level, const eString& path);
+    unsigned char IsTileStoredV2(int row, int col, int level);
+    int64_t LoadTileDataV2(eByteArray& data, int row, int col, int level);
+    unsigned char SaveTileDataV2(const eByteArray& data, int row, int col, int level);
+    unsigned char RemoveTileDataV2(int row, int col, int level);
     eString MakeRelativeString(int rowGroup, int colGroup, int level) const;
     unsigned char ComputeGroup(int& rowGroup, int& colGroup, int row, int col) const;
     void ClearParam();
@@ -72,6 +123,11 @@ private:
     // Structure of the open pair (this system's own or ArcGIS's); decides how
     // an empty slot is written.
     int m_nKind = 0;
+    // The open V1 pair's data file starts with ArcGIS's 60-byte header, whose
+    // counters every save and removal keeps current.
+    bool m_bDataHeader = false;
+    int m_nFormat = BundleV1;
+    bool m_bArcGISStructure = false;
     // Data file size as last seen; the file only grows, so a record inside it
     // is inside the file. Refreshed when a record seems to end past it.
     int64_t m_nBundleSize = 0;

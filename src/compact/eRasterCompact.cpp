@@ -1,5 +1,6 @@
 // eRasterCompact: file names, slot lookup, record reads, appends and removals
-// on one bundle pair.
+// on one V1 bundle pair, in this system's structure or ArcGIS's; the calls
+// dispatch to eRasterCompact_v2.cpp for V2 bundles.
 //
 // All reads and writes are positioned (pread/pwrite through eFile), so there
 // is no user-space buffer: another handle on the same pair sees a write as soon
@@ -24,13 +25,18 @@ const char kIndexExt[] = ".bundlx";
 eRasterCompact::eRasterCompact() = default;
 
 eRasterCompact::eRasterCompact(const eRasterCompact& other)
-    : m_strSrcPath(other.m_strSrcPath), m_nPacketSize(other.m_nPacketSize) {}
+    : m_strSrcPath(other.m_strSrcPath),
+      m_nPacketSize(other.m_nPacketSize),
+      m_nFormat(other.m_nFormat),
+      m_bArcGISStructure(other.m_bArcGISStructure) {}
 
 eRasterCompact& eRasterCompact::operator=(const eRasterCompact& other) {
     if (this != &other) {
         Close();
         m_strSrcPath = other.m_strSrcPath;
         m_nPacketSize = other.m_nPacketSize;
+        m_nFormat = other.m_nFormat;
+        m_bArcGISStructure = other.m_bArcGISStructure;
     }
     return *this;
 }
@@ -38,6 +44,12 @@ eRasterCompact& eRasterCompact::operator=(const eRasterCompact& other) {
 eRasterCompact::~eRasterCompact() { Close(); }
 
 void eRasterCompact::SetSrcPath(const eString& path) { m_strSrcPath = path; }
+
+void eRasterCompact::SetBundleFormat(EmBundleFormat format) {
+    if (format == m_nFormat) return;
+    Close();  // the open files belong to the other format
+    m_nFormat = format;
+}
 
 unsigned char eRasterCompact::Close() {
     m_BundleFile.Close();
@@ -52,6 +64,7 @@ void eRasterCompact::ClearParam() {
     m_nCurLevel = -1;
     m_strCurFileName.Empty();
     m_nKind = bundle::KindNative;
+    m_bDataHeader = false;
     m_nBundleSize = 0;
 }
 
@@ -75,10 +88,23 @@ eString eRasterCompact::MakeRelativeString(int rowGroup, int colGroup, int level
     return relative;
 }
 
+eString eRasterCompact::MakeBaseName(const eString& root, int rowGroup, int colGroup, int level) const {
+    // GetAbsolutePath inserts the separator a root without a trailing '/' lacks.
+    return eFile::GetAbsolutePath(root, MakeRelativeString(rowGroup, colGroup, level));
+}
+
+void eRasterCompact::SetOpen(const eString& root, eString dataName, int rowGroup, int colGroup,
+                             int level) {
+    m_nCurColGroup = colGroup;
+    m_nCurRowGroup = rowGroup;
+    m_strSrcPath = root;
+    m_strCurFileName = std::move(dataName);
+    m_nCurLevel = level;
+}
+
 unsigned char eRasterCompact::OpenPair(const eString& root, int rowGroup, int colGroup, int level) {
     Close();
-    // GetAbsolutePath inserts the separator a root without a trailing '/' lacks.
-    const eString base = eFile::GetAbsolutePath(root, MakeRelativeString(rowGroup, colGroup, level));
+    const eString base = MakeBaseName(root, rowGroup, colGroup, level);
     eString dataName = base + kDataExt;
     if (!m_BundleFile.Open(dataName, eFile::OpenReadWrite) ||
         !m_IndexFile.Open(base + kIndexExt, eFile::OpenReadWrite)) {
@@ -95,12 +121,16 @@ unsigned char eRasterCompact::OpenPair(const eString& root, int rowGroup, int co
         return 0;
     }
     m_nKind = bundle::KindOfIndexHeader(header);
+    if (m_nKind == bundle::KindArcGIS) {
+        // Only ArcGIS-headed pairs may carry the data header; a file that is
+        // too short for it or says otherwise is left as it is.
+        unsigned char dataHeader[bundle::kArcGISDataHeaderSize];
+        m_bDataHeader = m_BundleFile.ReadAt(0, dataHeader, sizeof dataHeader) ==
+                            static_cast<int64_t>(sizeof dataHeader) &&
+                        bundle::IsArcGISDataHeader(dataHeader);
+    }
     m_nBundleSize = dataSize;
-    m_nCurColGroup = colGroup;
-    m_nCurRowGroup = rowGroup;
-    m_strSrcPath = root;
-    m_strCurFileName = std::move(dataName);
-    m_nCurLevel = level;
+    SetOpen(root, std::move(dataName), rowGroup, colGroup, level);
     return 1;
 }
 
@@ -109,8 +139,9 @@ unsigned char eRasterCompact::IsCompactExist(int row, int col, int level, eStrin
     int rowGroup = 0, colGroup = 0;
     if (level < 0 || !ComputeGroup(rowGroup, colGroup, row, col)) return 0;
     if (rowGroup == m_nCurRowGroup && colGroup == m_nCurColGroup && level == m_nCurLevel) return 1;
-    // Copy the root: OpenPair closes first and stores it into m_strSrcPath.
+    // Copy the root: opening closes first and stores it into m_strSrcPath.
     const eString root = path.IsEmpty() ? m_strSrcPath : path;
+    if (m_nFormat == BundleV2) return OpenV2(root, rowGroup, colGroup, level);
     return OpenPair(root, rowGroup, colGroup, level);
 }
 
@@ -127,6 +158,7 @@ eRasterCompact::EmSlot eRasterCompact::ReadSlot(int row, int col, int level, con
 }
 
 int eRasterCompact::IsTileExist(int row, int col, int level, eString path) {
+    if (m_nFormat == BundleV2) return IsTileExistV2(row, col, level, path);
     int32_t offset = 0;
     switch (ReadSlot(row, col, level, path, offset)) {
         case SlotUnavailable: return -2;
@@ -153,12 +185,14 @@ int32_t eRasterCompact::StoredLength(int32_t offset) {
 }
 
 unsigned char eRasterCompact::IsTileStored(int row, int col, int level) {
+    if (m_nFormat == BundleV2) return IsTileStoredV2(row, col, level);
     int32_t offset = 0;
     if (ReadSlot(row, col, level, eString(), offset) != SlotOffset) return 0;
     return StoredLength(offset) > 0 ? 1 : 0;
 }
 
 int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int level) {
+    if (m_nFormat == BundleV2) return LoadTileDataV2(data, row, col, level);
     int32_t offset = 0;
     if (ReadSlot(row, col, level, eString(), offset) != SlotOffset) return 0;
     const int32_t length = StoredLength(offset);
@@ -174,6 +208,7 @@ int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int lev
 }
 
 unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int col, int level) {
+    if (m_nFormat == BundleV2) return SaveTileDataV2(data, row, col, level);
     int32_t offset = 0;
     switch (ReadSlot(row, col, level, eString(), offset)) {
         case SlotUnavailable:
@@ -202,17 +237,55 @@ unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int 
 
     unsigned char slot[bundle::kSlotSize];
     bundle::EncodeOffset(slot, position);
-    return m_IndexFile.WriteAt(bundle::SlotPosition(SlotOf(row, col)), slot, sizeof slot) ? 1 : 0;
+    if (!m_IndexFile.WriteAt(bundle::SlotPosition(SlotOf(row, col)), slot, sizeof slot)) return 0;
+    // An empty record is no stored tile and counts for nothing. Counters that
+    // cannot be written fail the save, although the tile is stored by now.
+    if (m_bDataHeader && length > 0 && !UpdateArcGISCounters(length)) return 0;
+    return 1;
 }
 
 unsigned char eRasterCompact::RemoveTileData(int row, int col, int level) {
+    if (m_nFormat == BundleV2) return RemoveTileDataV2(row, col, level);
     int32_t offset = 0;
     if (ReadSlot(row, col, level, eString(), offset) != SlotOffset) return 1;
-    if (StoredLength(offset) <= 0) return 1;
+    const int32_t length = StoredLength(offset);
+    if (length <= 0) return 1;
     const int position = SlotOf(row, col);
     unsigned char slot[bundle::kSlotSize];
     bundle::EncodeEmpty(slot, static_cast<bundle::EmKind>(m_nKind), position);
-    return m_IndexFile.WriteAt(bundle::SlotPosition(position), slot, sizeof slot) ? 1 : 0;
+    if (!m_IndexFile.WriteAt(bundle::SlotPosition(position), slot, sizeof slot)) return 0;
+    return !m_bDataHeader || UpdateArcGISCounters(-int64_t(length)) ? 1 : 0;
+}
+
+bool eRasterCompact::UpdateArcGISCounters(int64_t stored) {
+    // Under the bundle's write lock: read, change and write back bytes 8-31
+    // (largest tile, the constant 5, 4 x tiles, file size) in one go each.
+    unsigned char fields[bundle::kArcGISCountersSize];
+    if (m_BundleFile.ReadAt(bundle::kArcGISCountersAt, fields, sizeof fields) !=
+        static_cast<int64_t>(sizeof fields))
+        return false;
+    unsigned char* maxTile = fields + (bundle::kArcGISMaxTileField - bundle::kArcGISCountersAt);
+    unsigned char* count = fields + (bundle::kArcGISTileCountField - bundle::kArcGISCountersAt);
+    unsigned char* size = fields + (bundle::kArcGISFileSizeField - bundle::kArcGISCountersAt);
+    const uint64_t tiles4 = bundle::ReadLE(count, 8);
+    if (stored > 0) {
+        if (uint64_t(stored) > bundle::ReadLE(maxTile, 4)) bundle::WriteLE(maxTile, uint64_t(stored), 4);
+        bundle::WriteLE(count, tiles4 + 4, 8);
+    } else {
+        // The largest tile stays: it bounds the tiles, and finding the new
+        // largest would mean reading every record.
+        bundle::WriteLE(count, tiles4 >= 4 ? tiles4 - 4 : 0, 8);
+    }
+    const int64_t fileSize = m_BundleFile.Size();
+    if (fileSize < 0) return false;
+    bundle::WriteLE(size, uint64_t(fileSize), 8);
+    return m_BundleFile.WriteAt(bundle::kArcGISCountersAt, fields, sizeof fields);
+}
+
+bool eRasterCompact::PrepareLevel(const eString& root, int level) const {
+    eString levelDir;
+    levelDir.Format("%s/L%02d", kAllLayers, level);
+    return eFile::MkDirEx(eFile::GetAbsolutePath(root, levelDir));
 }
 
 unsigned char eRasterCompact::Create(int row, int col, int level, eString path) {
@@ -221,12 +294,10 @@ unsigned char eRasterCompact::Create(int row, int col, int level, eString path) 
     if (level < 0 || !ComputeGroup(rowGroup, colGroup, row, col)) return 0;
     const eString root = path.IsEmpty() ? m_strSrcPath : path;
     Close();
+    // A folder that cannot be made shows as a failed exclusive creation below.
+    PrepareLevel(root, level);
 
-    eString levelDir;
-    levelDir.Format("%s/L%02d", kAllLayers, level);
-    eFile::MkDirEx(eFile::GetAbsolutePath(root, levelDir));
-
-    const eString base = eFile::GetAbsolutePath(root, MakeRelativeString(rowGroup, colGroup, level));
+    const eString base = MakeBaseName(root, rowGroup, colGroup, level);
     const eString dataName = base + kDataExt;
     const eString indexName = base + kIndexExt;
 
@@ -248,32 +319,48 @@ unsigned char eRasterCompact::Create(int row, int col, int level, eString path) 
         eFile::Delete(dataName);  // ours: created exclusively just now
         return 0;
     }
-
-    // A new index: the zero header, then every slot holding the empty pattern,
-    // in one write. The data file stays empty.
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bundle::kIndexSize]);
-    bool written = false;
-    if (buffer) {
-        std::memset(buffer.get(), 0, bundle::kIndexHeaderSize);
-        std::memset(buffer.get() + bundle::kIndexHeaderSize, bundle::kEmptyByte,
-                    bundle::kIndexSlotsSize);
-        written = m_IndexFile.WriteAt(0, buffer.get(), bundle::kIndexSize);
-    }
-    if (!written) {
+    if (!WriteNewPair(rowGroup, colGroup)) {
         Close();
         eFile::Delete(dataName);
         eFile::Delete(indexName);
         return 0;
     }
-
-    m_nKind = bundle::KindNative;
-    m_nBundleSize = 0;
-    m_nCurColGroup = colGroup;
-    m_nCurRowGroup = rowGroup;
-    m_strSrcPath = root;
-    m_strCurFileName = dataName;
-    m_nCurLevel = level;
+    SetOpen(root, dataName, rowGroup, colGroup, level);
     return 1;
+}
+
+bool eRasterCompact::WriteNewPair(int rowGroup, int colGroup) {
+    const bool arcgis = m_bArcGISStructure;
+    const int64_t indexSize = arcgis ? bundle::kArcGISIndexSize : bundle::kIndexSize;
+    std::unique_ptr<unsigned char[]> index(new (std::nothrow) unsigned char[indexSize]);
+    if (!index) return false;
+    if (arcgis) {
+        std::memcpy(index.get(), bundle::kArcGISIndexHeader, bundle::kIndexHeaderSize);
+        for (int slot = 0; slot < bundle::kSlotCount; ++slot)
+            bundle::EncodeEmpty(index.get() + bundle::SlotPosition(slot), bundle::KindArcGIS, slot);
+        std::memcpy(index.get() + bundle::kIndexSize, bundle::kArcGISIndexTrailer,
+                    sizeof bundle::kArcGISIndexTrailer);
+    } else {
+        // The zero header, then every slot holding the empty pattern.
+        std::memset(index.get(), 0, bundle::kIndexHeaderSize);
+        std::memset(index.get() + bundle::kIndexHeaderSize, bundle::kEmptyByte,
+                    bundle::kIndexSlotsSize);
+    }
+    if (arcgis) {
+        // The data header, then one zero length per position.
+        std::unique_ptr<unsigned char[]> data(new (std::nothrow)
+                                                  unsigned char[bundle::kArcGISDataStart]);
+        if (!data) return false;
+        bundle::EncodeArcGISDataHeader(data.get(), rowGroup, colGroup);
+        std::memset(data.get() + bundle::kArcGISDataHeaderSize, 0,
+                    bundle::kArcGISDataStart - bundle::kArcGISDataHeaderSize);
+        if (!m_BundleFile.WriteAt(0, data.get(), bundle::kArcGISDataStart)) return false;
+    }
+    if (!m_IndexFile.WriteAt(0, index.get(), indexSize)) return false;
+    m_nKind = arcgis ? bundle::KindArcGIS : bundle::KindNative;
+    m_bDataHeader = arcgis;
+    m_nBundleSize = arcgis ? bundle::kArcGISDataStart : 0;
+    return true;
 }
 
 }  // namespace TVK

@@ -4,7 +4,9 @@
 // mutex, and an operator's thread map only under the pool mutex plus that
 // operator's exclusive lock; tile calls read the map under the operator's
 // lock alone. Handles stay until ReleaseAll, also those of threads that have
-// ended (thread ids are never reused, so such a handle is merely idle).
+// ended (thread ids are never reused, so such a handle is merely idle). The
+// bundle format and creation structure are the pool's, copied into a handle
+// by its own thread under the pool mutex.
 #include "compact/eRasterCompactManager.h"
 
 #include <mutex>
@@ -96,6 +98,11 @@ eRasterCompactOperator* eRasterCompactManager::GetOperator(int level, int rowGro
     const uint32_t threadId = eThread::GetCurrentThreadId();
     tagThreadCompact* entry = GetThreadCompact(threadId);
     if (entry == nullptr) return nullptr;
+    // The handle is this thread's alone, so changing it here is safe.
+    eRasterCompact* handle = entry->pCompact;
+    if (handle->GetBundleFormat() != m_emBundleFormat) handle->SetBundleFormat(m_emBundleFormat);
+    if (handle->GetArcGISStructure() != m_bArcGISStructure)
+        handle->SetArcGISStructure(m_bArcGISStructure);
 
     // Still on the same bundle: nothing changes (and nothing is formatted).
     eRasterCompactOperator* old = entry->pBound;
@@ -142,6 +149,26 @@ void eRasterCompactManager::ReleaseAll() {
     m_Operators.clear();
     for (auto& item : m_ThreadCompacts) delete item.second.pCompact;  // closes its files
     m_ThreadCompacts.clear();
+}
+
+void eRasterCompactManager::SetBundleFormat(eRasterCompact::EmBundleFormat format) {
+    std::lock_guard<eMutex> guard(m_Mutex);
+    m_emBundleFormat = format;
+}
+
+eRasterCompact::EmBundleFormat eRasterCompactManager::GetBundleFormat() {
+    std::lock_guard<eMutex> guard(m_Mutex);
+    return m_emBundleFormat;
+}
+
+void eRasterCompactManager::SetArcGISStructure(bool arcgis) {
+    std::lock_guard<eMutex> guard(m_Mutex);
+    m_bArcGISStructure = arcgis;
+}
+
+bool eRasterCompactManager::GetArcGISStructure() {
+    std::lock_guard<eMutex> guard(m_Mutex);
+    return m_bArcGISStructure;
 }
 
 int eRasterCompactManager::GetOperatorCount() {

@@ -81,6 +81,16 @@ public:
     void SetSrcPath(const eString& path) { m_strSrcPath = path; }
     const eString& GetSrcPath() const { return m_strSrcPath; }
 
+    // Bundle format of the cache (V1 by default), and whether new V1 pairs
+    // take ArcGIS's structure (false by default; set it for a cache imported
+    // from an ArcGIS configuration). Unlike the root, both reach every
+    // thread's handle at that thread's next GetOperator, so the storage may
+    // set them at any time; ReleaseAll keeps them.
+    void SetBundleFormat(eRasterCompact::EmBundleFormat format);
+    eRasterCompact::EmBundleFormat GetBundleFormat();
+    void SetArcGISStructure(bool arcgis);
+    bool GetArcGISStructure();
+
     // Counts for inspection (taken under the pool mutex).
     int GetOperatorCount();
     int GetIdleOperatorCount();
@@ -101,6 +111,8 @@ private:
     std::map<uint32_t, tagThreadCompact> m_ThreadCompacts;
     eArray<eRasterCompactOperator*> m_IdleOperators;
     eString m_strSrcPath;
+    eRasterCompact::EmBundleFormat m_emBundleFormat = eRasterCompact::BundleV1;
+    bool m_bArcGISStructure = false;
     eMutex m_Mutex{1};
 };
 

@@ -271,6 +271,9 @@ TEST(ArcGISBundle, EmptyPositionsPointAtZeroLengthRecords) {
     // its record at 65,596, just after the zero lengths.
     const Bytes stored = Payload("arcgis tile bytes");
     data = Concat(data, Concat(LE32(static_cast<uint32_t>(stored.size())), stored));
+    PutLE(data, 8, 17, 4);            // largest tile
+    PutLE(data, 16, 4, 8);            // 4 x one tile
+    PutLE(data, 24, data.size(), 8);  // 65,617
     PutLE(index, 16 + 5 * 130, 65596, 5);
     WriteFile(base.string() + ".bundlx", index);
     WriteFile(base.string() + ".bundle", data);
@@ -294,7 +297,12 @@ TEST(ArcGISBundle, EmptyPositionsPointAtZeroLengthRecords) {
     ASSERT_EQ(1, handle.SaveTileData(Array(added), 128, 256, 4));
     Bytes indexNow = ReadFile(base.string() + ".bundlx");
     EXPECT_EQ(Five(end & 0xff, end >> 8, 1, 0, 0), Slot(indexNow, 0));
-    EXPECT_EQ(Concat(data, Concat(LE32(3), added)), ReadFile(base.string() + ".bundle"));
+    // The data header counts two tiles now, the largest still 17 bytes, and
+    // the file's size is 65,617 + 7.
+    Bytes expectedData = Concat(data, Concat(LE32(3), added));
+    PutLE(expectedData, 16, 8, 8);
+    PutLE(expectedData, 24, 65624, 8);
+    EXPECT_EQ(expectedData, ReadFile(base.string() + ".bundle"));
     EXPECT_EQ(3, handle.LoadTileData(loaded, 128, 256, 4));
 
     // Removal restores ArcGIS's empty slot, 60 + 4 * slot, and keeps the trailer.
@@ -305,6 +313,8 @@ TEST(ArcGISBundle, EmptyPositionsPointAtZeroLengthRecords) {
     EXPECT_EQ(Bytes(index.end() - 16, index.end()), Bytes(indexNow.end() - 16, indexNow.end()));
     EXPECT_EQ(Bytes(index.begin(), index.begin() + 16), Bytes(indexNow.begin(), indexNow.begin() + 16));
     EXPECT_EQ(0, handle.IsTileStored(130, 257, 4));
+    PutLE(expectedData, 16, 4, 8);
+    EXPECT_EQ(expectedData, ReadFile(base.string() + ".bundle"));
 }
 
 TEST(BundleHandle, CopyTakesRootButNoOpenFile) {
