@@ -2,8 +2,10 @@
 // release; then real threads reading, writing and moving between bundles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -29,28 +31,6 @@ void OnOtherThread(Fn fn) {
 
 eByteArray Text(const std::string& s) {
     return eByteArray(reinterpret_cast<const unsigned char*>(s.data()), static_cast<eInt>(s.size()));
-}
-
-// Payload of (level, row, col, version): a 16-byte head naming them, then a
-// body of a length and content that depend on all four, so that a record
-// mixed from two versions or cut short never passes Decode.
-eByteArray Encode(int level, int row, int col, uint32_t version) {
-    const uint32_t head[4] = {uint32_t(level), uint32_t(row), uint32_t(col), version};
-    const size_t body = 50 + (version * 7919u + uint32_t(row)) % 3000;
-    std::vector<unsigned char> bytes(16 + body);
-    std::memcpy(bytes.data(), head, 16);
-    for (size_t i = 0; i < body; ++i) bytes[16 + i] = static_cast<unsigned char>(version * 31 + i);
-    return eByteArray(bytes.data(), static_cast<eInt>(bytes.size()));
-}
-
-// The version a payload carries, or -1 when it is not exactly the payload of
-// one version of this address.
-int64_t Decode(const eByteArray& data, int level, int row, int col) {
-    if (data.GetSize() < 16) return -1;
-    uint32_t head[4];
-    std::memcpy(head, data.GetData(), 16);
-    if (head[0] != uint32_t(level) || head[1] != uint32_t(row) || head[2] != uint32_t(col)) return -1;
-    return Encode(level, row, col, head[3]) == data ? int64_t(head[3]) : -1;
 }
 
 }  // namespace
@@ -140,6 +120,38 @@ TEST(BundlePool, TileCallsAndReleaseAll) {
     ASSERT_TRUE(pool.GetOperator(0, 0, 0)->SaveTileData(Text("new root"), 0, 0, 0));
     EXPECT_TRUE(fs::exists(second.Path() / "_alllayers" / "L00" / "R0000C0000.bundle"));
     EXPECT_EQ(1, pool.GetThreadCompactCount());
+}
+
+TEST(BundlePool, FormatAndStructureReachEveryThreadsHandle) {
+    TempDir tmp;
+    eRasterCompactManager pool;
+    pool.SetSrcPath(tmp.Root().c_str());
+    const fs::path layers = tmp.Path() / "_alllayers";
+    // Handles made before the change follow it too.
+    ASSERT_NE(nullptr, pool.GetOperator(9, 0, 0));
+    OnOtherThread([&] { ASSERT_NE(nullptr, pool.GetOperator(9, 0, 0)); });
+
+    pool.SetBundleFormat(eRasterCompact::BundleV2);
+    ASSERT_TRUE(pool.GetOperator(0, 0, 0)->SaveTileData(Text("v2"), 0, 0, 0));
+    EXPECT_EQ(131136u + 4 + 2, fs::file_size(layers / "L00" / "R0000C0000.bundle"));
+    EXPECT_FALSE(fs::exists(layers / "L00" / "R0000C0000.bundlx"));
+    OnOtherThread([&] {
+        eByteArray data;
+        EXPECT_TRUE(pool.GetOperator(0, 0, 0)->LoadTileData(data, 0, 0, 0));
+        EXPECT_EQ(Text("v2"), data);
+    });
+
+    // Back to V1 pairs, created in ArcGIS's structure; ReleaseAll keeps both.
+    pool.SetBundleFormat(eRasterCompact::BundleV1);
+    pool.SetArcGISStructure(true);
+    ASSERT_TRUE(pool.GetOperator(1, 0, 0)->SaveTileData(Text("v1"), 0, 0, 1));
+    EXPECT_EQ(81952u, fs::file_size(layers / "L01" / "R0000C0000.bundlx"));
+    EXPECT_FALSE(pool.GetOperator(0, 0, 0)->IsTileExist(0, 0, 0));  // a V2 file is no pair
+    pool.ReleaseAll();
+    EXPECT_EQ(eRasterCompact::BundleV1, pool.GetBundleFormat());
+    EXPECT_TRUE(pool.GetArcGISStructure());
+    ASSERT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Text("v1"), 0, 0, 2));
+    EXPECT_EQ(65596u + 4 + 2, fs::file_size(layers / "L02" / "R0000C0000.bundle"));
 }
 
 TEST(BundlePoolConcurrency, ReadersSeeEveryTileWhileAWriterAppends) {
@@ -248,13 +260,16 @@ TEST(BundlePoolConcurrency, ThreadsMovingBetweenBundles) {
             }
 }
 
-TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
-    TempDir tmp;
-    eRasterCompactManager pool;
-    pool.SetSrcPath(tmp.Root().c_str());
-    constexpr int kThreads = 4, kTilesPerBundle = 24;
-    const int bundles[4][2] = {{0, 0}, {0, 128}, {128, 0}, {256, 384}};  // rowGroup, colGroup
+namespace {
 
+constexpr int kStressTiles = 24;
+const int kStressBundles[4][2] = {{0, 0}, {0, 128}, {128, 0}, {256, 384}};  // rowGroup, colGroup
+
+// Random saves, loads and removals from 4 threads over 4 bundles of level 7
+// for the given time; every load must be exactly one version written for its
+// address, during the run and afterwards.
+void RunRandomStress(eRasterCompactManager& pool, int milliseconds) {
+    constexpr int kThreads = 4;
     // Versions ever written per address; a version is entered before its save
     // starts, so a reader can never see one that is not listed.
     std::mutex versionsMutex;
@@ -262,15 +277,15 @@ TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
     std::atomic<uint32_t> nextVersion{1};
     std::atomic<int> wrong{0};
     std::atomic<long> loads{0}, saves{0}, removals{0};
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
 
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             std::mt19937 rng(1000 + t);
             while (std::chrono::steady_clock::now() < until) {
-                const auto& group = bundles[rng() % 4];
-                const int tile = static_cast<int>(rng() % kTilesPerBundle);
+                const auto& group = kStressBundles[rng() % 4];
+                const int tile = static_cast<int>(rng() % kStressTiles);
                 const int row = group[0] + tile % 5, col = group[1] + tile / 5;
                 eRasterCompactOperator* op = pool.GetOperator(7, group[0], group[1]);
                 if (op == nullptr) { ++wrong; continue; }
@@ -305,8 +320,8 @@ TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
     EXPECT_GT(loads.load(), 0);
 
     // Afterwards every address holds nothing or exactly one version written for it.
-    for (const auto& group : bundles)
-        for (int tile = 0; tile < kTilesPerBundle; ++tile) {
+    for (const auto& group : kStressBundles)
+        for (int tile = 0; tile < kStressTiles; ++tile) {
             const int row = group[0] + tile % 5, col = group[1] + tile / 5;
             eRasterCompactOperator* op = pool.GetOperator(7, group[0], group[1]);
             eByteArray data;
@@ -315,4 +330,70 @@ TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
             ASSERT_GE(v, 0);
             EXPECT_EQ(1u, versions[std::make_pair(row, col)].count(uint32_t(v)));
         }
+}
+
+// Stored tiles of one stress bundle and the largest of them, through the pool.
+void CountStored(eRasterCompactManager& pool, const int group[2], uint64_t& count, uint64_t& largest) {
+    count = largest = 0;
+    for (int tile = 0; tile < kStressTiles; ++tile) {
+        const int row = group[0] + tile % 5, col = group[1] + tile / 5;
+        eByteArray data;
+        if (!pool.GetOperator(7, group[0], group[1])->LoadTileData(data, row, col, 7)) continue;
+        ++count;
+        largest = std::max<uint64_t>(largest, uint64_t(data.GetSize()));
+    }
+}
+
+fs::path StressBundle(const TempDir& tmp, const int group[2], const char* ext) {
+    char name[32];
+    std::snprintf(name, sizeof name, "R%04xC%04x%s", group[0], group[1], ext);
+    return tmp.Path() / "_alllayers" / "L07" / name;
+}
+
+}  // namespace
+
+TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
+    TempDir tmp;
+    eRasterCompactManager pool;
+    pool.SetSrcPath(tmp.Root().c_str());
+    RunRandomStress(pool, 2000);
+}
+
+TEST(BundlePoolConcurrency, V2BundlesUnderRandomWorkKeepTilesAndHeaderWhole) {
+    TempDir tmp;
+    eRasterCompactManager pool;
+    pool.SetSrcPath(tmp.Root().c_str());
+    pool.SetBundleFormat(eRasterCompact::BundleV2);
+    RunRandomStress(pool, 1500);
+    for (const auto& group : kStressBundles) {
+        const fs::path file = StressBundle(tmp, group, ".bundle");
+        const Bytes bytes = ReadFile(file);
+        ASSERT_GE(bytes.size(), 131136u);
+        EXPECT_FALSE(fs::exists(StressBundle(tmp, group, ".bundlx")));
+        uint64_t count = 0, largest = 0;
+        CountStored(pool, group, count, largest);
+        EXPECT_EQ(bytes.size(), GetLE(bytes, 24, 8));  // file size field
+        EXPECT_GE(GetLE(bytes, 8, 4), largest);       // largest tile field
+        // As many non-zero entries as tiles load.
+        uint64_t entries = 0;
+        for (int e = 0; e < 16384; ++e) entries += GetLE(bytes, 64 + 8 * size_t(e), 8) != 0;
+        EXPECT_EQ(count, entries);
+    }
+}
+
+TEST(BundlePoolConcurrency, ArcGISPairsUnderRandomWorkCountTheirTiles) {
+    TempDir tmp;
+    eRasterCompactManager pool;
+    pool.SetSrcPath(tmp.Root().c_str());
+    pool.SetArcGISStructure(true);
+    RunRandomStress(pool, 1500);
+    for (const auto& group : kStressBundles) {
+        const Bytes data = ReadFile(StressBundle(tmp, group, ".bundle"));
+        ASSERT_GE(data.size(), 65596u);
+        uint64_t count = 0, largest = 0;
+        CountStored(pool, group, count, largest);
+        EXPECT_EQ(4 * count, GetLE(data, 16, 8));
+        EXPECT_EQ(data.size(), GetLE(data, 24, 8));
+        EXPECT_GE(GetLE(data, 8, 4), largest);
+    }
 }
