@@ -1,8 +1,10 @@
 // eTileStorage: one tile cache on disk, and eFileType, the tile file types.
 //
 // A cache is laid out either as one file per tile below "_alllayers"
-// (Original) or as compact bundles of 128 x 128 tiles per level (Compact),
-// chosen by SetCacheFormat. The storage holds its tiling scheme, its settings
+// (Original) or as compact bundles of 128 x 128 tiles per level (Compact:
+// .bundle/.bundlx pairs; CompactV2: single .bundle files), chosen by
+// SetCacheFormat. The files of the Original layout are named either in this
+// system's own grammar or in ArcGIS's (SetTileNaming). The storage holds its tiling scheme, its settings
 // and the pool of open bundles; the tile operations read the settings and
 // never change them.
 //
@@ -49,6 +51,26 @@ public:
     enum EmFormat : int32_t {
         Original = 0,  // one file per tile below "_alllayers"
         Compact = 1,   // .bundle/.bundlx pairs, one per 128 x 128 block of a level
+        CompactV2 = 2, // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+    };
+
+    // Path grammar of the Original layout.
+    enum EmNaming : int32_t {
+        // "_alllayers/<scale-name>/R<row-group>C<col-group>/<row>x<col>.<ext>"
+        Native = 0,
+        // ArcGIS's exploded caches: "_alllayers/L05/R0000012c/C00000401.png",
+        // the level's number (tagLevelCaption::Level, ArcGIS's LevelID) in
+        // at least two decimal digits, row and column in eight lower-case
+        // hexadecimal digits. Negative levels, rows and columns have no name:
+        // the tile operations answer 0 for them. The extension comes from
+        // the ArcGIS tile format (SetArcGISTileFormat): "jpg" for JPEG,
+        // "png" for the PNG kinds and any other text; with no text, from
+        // TileType ("jpg" for JPG, else "png"). MIXED caches hold both kinds:
+        // reads look for ".jpg" first (the usual kind of opaque tiles), then
+        // ".png"; a save names the file after its bytes (FF D8 gives ".jpg",
+        // anything else ".png") and removes the tile's file of the other
+        // kind; a removal removes both.
+        ArcGIS = 1,
     };
 
     // CacheFormat Original, TileType PNG, TileLevelMode true, the other mode
@@ -101,6 +123,19 @@ public:
     // Rows (and columns) per group folder of the Original layout; must be > 0.
     void SetTileGroupSize(int size);
     int GetTileGroupSize() const;
+    void SetTileNaming(EmNaming naming);
+    EmNaming GetTileNaming() const;
+    // ArcGIS's CacheTileFormat text (JPEG, PNG, PNG8, PNG24, PNG32, MIXED);
+    // empty for caches that did not come from ArcGIS. Compared ignoring case.
+    void SetArcGISTileFormat(const eString& format);
+    const eString& GetArcGISTileFormat() const;
+    // Whether the cache belongs to ArcGIS: new V1 bundles are then created in
+    // ArcGIS's own structure (headers ArcGIS expects) instead of this
+    // system's. FromArcGISConfigFile and ToArcGISConfigFile set it (the cache
+    // is described by an ArcGIS configuration), FromConfigFile clears it;
+    // bundles already on disk keep their structure either way.
+    void SetArcGISStructure(unsigned char arcgis);
+    unsigned char GetArcGISStructure() const;
 
     // Extension text of a file type ("epng" for PNG); "png" for an unknown value.
     static eString GetFileExtName(eFileType::EmType type);
@@ -114,6 +149,16 @@ public:
     unsigned char ToConfigFile(const eString& path);
     unsigned char FromConfigFile(const eString& path);
     unsigned char FromArcGISConfigFile(const eString& path);
+    // Writes an ArcGIS configuration for the storage's current state: `path`
+    // (conf.xml: coordinate system, origin, tile size, DPI, one LODInfo per
+    // level, tile format, storage layout) and beside it the extent file (the
+    // same name with the extension "cdi": the bounds as an EnvelopeN). Index
+    // bounds, the top level and the settings kept for users have no place
+    // there. Returns 0 when a file cannot be written (an existing file is
+    // then left as it was) or the layout has no ArcGIS name; on success the
+    // file's folder becomes the cache directory and the cache counts as
+    // ArcGIS's (SetArcGISStructure).
+    unsigned char ToArcGISConfigFile(const eString& path);
 
     // ---- tiles, addressed by (level, row, col) ----
     // Each returns 1 for success / yes and 0 otherwise. In the Original layout
@@ -134,13 +179,24 @@ public:
     void ReleaseHandles();
 
 private:
-    // "_alllayers/<scale-name>/R<row-group>C<col-group>/<row>x<col>"
+    // The relative path without extension in the naming chosen; empty for a
+    // tile that has no ArcGIS name.
     eString TilePos2RelativeFilePathName(int level, int row, int col);
     // Group folder of a tile: floor(row / TileGroupSize), floor(col / TileGroupSize).
     void TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol);
     // Absolute path of a tile file, built once into one string with room for
-    // `spare` more bytes (the ".temp" suffix of a save).
-    eString TilePos2AbsoluteFilePathName(int level, int row, int col, int spare);
+    // `spare` more bytes (the ".temp" suffix of a save). With ArcGIS naming
+    // the extension is "jpg" or "png" (the same length, so a MIXED tile's
+    // other name is the same string with its last three letters changed);
+    // `jpeg` picks "jpg" for MIXED. Empty for a tile without a name.
+    eString TilePos2AbsoluteFilePathName(int level, int row, int col, int spare, bool jpeg = true);
+    // Tells the pool the bundle format and structure the settings imply.
+    void SyncPoolFormat();
+    // ArcGIS naming with the MIXED tile format: a tile may be either kind.
+    bool IsMixedNaming() const;
+    // False (with the assertion report) for a group size the native grammar
+    // cannot divide by.
+    bool CheckGroupSize() const;
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;
@@ -157,6 +213,9 @@ private:
     bool m_bRowInverseMode = false;
     int32_t m_nTileIndexRadixFormat = 10;
     int32_t m_nTileGroupSize = 128;
+    EmNaming m_emTileNaming = Native;
+    eString m_strArcGISTileFormat;
+    bool m_bArcGISStructure = false;
     // The open-bundle pool: made with the storage, released first by the
     // destructor. Held through a pointer because its type is internal.
     std::unique_ptr<eRasterCompactManager> m_pCompactManager;

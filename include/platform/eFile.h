@@ -29,6 +29,9 @@ public:
     static eString ChangeExt(const eString& path, const eString& ext);
     static bool IsExist(const eString& path);
     static bool IsDirectory(const eString& path);
+    // True for a regular file (after following symbolic links), false for a
+    // folder, anything else, or nothing.
+    static bool IsFile(const eString& path);
     // Size in bytes, -1 when the file cannot be examined.
     static int64_t GetFileSize(const eString& path);
     // Creates the folder and every missing parent; true when it exists afterwards.

@@ -92,6 +92,11 @@ bool eFile::IsDirectory(const eString& path) {
     return StatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
+bool eFile::IsFile(const eString& path) {
+    struct stat st;
+    return StatPath(path, st) && S_ISREG(st.st_mode);
+}
+
 int64_t eFile::GetFileSize(const eString& path) {
     struct stat st;
     if (!StatPath(path, st) || S_ISDIR(st.st_mode)) return -1;

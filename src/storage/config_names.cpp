@@ -13,12 +13,24 @@ struct FormatName {
 constexpr FormatName kFormatNames[] = {
     {eTileStorage::Original, "Original"},
     {eTileStorage::Compact, "Compact"},
+    {eTileStorage::CompactV2, "CompactV2"},
+};
+
+struct NamingName {
+    eTileStorage::EmNaming naming;
+    const char* name;
+};
+
+constexpr NamingName kNamingNames[] = {
+    {eTileStorage::Native, "Native"},
+    {eTileStorage::ArcGIS, "ArcGIS"},
 };
 
 // An exploded ArcGIS cache is read through the one-file-per-tile layout.
 constexpr FormatName kArcGISFormatNames[] = {
     {eTileStorage::Compact, "esriMapCacheStorageModeCompact"},
     {eTileStorage::Original, "esriMapCacheStorageModeExploded"},
+    {eTileStorage::CompactV2, "esriMapCacheStorageModeCompactV2"},
 };
 
 }  // namespace
@@ -47,6 +59,33 @@ bool ArcGISStorageFormatFromName(const eString& name, eTileStorage::EmFormat& fo
     for (const FormatName& entry : kArcGISFormatNames) {
         if (name == eString(entry.name)) {
             format = entry.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* ArcGISStorageFormatName(eTileStorage::EmFormat format)
+{
+    for (const FormatName& entry : kArcGISFormatNames)
+        if (entry.format == format)
+            return entry.name;
+    return "";
+}
+
+const char* TileNamingName(eTileStorage::EmNaming naming)
+{
+    for (const NamingName& entry : kNamingNames)
+        if (entry.naming == naming)
+            return entry.name;
+    return "";
+}
+
+bool TileNamingFromName(const eString& name, eTileStorage::EmNaming& naming)
+{
+    for (const NamingName& entry : kNamingNames) {
+        if (name.CompareNoCase(entry.name) == 0) {
+            naming = entry.naming;
             return true;
         }
     }

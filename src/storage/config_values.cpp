@@ -66,6 +66,17 @@ eString FormatTrimmed(double value)
     return text;
 }
 
+eString FormatShortest(double value)
+{
+    if (!std::isfinite(value))
+        return FormatFixed(value, 0);
+    char buffer[kFixedBufferSize];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    if (result.ec != std::errc())
+        return FormatFixed(value, kMaxDecimals);  // cannot happen with the buffer sized above
+    return eString(buffer, static_cast<eInt>(result.ptr - buffer));
+}
+
 eString FormatInt(int value)
 {
     char buffer[16];

@@ -18,6 +18,10 @@ eString FormatFixed(double value, int decimals);
 // "%.15f", then trailing zeros and one trailing point removed: 256.0 -> "256",
 // 100.25 -> "100.25", 0.0 -> "0".
 eString FormatTrimmed(double value);
+// The shortest fixed-notation text that reads back to the same double, with
+// no exponent and no precision lost to a fixed decimal count (1.5e-7 gives
+// "0.00000015", 256.0 gives "256"); "inf"/"nan" as FormatFixed.
+eString FormatShortest(double value);
 // "%d".
 eString FormatInt(int value);
 // "True" / "False".

@@ -6,7 +6,9 @@
 
 namespace TVK {
 
-eTileStorage::eTileStorage() : m_pCompactManager(std::make_unique<eRasterCompactManager>()) {}
+eTileStorage::eTileStorage() : m_pCompactManager(std::make_unique<eRasterCompactManager>()) {
+    SyncPoolFormat();
+}
 
 eTileStorage::~eTileStorage() {
     // The pool goes first: its destructor closes every open bundle while the
@@ -58,7 +60,10 @@ void eTileStorage::SetTileCoordSys(const eTileCoordSys& coordSys) { m_TileCoordS
 eTileCoordSys& eTileStorage::GetTileCoordSys() { return m_TileCoordSys; }
 const eTileCoordSys& eTileStorage::GetTileCoordSys() const { return m_TileCoordSys; }
 
-void eTileStorage::SetCacheFormat(EmFormat format) { m_emCacheFormat = format; }
+void eTileStorage::SetCacheFormat(EmFormat format) {
+    m_emCacheFormat = format;
+    SyncPoolFormat();
+}
 eTileStorage::EmFormat eTileStorage::GetCacheFormat() const { return m_emCacheFormat; }
 
 void eTileStorage::SetTileType(eFileType::EmType type) { m_emTileType = type; }
@@ -66,6 +71,26 @@ eFileType::EmType eTileStorage::GetTileType() const { return m_emTileType; }
 
 void eTileStorage::SetTileGroupSize(int size) { m_nTileGroupSize = size; }
 int eTileStorage::GetTileGroupSize() const { return m_nTileGroupSize; }
+
+void eTileStorage::SetTileNaming(EmNaming naming) { m_emTileNaming = naming; }
+eTileStorage::EmNaming eTileStorage::GetTileNaming() const { return m_emTileNaming; }
+
+void eTileStorage::SetArcGISTileFormat(const eString& format) { m_strArcGISTileFormat = format; }
+const eString& eTileStorage::GetArcGISTileFormat() const { return m_strArcGISTileFormat; }
+
+void eTileStorage::SetArcGISStructure(unsigned char arcgis) {
+    m_bArcGISStructure = arcgis != 0;
+    SyncPoolFormat();
+}
+unsigned char eTileStorage::GetArcGISStructure() const { return m_bArcGISStructure ? 1 : 0; }
+
+void eTileStorage::SyncPoolFormat() {
+    // The pool reads both at each thread's next GetOperator, so they may
+    // change between tile calls; ReleaseAll keeps them.
+    m_pCompactManager->SetBundleFormat(m_emCacheFormat == CompactV2 ? eRasterCompact::BundleV2
+                                                                    : eRasterCompact::BundleV1);
+    m_pCompactManager->SetArcGISStructure(m_bArcGISStructure);
+}
 
 eString eTileStorage::GetFileExtName(eFileType::EmType type) {
     switch (type) {

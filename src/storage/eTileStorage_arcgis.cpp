@@ -4,6 +4,10 @@
 // name and the extension "cdi" (an EnvelopeN, optionally followed by our own
 // IndexBounds element).
 //
+// The import keeps ArcGIS's own names: an exploded cache is read with
+// ArcGIS's file naming (TileNaming ArcGIS) and its CacheTileFormat text, and
+// new V1 bundles of a compact one take ArcGIS's structure.
+//
 // Every element is optional to the reader; the missing ones that make the
 // result 0 are the coordinate system, the LODInfos, the StorageFormat and
 // the envelope. Whatever could be read is applied all the same, and the
@@ -134,9 +138,13 @@ bool ReadCacheStorageInfo(eMarkup& doc, eTileStorage& storage)
     eString text;
     if (ChildText(doc, "StorageFormat", text)) {
         eTileStorage::EmFormat format = eTileStorage::Original;
-        if (ArcGISStorageFormatFromName(text, format))
+        if (ArcGISStorageFormatFromName(text, format)) {
             storage.SetCacheFormat(format);
-        else
+            // An exploded ArcGIS cache names its files ArcGIS's way; the
+            // naming also applies to compact ones, in case the cache is
+            // later switched to (or copied as) the exploded layout.
+            storage.SetTileNaming(eTileStorage::ArcGIS);
+        } else
             Eassert("FALSE", kAssertSource, __LINE__);
     } else {
         ok = false;
@@ -206,14 +214,18 @@ unsigned char eTileStorage::FromArcGISConfigFile(const eString& path)
                 result = 0;
             doc.OutOfElem();
         }
+        eString tileFormat;
         if (EnterChild(doc, "TileImageInfo")) {
             // Any CacheTileFormat (JPEG, PNG, PNG8, PNG24, PNG32, MIXED) is
-            // read as PNG: the library never decodes tiles, and exploded
-            // ArcGIS tiles do not carry this layout's extensions anyway.
-            if (FindChild(doc, "CacheTileFormat"))
+            // read as PNG: the library never decodes tiles. The text itself
+            // is kept: it names the files of an exploded cache (jpg / png).
+            if (ChildText(doc, "CacheTileFormat", tileFormat))
                 SetTileType(eFileType::PNG);
             doc.OutOfElem();
         }
+        SetArcGISTileFormat(tileFormat);
+        // ArcGIS's own bundles for every V1 bundle this cache gets from now on.
+        SetArcGISStructure(1);
         if (EnterChild(doc, "CacheStorageInfo")) {
             if (!ReadCacheStorageInfo(doc, *this))
                 result = 0;

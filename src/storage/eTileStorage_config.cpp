@@ -3,7 +3,8 @@
 //
 // Tree: CacheInfo / TileCacheInfo (name, coordinate system, scheme, tile
 // type, the settings kept for users, levels) and CacheInfo / TileStorageInfo
-// (layout, packet size). Every element is always written; on reading, a
+// (layout, packet size, and for caches in ArcGIS's naming the naming and
+// ArcGIS's tile format text). Every element is always written; on reading, a
 // missing element leaves its setting as it was, and so does an element whose
 // number does not parse. Numbers are written and read in the C locale
 // whatever the process locale is (see config_values.h).
@@ -215,15 +216,27 @@ bool ReadTileCacheInfo(eMarkup& doc, eTileStorage& storage)
 void ReadTileStorageInfo(eMarkup& doc, eTileStorage& storage)
 {
     eString text;
-    if (!ChildText(doc, "StorageFormat", text))
-        return;
-    eTileStorage::EmFormat format = eTileStorage::Original;
-    if (StorageFormatFromName(text.MakeLower(), format))
-        storage.SetCacheFormat(format);
-    else
-        Eassert("FALSE", kAssertSource, __LINE__);
+    if (ChildText(doc, "StorageFormat", text)) {
+        eTileStorage::EmFormat format = eTileStorage::Original;
+        if (StorageFormatFromName(text.MakeLower(), format))
+            storage.SetCacheFormat(format);
+        else
+            Eassert("FALSE", kAssertSource, __LINE__);
+    }
     // PacketSize is not read: the group size is the library's own choice
     // for a cache it describes, not the file's.
+
+    // The writer leaves these two out when they hold their defaults, so a
+    // missing element means the default here, not "unchanged".
+    eTileStorage::EmNaming naming = eTileStorage::Native;
+    if (ChildText(doc, "TileNaming", text) && !TileNamingFromName(text, naming)) {
+        Eassert("FALSE", kAssertSource, __LINE__);
+        naming = storage.GetTileNaming();
+    }
+    storage.SetTileNaming(naming);
+    if (!ChildText(doc, "ArcGISTileFormat", text))
+        text = eString();
+    storage.SetArcGISTileFormat(text);
 }
 
 }  // namespace
@@ -292,6 +305,12 @@ unsigned char eTileStorage::ToConfigFile(const eString& path)
     // A layout without a name is written empty; reading it back reports it.
     doc.AddChildElem("StorageFormat", StorageFormatName(m_emCacheFormat));
     doc.AddChildElem("PacketSize", FormatInt(m_nTileGroupSize));
+    // Written only when not the defaults, so that descriptions of caches in
+    // this system's own naming read exactly as before these settings existed.
+    if (m_emTileNaming != Native)
+        doc.AddChildElem("TileNaming", TileNamingName(m_emTileNaming));
+    if (!m_strArcGISTileFormat.IsEmpty())
+        doc.AddChildElem("ArcGISTileFormat", m_strArcGISTileFormat);
     doc.OutOfElem();
 
     const eString folder = ConfigFolder(path);
@@ -320,6 +339,9 @@ unsigned char eTileStorage::FromConfigFile(const eString& path)
         doc.OutOfElem();
     }
     SetFileDirectory(ConfigFolder(path));
+    // A cache of this system's own description: new bundles take this
+    // system's structure.
+    SetArcGISStructure(0);
     return result;
 }
 

@@ -1,16 +1,20 @@
 // eTileStorage: the four tile operations over both layouts, and the path
 // grammar of the Original layout.
 //
-// Original: one file per tile,
+// Original: one file per tile, named in this system's grammar (Native),
 //   <root>/_alllayers/<scale-name>/R<row-group>C<col-group>/<row>x<col>.<ext>
 // with the groups floor(n / TileGroupSize) written at least four wide, '0'
-// filled in front of any sign ("0002", "00-1", "12345"). A save writes
-// "<tile>.temp" and renames it onto the tile, so the tile's own name only ever
-// names a completely written file; nothing is locked.
+// filled in front of any sign ("0002", "00-1", "12345"), or in ArcGIS's,
+//   <root>/_alllayers/L<level>/R<row, 8 hex>/C<col, 8 hex>.<jpg|png>
+// A save writes "<tile>.temp" and renames it onto the tile, so the tile's own
+// name only ever names a completely written file; nothing is locked. Only
+// regular files count as tiles: a folder standing on a tile's name is
+// neither reported nor removed.
 //
-// Compact: the tile's 128 x 128 block (first row and column, rounded toward
-// zero) selects an operator of the pool, which does all locking; the tile
-// call follows on the same thread.
+// Compact and CompactV2: the tile's 128 x 128 block (first row and column,
+// rounded toward zero) selects an operator of the pool, which does all
+// locking; the tile call follows on the same thread. The pool already knows
+// which bundle format to use (SyncPoolFormat).
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -91,6 +95,56 @@ void AppendRelativePath(std::string& out, eTileCoordSys& scheme, int groupSize, 
     AppendInt(out, col);
 }
 
+// File kind of an ArcGIS-named tile.
+enum class ArcGISKind { Jpg, Png, Mixed };
+
+ArcGISKind ArcGISKindOf(const eString& format, eFileType::EmType type) {
+    if (format.IsEmpty()) return type == eFileType::JPG ? ArcGISKind::Jpg : ArcGISKind::Png;
+    if (format.CompareNoCase("JPEG") == 0 || format.CompareNoCase("JPG") == 0) return ArcGISKind::Jpg;
+    if (format.CompareNoCase("MIXED") == 0) return ArcGISKind::Mixed;
+    return ArcGISKind::Png;  // PNG, PNG8, PNG24, PNG32 and whatever else
+}
+
+// Both extensions have three letters: the other kind's name of a MIXED tile
+// is the same path with its end replaced.
+constexpr size_t kArcGISExtLength = 3;
+
+bool IsJpegBytes(const unsigned char* data, unsigned int size) {
+    return size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
+}
+
+eString OtherKindPath(const eString& path) {
+    std::string other = path.Std();
+    const size_t at = other.size() - kArcGISExtLength;
+    other.replace(at, kArcGISExtLength, other.compare(at, kArcGISExtLength, "jpg") == 0 ? "png" : "jpg");
+    return eString(std::move(other));
+}
+
+void AppendHex8(std::string& out, int value) {
+    char digits[8];
+    const auto end = std::to_chars(digits, digits + sizeof(digits), value, 16).ptr;
+    const size_t length = static_cast<size_t>(end - digits);
+    out.append(8 - length, '0');
+    out.append(digits, end);
+}
+
+// ArcGIS's relative path (no extension); false for a tile without a name
+// (negative level number, row or column). The folder carries the level's own
+// number, as ArcGIS's LevelID does. Throws std::out_of_range for a level
+// outside the list.
+bool AppendArcGISPath(std::string& out, const eTileCoordSys& scheme, int level, int row, int col) {
+    const int levelId = scheme.GetLevelCaptions().at(static_cast<size_t>(level)).Level;
+    if (levelId < 0 || row < 0 || col < 0) return false;
+    out += "_alllayers/L";
+    if (levelId < 10) out += '0';
+    AppendInt(out, levelId);
+    out += "/R";
+    AppendHex8(out, row);
+    out += "/C";
+    AppendHex8(out, col);
+    return true;
+}
+
 }  // namespace
 
 void eTileStorage::TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol) {
@@ -101,13 +155,24 @@ void eTileStorage::TilePos2TileGroupPos(int row, int col, int& groupRow, int& gr
 eString eTileStorage::TilePos2RelativeFilePathName(int level, int row, int col) {
     std::string path;
     path.reserve(64);
-    AppendRelativePath(path, m_TileCoordSys, m_nTileGroupSize, level, row, col);
+    if (m_emTileNaming == ArcGIS) {
+        if (!AppendArcGISPath(path, m_TileCoordSys, level, row, col)) return eString();
+    } else {
+        AppendRelativePath(path, m_TileCoordSys, m_nTileGroupSize, level, row, col);
+    }
     return eString(std::move(path));
 }
 
-eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, int spare) {
+eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, int spare, bool jpeg) {
     const std::string& root = m_strFileDirectory.Std();
     const char* ext = ExtText(m_emTileType);
+    if (m_emTileNaming == ArcGIS) {
+        switch (ArcGISKindOf(m_strArcGISTileFormat, m_emTileType)) {
+            case ArcGISKind::Jpg: ext = "jpg"; break;
+            case ArcGISKind::Png: ext = "png"; break;
+            case ArcGISKind::Mixed: ext = jpeg ? "jpg" : "png"; break;
+        }
+    }
     std::string path;
     // One allocation: root, the longest relative path (eleven-character
     // numbers), the extension and the caller's spare room.
@@ -120,23 +185,42 @@ eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, 
         path.append(root, 0, keep);
         if (path.back() != '/') path += '/';
     }
-    AppendRelativePath(path, m_TileCoordSys, m_nTileGroupSize, level, row, col);
+    if (m_emTileNaming == ArcGIS) {
+        if (!AppendArcGISPath(path, m_TileCoordSys, level, row, col)) return eString();
+    } else {
+        AppendRelativePath(path, m_TileCoordSys, m_nTileGroupSize, level, row, col);
+    }
     path += '.';
     path += ext;
     return eString(std::move(path));
+}
+
+bool eTileStorage::IsMixedNaming() const {
+    return m_emTileNaming == ArcGIS &&
+           ArcGISKindOf(m_strArcGISTileFormat, m_emTileType) == ArcGISKind::Mixed;
+}
+
+bool eTileStorage::CheckGroupSize() const {
+    // Only the native grammar divides by the group size.
+    if (m_emTileNaming != ArcGIS && m_nTileGroupSize <= 0) {
+        Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
+        return false;
+    }
+    return true;
 }
 
 unsigned char eTileStorage::IsTileExist(int level, int row, int col) {
     if (m_strFileDirectory.IsEmpty()) Eassert("!m_strFileDirectory.IsEmpty()", kSource, __LINE__);
     switch (m_emCacheFormat) {
         case Original: {
-            if (m_nTileGroupSize <= 0) {
-                Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
-                return 0;
-            }
-            return eFile::IsExist(TilePos2AbsoluteFilePathName(level, row, col, 0)) ? 1 : 0;
+            if (!CheckGroupSize()) return 0;
+            const eString path = TilePos2AbsoluteFilePathName(level, row, col, 0);
+            if (path.IsEmpty()) return 0;
+            if (eFile::IsFile(path)) return 1;
+            return IsMixedNaming() && eFile::IsFile(OtherKindPath(path)) ? 1 : 0;
         }
-        case Compact: {
+        case Compact:
+        case CompactV2: {
             eRasterCompactOperator* op =
                 m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
             if (op == nullptr) {
@@ -154,18 +238,19 @@ unsigned char eTileStorage::LoadImageData(int level, int row, int col, eByteArra
     if (m_strFileDirectory.IsEmpty()) Eassert("!m_strFileDirectory.IsEmpty()", kSource, __LINE__);
     switch (m_emCacheFormat) {
         case Original: {
-            if (m_nTileGroupSize <= 0) {
-                Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
-                return 0;
-            }
+            if (!CheckGroupSize()) return 0;
+            const eString path = TilePos2AbsoluteFilePathName(level, row, col, 0);
+            if (path.IsEmpty()) return 0;
             eFileStream stream;
-            if (!stream.Open(TilePos2AbsoluteFilePathName(level, row, col, 0), eFileStream::Read, 8192)) {
+            if (!stream.Open(path, eFileStream::Read, 8192) &&
+                !(IsMixedNaming() && stream.Open(OtherKindPath(path), eFileStream::Read, 8192))) {
                 return 0;
             }
             // Leaves data untouched unless every byte was read.
             return stream.LoadByteArray(data) ? 1 : 0;
         }
-        case Compact: {
+        case Compact:
+        case CompactV2: {
             eRasterCompactOperator* op =
                 m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
             if (op == nullptr) return 0;
@@ -182,11 +267,10 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
     if (data == nullptr && size != 0) return 0;
     switch (m_emCacheFormat) {
         case Original: {
-            if (m_nTileGroupSize <= 0) {
-                Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
-                return 0;
-            }
-            const eString tilePath = TilePos2AbsoluteFilePathName(level, row, col, kTempSuffixLength);
+            if (!CheckGroupSize()) return 0;
+            const eString tilePath =
+                TilePos2AbsoluteFilePathName(level, row, col, kTempSuffixLength, IsJpegBytes(data, size));
+            if (tilePath.IsEmpty()) return 0;
             std::string temp = tilePath.Std();
             temp += kTempSuffix;
             const eString tempPath(std::move(temp));
@@ -215,9 +299,16 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
                 eFile::Delete(tempPath);
                 return 0;
             }
+            if (IsMixedNaming()) {
+                // A stale tile of the other kind would still be found by a
+                // load looking for that kind first.
+                const eString other = OtherKindPath(tilePath);
+                if (eFile::IsFile(other) && !eFile::Delete(other)) return 0;
+            }
             return 1;
         }
-        case Compact: {
+        case Compact:
+        case CompactV2: {
             if (size > static_cast<unsigned int>(std::numeric_limits<eInt>::max())) return 0;
             eRasterCompactOperator* op =
                 m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
@@ -234,14 +325,20 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
     if (m_strFileDirectory.IsEmpty()) Eassert("!m_strFileDirectory.IsEmpty()", kSource, __LINE__);
     switch (m_emCacheFormat) {
         case Original: {
-            if (m_nTileGroupSize <= 0) {
-                Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
-                return 0;
+            if (!CheckGroupSize()) return 0;
+            const eString path = TilePos2AbsoluteFilePathName(level, row, col, 0);
+            if (path.IsEmpty()) return 0;
+            // Empty folders stay; another tile may be saved into them. A
+            // folder on the tile's own name is not a tile and stays too.
+            bool removed = eFile::IsFile(path) && eFile::Delete(path);
+            if (IsMixedNaming()) {
+                const eString other = OtherKindPath(path);
+                if (eFile::IsFile(other) && eFile::Delete(other)) removed = true;
             }
-            // Empty folders stay; another tile may be saved into them.
-            return eFile::Delete(TilePos2AbsoluteFilePathName(level, row, col, 0)) ? 1 : 0;
+            return removed ? 1 : 0;
         }
-        case Compact: {
+        case Compact:
+        case CompactV2: {
             eRasterCompactOperator* op =
                 m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
             if (op == nullptr) return 0;
@@ -253,7 +350,7 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
 }
 
 void eTileStorage::ReleaseHandles() {
-    if (m_emCacheFormat == Compact) m_pCompactManager->ReleaseAll();
+    if (m_emCacheFormat == Compact || m_emCacheFormat == CompactV2) m_pCompactManager->ReleaseAll();
 }
 
 }  // namespace TVK

@@ -146,8 +146,8 @@ TEST(OriginalLayout, MisconfiguredStorageReportsAndFails) {
     TempDir dir;
     AssertRecorder recorder;
 
-    // A layout value that is neither Original nor Compact.
-    auto storage = MakeStorage(dir.Str(), static_cast<eTileStorage::EmFormat>(2));
+    // A layout value without a name.
+    auto storage = MakeStorage(dir.Str(), static_cast<eTileStorage::EmFormat>(3));
     const Bytes bytes = TileBytes(1, 10);
     EXPECT_EQ(Save(*storage, 0, 0, 0, bytes), 0);
     EXPECT_EQ(storage->IsTileExist(0, 0, 0), 0);

@@ -202,9 +202,9 @@ TEST(ArcGISImport, FailuresKeepWhatTheyMust) {
     EXPECT_EQ(import(Conf(kGeographic + kLods, "<CacheStorageInfo><PacketSize>0</PacketSize></CacheStorageInfo>")), 0);
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
     EXPECT_EQ(storage.GetTileGroupSize(), 64);
-    // Unknown texts (letter case counts; Compact V2 not yet a layout here):
-    // reported, layout kept, result unaffected.
-    for (const char* text : {"esrimapcachestoragemodecompact", "esriMapCacheStorageModeCompactV2"}) {
+    // Unknown texts (letter case counts): reported, layout kept, result
+    // unaffected.
+    for (const char* text : {"esrimapcachestoragemodecompact", "esriMapCacheStorageModeCompactV3"}) {
         AssertLog asserts;
         EXPECT_EQ(import(Conf(kGeographic + kLods, std::string("<CacheStorageInfo><StorageFormat>") + text +
                                                        "</StorageFormat><PacketSize>32</PacketSize></CacheStorageInfo>")), 1);
