@@ -2,7 +2,10 @@
 // of positioned reads and writes doing the same file work on the same files.
 // One pair of 16,384 tiles of 20,000 bytes (about 330 MB) is written to the
 // temporary folder first (so the page cache is warm) and removed at the end.
-// The last benchmark, Summary, prints the ratios pool / bare per tile.
+// The last benchmark, Summary, prints the ratios pool / bare per tile. The
+// same is measured for a V2 bundle of the same tiles (its own fixture, made
+// when first used), against a bare loop of one 8-byte entry read and one data
+// read per tile.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -68,6 +71,46 @@ struct Fixture {
 
 Fixture& Get() {
     static Fixture fixture;
+    return fixture;
+}
+
+// The same tiles in one V2 bundle, written through the library.
+struct FixtureV2 {
+    fs::path root;
+    eRasterCompactManager pool;
+    eFile file;
+
+    FixtureV2() {
+        std::random_device rd;
+        root = fs::temp_directory_path() / ("tvk-bench-compact-v2-" + std::to_string(rd()));
+        fs::create_directories(root);
+        pool.SetSrcPath((root.string() + "/").c_str());
+        pool.SetBundleFormat(eRasterCompact::BundleV2);
+        eRasterCompact writer;
+        writer.SetSrcPath((root.string() + "/").c_str());
+        writer.SetBundleFormat(eRasterCompact::BundleV2);
+        std::vector<unsigned char> tile(kTileSize);
+        for (int i = 0; i < kTiles; ++i) {
+            for (int k = 0; k < kTileSize; k += 64) tile[size_t(k)] = static_cast<unsigned char>(i + k);
+            if (!writer.SaveTileData(eByteArray(tile.data(), kTileSize), i % 128, i / 128, 0))
+                std::fprintf(stderr, "setup: V2 save %d failed\n", i), std::abort();
+        }
+        file.Open((root / "_alllayers" / "L00" / "R0000C0000.bundle").string().c_str(), eFile::OpenRead);
+    }
+    ~FixtureV2() { Release(); }
+    void Release() {
+        pool.ReleaseAll();
+        file.Close();
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+};
+
+bool g_v2Made = false;
+
+FixtureV2& GetV2() {
+    static FixtureV2 fixture;
+    g_v2Made = true;
     return fixture;
 }
 
@@ -150,7 +193,71 @@ void PoolSave(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+void PoolLoadV2(benchmark::State& state) {
+    FixtureV2& f = GetV2();
+    eByteArray tile;
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        eRasterCompactOperator* op = f.pool.GetOperator(0, 0, 0);
+        if (op == nullptr || !op->LoadTileData(tile, i % 128, i / 128, 0)) state.SkipWithError("load");
+        benchmark::DoNotOptimize(tile.GetData());
+    }
+    clock.Stop("load-v2/pool");
+    state.SetItemsProcessed(state.iterations());
+}
+
+void PoolExistV2(benchmark::State& state) {
+    FixtureV2& f = GetV2();
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        eRasterCompactOperator* op = f.pool.GetOperator(0, 0, 0);
+        if (op == nullptr || !op->IsTileExist(i % 128, i / 128, 0)) state.SkipWithError("exist");
+    }
+    clock.Stop("exist-v2/pool");
+    state.SetItemsProcessed(state.iterations());
+}
+
 // ---- the bare baseline: positioned reads and writes, nothing else ----
+
+void BareLoadV2(benchmark::State& state) {
+    FixtureV2& f = GetV2();
+    std::vector<unsigned char> buffer(kTileSize);
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        unsigned char entry[8];
+        const int e = (i % 128) * 128 + i / 128;  // row-major
+        f.file.ReadAt(64 + 8 * int64_t(e), entry, 8);
+        const uint64_t value = uint64_t(LE32(entry)) | uint64_t(LE32(entry + 4)) << 32;
+        const int64_t size = int64_t(value >> 40);
+        if (f.file.ReadAt(int64_t(value & 0xffffffffffULL), buffer.data(), size) != kTileSize)
+            state.SkipWithError("read");
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    clock.Stop("load-v2/bare");
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BareExistV2(benchmark::State& state) {
+    FixtureV2& f = GetV2();
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        unsigned char entry[8];
+        const int e = (i % 128) * 128 + i / 128;
+        f.file.ReadAt(64 + 8 * int64_t(e), entry, 8);
+        benchmark::DoNotOptimize(entry);
+    }
+    clock.Stop("exist-v2/bare");
+    state.SetItemsProcessed(state.iterations());
+}
+
 
 void BareLoad(benchmark::State& state) {
     Fixture& f = Get();
@@ -236,14 +343,16 @@ void Summary(benchmark::State& state) {
         state.counters[what + t] = bare > 0 ? pool / bare : 0.0;
     };
     for (int threads : {1, 2})
-        for (const char* what : {"load", "exist-present", "exist-absent", "save"}) ratio(what, threads);
+        for (const char* what : {"load", "exist-present", "exist-absent", "save", "load-v2", "exist-v2"})
+            ratio(what, threads);
     const double one = g_nsPerTile["load/pool/1"], two = g_nsPerTile["load/pool/2"];
     std::fprintf(stderr, "pool loads, 2 threads vs 1: %.2fx the tiles per second\n", two > 0 ? one / two : 0.0);
     state.counters["load-scaling-2v1"] = two > 0 ? one / two : 0.0;
-    // Remove the 330 MB pair now rather than at exit.
+    // Remove the 330 MB bundles now rather than at exit.
     Get().pool.ReleaseAll();
     std::error_code ec;
     fs::remove_all(Get().root, ec);
+    if (g_v2Made) GetV2().Release();
 }
 
 }  // namespace
@@ -256,4 +365,8 @@ BENCHMARK(BareExistAbsent)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(PoolExistAbsent)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BareSave)->Threads(1)->Threads(2)->Iterations(kSavesPerThread)->UseRealTime();
 BENCHMARK(PoolSave)->Threads(1)->Threads(2)->Iterations(kSavesPerThread)->UseRealTime();
+BENCHMARK(BareLoadV2)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(PoolLoadV2)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BareExistV2)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(PoolExistV2)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(Summary)->Iterations(1);
