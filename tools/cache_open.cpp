@@ -26,10 +26,15 @@ bool ParseLayout(const std::string& text, eLayout& layout) {
 
 namespace {
 
+// Formats the library may add later are refused until the tool knows them.
 bool LayoutOf(eTileStorage::EmFormat format, eLayout& layout) {
-    switch (format) {
-        case eTileStorage::Original: layout = eLayout::Original; return true;
-        case eTileStorage::Compact: layout = eLayout::Compact; return true;
+    if (format == eTileStorage::Original) {
+        layout = eLayout::Original;
+        return true;
+    }
+    if (format == eTileStorage::Compact) {
+        layout = eLayout::Compact;
+        return true;
     }
     return false;
 }

@@ -14,6 +14,15 @@ int BoxToTileArea(const eOpenCache& cache, int level, const eRect2D& box, bool l
     if (lonlat && !LonLatBoxToMap(scheme.GetPrjCoordSys(), box, map))
         return Fail(kExitUsage, "--bbox", "the longitude/latitude box cannot be converted to the cache's coordinate system");
     scheme.ComputeTileWorldRange(level, map, area);
+    // Edges within a small margin of a tile boundary count as on it, so a box
+    // thinner than that margin comes back empty; it still lies in the tile
+    // under its centre.
+    if (area.StartCol > area.EndCol || area.StartRow > area.EndRow) {
+        int row = 0, col = 0;
+        scheme.ComputeTilePosition(level, ePoint2D((map.left + map.right) / 2, (map.top + map.bottom) / 2), row, col);
+        if (area.StartCol > area.EndCol) area.StartCol = area.EndCol = col;
+        if (area.StartRow > area.EndRow) area.StartRow = area.EndRow = row;
+    }
     int rows = 0, cols = 0;
     scheme.ComputeTileCount(level, rows, cols);
     if (rows > 0 && cols > 0) {

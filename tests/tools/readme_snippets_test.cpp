@@ -1,0 +1,136 @@
+// The C++ tour of README.md, compiled and run: the three functions below are
+// copied verbatim from it, so a change that breaks the README breaks here.
+#include <tvk.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli_runner.h"
+
+using namespace TVK;
+
+// ---- README: open an ArcGIS cache and read a tile ----
+bool ReadArcGISTile(const eString& confXml, int level, int row, int col, eByteArray& tile) {
+    eTileStorage cache;
+    if (!cache.FromArcGISConfigFile(confXml)) return false;  // conf.xml of the cache
+    return cache.LoadImageData(level, row, col, tile) == 1;  // the encoded bytes (PNG, JPEG...)
+}
+
+// ---- README: create a cache and write tiles ----
+bool CreateWebMercatorCache(const eString& folder, const eByteArray& png) {
+    ePrjCoordSys webMercator;
+    if (!(webMercator << eWKT("EPSG:3857"))) return false;
+    const double world = eCoordSys::kCircumference;  // metres across the map
+
+    eTileStorage cache;
+    cache.SetName("my-cache");
+    cache.SetCacheFormat(eTileStorage::Compact);  // bundles of 128 x 128 tiles
+    cache.SetTileType(eFileType::PNG);
+    eTileCoordSys& scheme = cache.GetTileCoordSys();
+    scheme.SetPrjCoordSys(webMercator);
+    scheme.SetTileSize(256);
+    scheme.SetDPI(96);
+    scheme.SetTileOrigin(ePoint2D(-world / 2, world / 2));  // top-left corner of tile 0/0
+    scheme.SetBounds(eRect2D(-world / 2, world / 2, world / 2, -world / 2));
+    scheme.SetIndexBounds(scheme.GetBounds());
+    // Level 0 is one tile across the world; levels 0-18, each twice the scale.
+    scheme.SetScales(eTileCoordSys::ComputeMapScale(webMercator, world, 256, 19, 96 / 25.4));
+
+    // Writing the description also makes its folder the cache folder.
+    if (!cache.ToConfigFile(eFile::GetAbsolutePath(folder, "tilecache.xml"))) return false;
+    for (int row = 0; row < 2; ++row)
+        for (int col = 0; col < 2; ++col)
+            if (!cache.SaveImageData(1, row, col, png.GetData(), png.GetSize())) return false;
+    return true;
+}
+
+// ---- README: find the tiles of a map view ----
+std::vector<eByteArray> TilesOfView(const eString& description, const eRect2D& view, double scale) {
+    eTileStorage cache;
+    std::vector<eByteArray> tiles;
+    if (!cache.FromConfigFile(description)) return tiles;
+    const eTileCoordSys& scheme = cache.GetTileCoordSys();
+    const int level = scheme.GetZoom(scale);  // the level drawn at this scale
+    tagTileArea area;
+    scheme.ComputeTileWorldRange(level, view, area);  // map units in, rows and columns out
+    for (int row = area.StartRow; row <= area.EndRow; ++row) {
+        for (int col = area.StartCol; col <= area.EndCol; ++col) {
+            eByteArray tile;
+            if (cache.LoadImageData(level, row, col, tile)) tiles.push_back(tile);
+        }
+    }
+    return tiles;
+}
+
+// ---- the tour, run ----
+
+namespace {
+
+class ReadmeTour : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/tvk_readme_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        m_dir = dir;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    std::string m_dir;
+};
+
+}  // namespace
+
+TEST_F(ReadmeTour, CreateWriteFindAndReadBack) {
+    const unsigned char bytes[] = {0x89, 'P', 'N', 'G', 1, 2, 3};
+    const eByteArray png(bytes, sizeof(bytes));
+    ASSERT_TRUE(CreateWebMercatorCache(m_dir.c_str(), png));
+    // The four level-1 tiles landed in the level's bundle.
+    EXPECT_TRUE(std::filesystem::exists(m_dir + "/_alllayers/L01/R0000C0000.bundlx"));
+
+    // A view of the north-west quarter at about level 1's scale finds tile 0/0 only;
+    // the whole world finds all four.
+    const double half = eCoordSys::kCircumference / 2;
+    const std::string description = m_dir + "/tilecache.xml";
+    const double level1 = 2 * 256 / (eCoordSys::kCircumference * 96 / 0.0254);
+    std::vector<eByteArray> tiles =
+        TilesOfView(description.c_str(), eRect2D(-half + 1, half - 1, -1, 1), level1 * 1.0000001);
+    EXPECT_EQ(tiles.size(), 1u);
+    tiles = TilesOfView(description.c_str(), eRect2D(-half, half, half, -half), level1 * 1.0000001);
+    ASSERT_EQ(tiles.size(), 4u);
+    EXPECT_TRUE(tiles[3] == png);
+}
+
+TEST_F(ReadmeTour, ReadsATileOfAnArcGISCache) {
+    // An ArcGIS configuration naming compact storage, its extent file, and one
+    // bundle pair with a single tile, written in the system's own structure.
+    const std::string conf = m_dir + "/conf.xml";
+    clitest::WriteFile(conf,
+        "<CacheInfo><TileCacheInfo><SpatialReference><WKID>3857</WKID><LatestWKID>3857</LatestWKID>"
+        "<WKT>PROJCS[\"WGS_1984_Web_Mercator_Auxiliary_Sphere\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\","
+        "SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
+        "0.0174532925199433]],PROJECTION[\"Mercator_Auxiliary_Sphere\"],PARAMETER[\"False_Easting\",0.0],"
+        "PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",0.0],PARAMETER[\"Standard_Parallel_1\","
+        "0.0],PARAMETER[\"Auxiliary_Sphere_Type\",0.0],UNIT[\"Meter\",1.0]]</WKT></SpatialReference>"
+        "<TileOrigin><X>-20037508.342787</X><Y>20037508.342787</Y></TileOrigin><TileCols>256</TileCols>"
+        "<TileRows>256</TileRows><DPI>96</DPI><LODInfos><LODInfo><LevelID>0</LevelID><Scale>591657527.591555</Scale>"
+        "<Resolution>156543.033928</Resolution></LODInfo></LODInfos></TileCacheInfo>"
+        "<CacheStorageInfo><StorageFormat>esriMapCacheStorageModeCompact</StorageFormat>"
+        "<PacketSize>128</PacketSize></CacheStorageInfo></CacheInfo>");
+    clitest::WriteFile(m_dir + "/conf.cdi",
+        "<EnvelopeN><XMin>-20037508.342787</XMin><YMin>-20037508.342787</YMin>"
+        "<XMax>20037508.342787</XMax><YMax>20037508.342787</YMax></EnvelopeN>");
+    std::string index(16, '\0');
+    for (int slot = 0; slot < 16384; ++slot) index += slot == 0 ? std::string(5, '\0') : std::string(5, '\x01');
+    std::filesystem::create_directories(m_dir + "/_alllayers/L00");
+    clitest::WriteFile(m_dir + "/_alllayers/L00/R0000C0000.bundlx", index);
+    clitest::WriteFile(m_dir + "/_alllayers/L00/R0000C0000.bundle", std::string("\x03\0\0\0abc", 7));
+
+    eByteArray tile;
+    ASSERT_TRUE(ReadArcGISTile(conf.c_str(), 0, 0, 0, tile));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()), "abc");
+    EXPECT_FALSE(ReadArcGISTile(conf.c_str(), 0, 0, 1, tile));
+}
