@@ -67,7 +67,7 @@ public:
     // Appends the tile and points its slot at it; false when a tile is
     // already stored there or any write failed (the slot then is unchanged).
     // V1 records start below 2 GiB. V2 tiles hold 1 to 2^24 - 1 bytes and
-    // the file stays below 2^40 bytes; the header's file size and largest
+    // the file grows to 2^40 bytes at most; the header's file size and largest
     // tile are kept current, as are an ArcGIS data header's counters.
     unsigned char SaveTileData(const eByteArray& data, int row, int col, int level);
     // Marks the slot empty again (V2: zeroes the entry); true also when
@@ -84,9 +84,10 @@ private:
     unsigned char OpenPair(const eString& root, int rowGroup, int colGroup, int level);
     // Writes a new pair's contents in the configured structure; false on failure.
     bool WriteNewPair(int rowGroup, int colGroup);
-    // Brings an ArcGIS data header's counters up to date after a save
-    // (stored > 0: its length) or a removal (stored < 0).
-    bool UpdateArcGISCounters(int64_t stored);
+    // Brings an ArcGIS data header's counters up to date: the largest tile
+    // grows to length, the tile count changes by tiles, the file size is
+    // read from the file.
+    bool UpdateArcGISCounters(int64_t length, int tiles);
     // Absolute name of a bundle without its extension.
     eString MakeBaseName(const eString& root, int rowGroup, int colGroup, int level) const;
     // Makes the level folder and its parents; true when it exists afterwards.

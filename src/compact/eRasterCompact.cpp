@@ -238,9 +238,9 @@ unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int 
     unsigned char slot[bundle::kSlotSize];
     bundle::EncodeOffset(slot, position);
     if (!m_IndexFile.WriteAt(bundle::SlotPosition(SlotOf(row, col)), slot, sizeof slot)) return 0;
-    // An empty record is no stored tile and counts for nothing. Counters that
-    // cannot be written fail the save, although the tile is stored by now.
-    if (m_bDataHeader && length > 0 && !UpdateArcGISCounters(length)) return 0;
+    // An empty record is no stored tile. Counters that cannot be written
+    // fail the save, although the tile is stored by now.
+    if (m_bDataHeader && !UpdateArcGISCounters(length, length > 0 ? 1 : 0)) return 0;
     return 1;
 }
 
@@ -254,10 +254,12 @@ unsigned char eRasterCompact::RemoveTileData(int row, int col, int level) {
     unsigned char slot[bundle::kSlotSize];
     bundle::EncodeEmpty(slot, static_cast<bundle::EmKind>(m_nKind), position);
     if (!m_IndexFile.WriteAt(bundle::SlotPosition(position), slot, sizeof slot)) return 0;
-    return !m_bDataHeader || UpdateArcGISCounters(-int64_t(length)) ? 1 : 0;
+    // The largest tile stays: it bounds the tiles, and finding the new
+    // largest would mean reading every record.
+    return !m_bDataHeader || UpdateArcGISCounters(0, -1) ? 1 : 0;
 }
 
-bool eRasterCompact::UpdateArcGISCounters(int64_t stored) {
+bool eRasterCompact::UpdateArcGISCounters(int64_t length, int tiles) {
     // Under the bundle's write lock: read, change and write back bytes 8-31
     // (largest tile, the constant 5, 4 x tiles, file size) in one go each.
     unsigned char fields[bundle::kArcGISCountersSize];
@@ -267,15 +269,10 @@ bool eRasterCompact::UpdateArcGISCounters(int64_t stored) {
     unsigned char* maxTile = fields + (bundle::kArcGISMaxTileField - bundle::kArcGISCountersAt);
     unsigned char* count = fields + (bundle::kArcGISTileCountField - bundle::kArcGISCountersAt);
     unsigned char* size = fields + (bundle::kArcGISFileSizeField - bundle::kArcGISCountersAt);
-    const uint64_t tiles4 = bundle::ReadLE(count, 8);
-    if (stored > 0) {
-        if (uint64_t(stored) > bundle::ReadLE(maxTile, 4)) bundle::WriteLE(maxTile, uint64_t(stored), 4);
-        bundle::WriteLE(count, tiles4 + 4, 8);
-    } else {
-        // The largest tile stays: it bounds the tiles, and finding the new
-        // largest would mean reading every record.
-        bundle::WriteLE(count, tiles4 >= 4 ? tiles4 - 4 : 0, 8);
-    }
+    if (uint64_t(length) > bundle::ReadLE(maxTile, 4)) bundle::WriteLE(maxTile, uint64_t(length), 4);
+    // The field holds 4 x the tiles; a damaged count never goes below 0.
+    const int64_t tiles4 = static_cast<int64_t>(bundle::ReadLE(count, 8)) + 4 * int64_t(tiles);
+    bundle::WriteLE(count, uint64_t(tiles4 > 0 ? tiles4 : 0), 8);
     const int64_t fileSize = m_BundleFile.Size();
     if (fileSize < 0) return false;
     bundle::WriteLE(size, uint64_t(fileSize), 8);
