@@ -1,6 +1,8 @@
 // Fuzzes the ArcGIS configuration import. The input is split at its first
 // NUL byte: the part before is "Conf.xml", the part after "conf.cdi" (so the
 // letter-case fallback is taken); without a NUL there is no extent file.
+// Whatever was imported is then written back as an ArcGIS configuration and
+// imported again, and one tile name of the imported naming is probed.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -44,6 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TVK::eFile::Delete(cdi.c_str());
     if (split && !WriteAll(cdi, split + 1, size - confSize - 1)) return 0;
     TVK::eTileStorage storage;
-    storage.FromArcGISConfigFile(conf.c_str());
+    if (!storage.FromArcGISConfigFile(conf.c_str())) return 0;
+    if (!storage.GetTileCoordSys().GetLevelCaptions().empty() &&
+        storage.GetCacheFormat() == TVK::eTileStorage::Original) {
+        storage.IsTileExist(0, 1, 2);
+    }
+    const std::string out = (scratch.dir / "out" / "conf.xml").string();
+    if (storage.ToArcGISConfigFile(out.c_str())) {
+        TVK::eTileStorage again;
+        again.FromArcGISConfigFile(out.c_str());
+    }
     return 0;
 }

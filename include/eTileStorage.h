@@ -145,17 +145,24 @@ public:
 
     // ---- description files (one per cache; see their own sources) ----
     // Each returns 1 on success, 0 on failure, and sets the cache directory
-    // to the folder of the file read or written.
+    // to the folder of the file read or written. TileNaming and the ArcGIS
+    // tile format are written only when they differ from Native and empty,
+    // and a file without them reads back as those defaults.
     unsigned char ToConfigFile(const eString& path);
     unsigned char FromConfigFile(const eString& path);
+    // Also keeps ArcGIS's CacheTileFormat text (SetArcGISTileFormat; empty
+    // when the file has none), selects ArcGIS's file naming whenever the
+    // StorageFormat is one it knows (Compact, CompactV2 or exploded, which
+    // is Original), and marks the cache as ArcGIS's (SetArcGISStructure).
     unsigned char FromArcGISConfigFile(const eString& path);
     // Writes an ArcGIS configuration for the storage's current state: `path`
     // (conf.xml: coordinate system, origin, tile size, DPI, one LODInfo per
     // level, tile format, storage layout) and beside it the extent file (the
     // same name with the extension "cdi": the bounds as an EnvelopeN). Index
     // bounds, the top level and the settings kept for users have no place
-    // there. Returns 0 when a file cannot be written (an existing file is
-    // then left as it was) or the layout has no ArcGIS name; on success the
+    // there. Returns 0 when a file cannot be written (each file is replaced
+    // atomically, so a failed write leaves that file as it was; the extent
+    // file is written first) or the layout has no ArcGIS name; on success the
     // file's folder becomes the cache directory and the cache counts as
     // ArcGIS's (SetArcGISStructure).
     unsigned char ToArcGISConfigFile(const eString& path);
@@ -170,12 +177,14 @@ public:
     // Original: writes "<tile>.temp" and renames it onto the tile, replacing
     // an existing tile atomically; on any failure returns 0, removes the
     // temporary file and leaves an existing tile as it was.
-    // Compact: never replaces a stored tile (returns 0 for one).
+    // Compact, CompactV2: never replace a stored tile (return 0 for one).
     unsigned char SaveImageData(int level, int row, int col, const unsigned char* data,
                                 unsigned int size);
-    // Original: 0 when the tile file was not there. Compact: 1 also then.
+    // Original: 0 when the tile file was not there. Compact, CompactV2: 1
+    // also then.
     unsigned char RemoveTile(int level, int row, int col);
-    // Compact: closes every bundle the pool holds open. Original: nothing.
+    // Compact, CompactV2: closes every bundle the pool holds open. Original:
+    // nothing.
     void ReleaseHandles();
 
 private:
