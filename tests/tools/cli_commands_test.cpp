@@ -292,4 +292,11 @@ TEST_F(CliTest, ArcGISCacheIsFoundReadListedAndWritten) {
     EXPECT_EQ(run.Code, 0) << run.Out;
     // The removed tile's 16 bytes (length + 12) are dead space now.
     EXPECT_NE(run.Out.find("16 bytes dead space"), std::string::npos) << run.Out;
+
+    // Its grid is the one `tvk create` makes for Web Mercator, though the two
+    // files print the origin with different digits: tiles copy across.
+    ASSERT_EQ(RunTvk({"create", Path("own"), "--crs", "EPSG:3857", "--levels", "0-2"}).Code, 0);
+    run = RunTvk({"copy", dir, Path("own")});
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(RunTvk({"ls", Path("own")}).Out, "2 0 3 5\n2 3 0 7\n");
 }
