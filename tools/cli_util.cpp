@@ -5,10 +5,6 @@
 
 #include "cli.h"
 
-// The one operating-system call the tool makes itself: is a stream a
-// terminal (progress lines are drawn only there).
-#include <unistd.h>
-
 namespace TVK {
 namespace cli {
 
@@ -66,7 +62,7 @@ bool ParseBox(const std::string& text, eRect2D& rect) {
     return true;
 }
 
-bool IsTerminal(int stream) { return isatty(stream) == 1; }
+bool IsTerminal(int stream) { return eFile::IsTerminal(stream); }
 
 bool LonLatBoxToMap(const ePrjCoordSys& prj, const eRect2D& lonlat, eRect2D& map) {
     // 16 steps per edge follow the curve of a conic or transverse edge

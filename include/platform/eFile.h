@@ -32,6 +32,8 @@ public:
     // True for a regular file (after following symbolic links), false for a
     // folder, anything else, or nothing.
     static bool IsFile(const eString& path);
+    // True when the descriptor (0 stdin, 1 stdout, 2 stderr) is a terminal.
+    static bool IsTerminal(int fd);
     // Size in bytes, -1 when the file cannot be examined.
     static int64_t GetFileSize(const eString& path);
     // Creates the folder and every missing parent; true when it exists afterwards.

@@ -92,6 +92,8 @@ bool eFile::IsDirectory(const eString& path) {
     return StatPath(path, st) && S_ISDIR(st.st_mode);
 }
 
+bool eFile::IsTerminal(int fd) { return ::isatty(fd) == 1; }
+
 bool eFile::IsFile(const eString& path) {
     struct stat st;
     return StatPath(path, st) && S_ISREG(st.st_mode);
