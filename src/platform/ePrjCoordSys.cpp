@@ -29,8 +29,7 @@ constexpr double kRadiansPerDegree = kPi / 180.0;
 // Unit value base for geographic systems in a unit other than degrees.
 constexpr long long kAngularUnitBase = 1000000000LL;
 
-// Projection type numbers (documented in the public header).
-constexpr int kPrjNone = 0;
+// Projection type numbers (documented in the public header); 0 stands for none.
 constexpr int kPrjTransverseMercator = 43001;
 constexpr int kPrjMercator = 43002;
 constexpr int kPrjLambertConformalConic = 43003;
