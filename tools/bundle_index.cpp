@@ -121,5 +121,52 @@ eBundleReader::EmSlot eBundleReader::ReadSlot(int slot, int64_t& offset, int64_t
     return SlotStored;
 }
 
+bool eBundleV2Reader::Open(const std::string& path, std::string& reason) {
+    if (!m_file.Open(path, eFile::OpenRead)) {
+        reason = "cannot be opened";
+        return false;
+    }
+    m_fileSize = m_file.Size();
+    if (m_fileSize < kV2RecordsStart) {
+        reason = "file is " + std::to_string(m_fileSize) + " bytes, shorter than the " +
+                 std::to_string(kV2RecordsStart) + " of its header and 16,384 entries";
+        return false;
+    }
+    m_head.assign(static_cast<size_t>(kV2RecordsStart), 0);
+    if (m_file.ReadAt(0, m_head.data(), kV2RecordsStart) != kV2RecordsStart) {
+        reason = "header and entries cannot be read";
+        return false;
+    }
+    if (HeaderField(kV2VersionAt, 4) != 3 || HeaderField(kV2RecordCountAt, 4) != uint64_t(kSlotCount) ||
+        HeaderField(kV2OffsetBytesAt, 4) != 5) {
+        reason = "header is not a V2 bundle's (version 3, 16384 records, 5 offset bytes)";
+        return false;
+    }
+    return true;
+}
+
+uint64_t eBundleV2Reader::HeaderField(int at, int count) const {
+    uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | m_head[static_cast<size_t>(at + i)];
+    return value;
+}
+
+eBundleV2Reader::EmEntry eBundleV2Reader::ReadEntry(int entry, int64_t& offset, int64_t& size) const {
+    const uint64_t value = HeaderField(static_cast<int>(kV2HeaderSize + entry * kV2EntrySize), 8);
+    offset = static_cast<int64_t>(value & ((uint64_t{1} << 40) - 1));
+    size = static_cast<int64_t>(value >> 40);
+    if (size == 0) return EntryEmpty;
+    if (offset < kV2RecordsStart + 4) return EntryBeforeRecords;
+    if (offset > m_fileSize) return EntryPastEnd;
+    if (offset + size > m_fileSize) return EntryRecordPastEnd;
+    return EntryStored;
+}
+
+int64_t eBundleV2Reader::RecordSize(int64_t offset) const {
+    unsigned char field[4];
+    if (offset < 4 || m_file.ReadAt(offset - 4, field, 4) != 4) return -1;
+    return ReadLE32(field);
+}
+
 }  // namespace cli
 }  // namespace TVK

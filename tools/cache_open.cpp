@@ -3,19 +3,42 @@
 
 #include "cli.h"
 
+#include <iterator>
+
 namespace TVK {
 namespace cli {
+
+namespace {
+
+constexpr eLayout kLayouts[] = {eLayout::Original, eLayout::Compact, eLayout::CompactV2, eLayout::ArcGISExploded};
+
+// Formats the library may add later are refused until the tool knows them.
+// The naming matters only to the one-file-per-tile layout.
+bool LayoutOf(const eTileStorage& storage, eLayout& layout) {
+    switch (storage.GetCacheFormat()) {
+        case eTileStorage::Original:
+            layout = storage.GetTileNaming() == eTileStorage::ArcGIS ? eLayout::ArcGISExploded : eLayout::Original;
+            return true;
+        case eTileStorage::Compact: layout = eLayout::Compact; return true;
+        case eTileStorage::CompactV2: layout = eLayout::CompactV2; return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 const char* LayoutName(eLayout layout) {
     switch (layout) {
         case eLayout::Original: return "original";
         case eLayout::Compact: return "compact";
+        case eLayout::CompactV2: return "compact-v2";
+        case eLayout::ArcGISExploded: return "arcgis-exploded";
     }
     return "unknown";
 }
 
 bool ParseLayout(const std::string& text, eLayout& layout) {
-    for (eLayout candidate : {eLayout::Original, eLayout::Compact}) {
+    for (eLayout candidate : kLayouts) {
         if (text == LayoutName(candidate)) {
             layout = candidate;
             return true;
@@ -24,20 +47,28 @@ bool ParseLayout(const std::string& text, eLayout& layout) {
     return false;
 }
 
-namespace {
-
-// Formats the library may add later are refused until the tool knows them.
-bool LayoutOf(eTileStorage::EmFormat format, eLayout& layout) {
-    if (format == eTileStorage::Original) {
-        layout = eLayout::Original;
-        return true;
+std::string LayoutNames() {
+    std::string text;
+    for (size_t i = 0; i < std::size(kLayouts); ++i) {
+        if (i > 0) text += i + 1 == std::size(kLayouts) ? " or " : ", ";
+        text += LayoutName(kLayouts[i]);
     }
-    if (format == eTileStorage::Compact) {
-        layout = eLayout::Compact;
-        return true;
-    }
-    return false;
+    return text;
 }
+
+void ApplyLayout(eLayout layout, eTileStorage& storage) {
+    switch (layout) {
+        case eLayout::Original: storage.SetCacheFormat(eTileStorage::Original); break;
+        case eLayout::Compact: storage.SetCacheFormat(eTileStorage::Compact); break;
+        case eLayout::CompactV2: storage.SetCacheFormat(eTileStorage::CompactV2); break;
+        case eLayout::ArcGISExploded:
+            storage.SetCacheFormat(eTileStorage::Original);
+            storage.SetTileNaming(eTileStorage::ArcGIS);
+            break;
+    }
+}
+
+namespace {
 
 // The description file a CACHE argument stands for.
 int ResolveConfig(const std::string& arg, std::string& path) {
@@ -93,7 +124,7 @@ int OpenCache(const std::string& arg, eOpenCache& cache) {
     }
     if (cache.Storage->GetTileCoordSys().GetLevelCaptions().empty())
         return Fail(kExitFailed, path, "describes no levels");
-    if (!LayoutOf(cache.Storage->GetCacheFormat(), cache.Layout))
+    if (!LayoutOf(*cache.Storage, cache.Layout))
         return Fail(kExitFailed, path, "names a storage layout this tool does not know");
     cache.Root = cache.Storage->GetFileDirectory().Std();
     if (cache.Root.empty() || cache.Root.back() != '/') cache.Root += '/';

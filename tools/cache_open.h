@@ -17,11 +17,23 @@ namespace TVK {
 namespace cli {
 
 // Every layout the tool can read and write. Adding one means a value here,
-// its name in cache_open.cpp, and its branch in the scan and verify switches.
-enum class eLayout { Original, Compact };
+// its name and storage settings in cache_open.cpp, and its branch in the scan
+// and verify switches.
+enum class eLayout {
+    Original,        // one file per tile in this system's own names
+    Compact,         // .bundle/.bundlx pairs
+    CompactV2,       // one .bundle per block
+    ArcGISExploded,  // one file per tile in ArcGIS's names (L05/R0000012c/C00000401.png)
+};
 
 const char* LayoutName(eLayout layout);
 bool ParseLayout(const std::string& text, eLayout& layout);
+// "original, compact, compact-v2 or arcgis-exploded", for messages and help.
+std::string LayoutNames();
+// Bundles never overwrite a stored tile: a replacement removes it first.
+inline bool IsBundled(eLayout layout) { return layout == eLayout::Compact || layout == eLayout::CompactV2; }
+// The storage settings that make a layout (format and file naming).
+void ApplyLayout(eLayout layout, eTileStorage& storage);
 
 // The name `tvk create` gives the description it writes.
 constexpr const char* kDescriptionName = "tilecache.xml";

@@ -1,5 +1,6 @@
 // tvk copy SRC DST: copy stored tiles between two caches of the same tiling
-// scheme, whatever their layouts.
+// scheme, whatever their layouts (the destination may be an ArcGIS cache
+// folder: its configuration is only read, never rewritten).
 //
 // The source's tiles are found from its bundle indexes or folders, then
 // copied one by one. Every tile is published whole by the destination's own
@@ -30,7 +31,9 @@ struct tagCopyOptions {
     std::string Box;
     bool LonLat = false;
     bool SkipExisting = false;
-    int ThrottleMs = 0;  // hidden: slows a copy down so tests can interrupt it
+    // Hidden, for tests that interrupt a copy: after this many tiles, say so
+    // on standard output and wait to be killed.
+    int64_t PauseAfter = 0;
 };
 
 // Same tile grid at a level: same tile size, tile width within rounding of
@@ -134,7 +137,7 @@ int RunCopy(const tagCopyOptions& opt) {
         } else if (!in.LoadImageData(t.Level, t.Row, t.Col, data) || data.GetSize() == 0) {
             ++failed;
             Fail(kExitFailed, src.ConfigPath, "cannot read the tile at " + where);
-        } else if (exists && dst.Layout == eLayout::Compact && !out.RemoveTile(t.Level, t.Row, t.Col)) {
+        } else if (exists && IsBundled(dst.Layout) && !out.RemoveTile(t.Level, t.Row, t.Col)) {
             // A bundle never overwrites a record; the old one is unlinked first.
             ++failed;
             Fail(kExitFailed, dst.ConfigPath, "cannot replace the tile at " + where);
@@ -146,7 +149,13 @@ int RunCopy(const tagCopyOptions& opt) {
             ++copied;
             bytes += data.GetSize();
         }
-        if (opt.ThrottleMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(opt.ThrottleMs));
+        if (opt.PauseAfter > 0 && static_cast<int64_t>(i + 1) == opt.PauseAfter) {
+            std::printf("paused after %" PRId64 " tiles\n", opt.PauseAfter);
+            std::fflush(stdout);
+            // Bounded, so that a test that fails before its kill leaves no process behind.
+            std::this_thread::sleep_for(std::chrono::minutes(10));
+            return Fail(kExitFailed, dst.ConfigPath, "copy was paused and never interrupted");
+        }
         progress.Update(static_cast<int64_t>(i + 1), false);
     }
     progress.Update(static_cast<int64_t>(tiles.size()), true);
@@ -170,7 +179,7 @@ void RegisterCopy(CLI::App& app, eCommandTable& table) {
     sub->add_flag("--lonlat", opt->LonLat, "The --bbox is longitude/latitude in degrees");
     sub->add_flag("--skip-existing", opt->SkipExisting,
                   "Leave tiles the destination already has (resumes an interrupted copy)");
-    sub->add_option("--throttle-ms", opt->ThrottleMs, "Pause after each tile")->group("");
+    sub->add_option("--pause-after", opt->PauseAfter, "Wait to be killed after N tiles")->group("");
     table.Add(sub, [opt]() { return RunCopy(*opt); });
 }
 

@@ -10,6 +10,10 @@
 // Each level halves the scale denominator of the one above (ComputeMapScale).
 // Levels below A stay in the scale list, so level numbers keep their usual
 // meaning; A is written as the top level.
+//
+// The description is DIR/tilecache.xml, or with --arcgis an ArcGIS
+// configuration, DIR/conf.xml and DIR/conf.cdi, which has no place for the
+// top level or the index bounds (a reader takes the full level list).
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -32,7 +36,17 @@ struct tagCreateOptions {
     std::string Name;
     int TileSize = 256;
     double Dpi = 96.0;
+    bool ArcGIS = false;
 };
+
+// ArcGIS's tile format text for the tile types it knows; "mixed" is a cache
+// of both kinds (stored as PNG unless a tile's bytes are JPEG).
+const char* ArcGISFormatOf(const std::string& tileType) {
+    if (tileType == "png") return "PNG";
+    if (tileType == "jpg" || tileType == "jpeg") return "JPEG";
+    if (tileType == "mixed") return "MIXED";
+    return nullptr;
+}
 
 bool ParseTileType(const std::string& text, eFileType::EmType& type) {
     static const struct { const char* name; eFileType::EmType type; } kTypes[] = {
@@ -56,10 +70,19 @@ int RunCreate(const tagCreateOptions& opt) {
         return Fail(kExitUsage, "--levels", "expected A-B with 0 <= A <= B <= 40, got '" + opt.Levels + "'");
     eLayout layout;
     if (!ParseLayout(opt.Layout, layout))
-        return Fail(kExitUsage, "--layout", "expected original or compact, got '" + opt.Layout + "'");
-    eFileType::EmType tileType;
-    if (!ParseTileType(opt.TileType, tileType))
+        return Fail(kExitUsage, "--layout", "expected " + LayoutNames() + ", got '" + opt.Layout + "'");
+    if (opt.ArcGIS && layout == eLayout::Original)
+        return Fail(kExitUsage, "--arcgis", "ArcGIS caches are compact, compact-v2 or arcgis-exploded");
+    // ArcGIS names its tile files after its format text, so both need it.
+    const bool arcgisFormat = opt.ArcGIS || layout == eLayout::ArcGISExploded;
+    const char* formatText = ArcGISFormatOf(opt.TileType);
+    if (arcgisFormat && formatText == nullptr)
+        return Fail(kExitUsage, "--tile-type", "ArcGIS caches hold png, jpg or mixed tiles, not '" + opt.TileType + "'");
+    eFileType::EmType tileType = eFileType::PNG;
+    if (opt.TileType != "mixed" && !ParseTileType(opt.TileType, tileType))
         return Fail(kExitUsage, "--tile-type", "unknown tile type '" + opt.TileType + "'");
+    if (opt.TileType == "mixed" && !arcgisFormat)
+        return Fail(kExitUsage, "--tile-type", "mixed is for ArcGIS caches (--arcgis or --layout arcgis-exploded)");
     if (opt.TileSize < 1 || opt.TileSize > 8192)
         return Fail(kExitUsage, "--tile-size", "expected 1 to 8192 pixels");
     if (!(opt.Dpi > 0.0)) return Fail(kExitUsage, "--dpi", "expected a positive number");
@@ -98,8 +121,10 @@ int RunCreate(const tagCreateOptions& opt) {
                     "level " + std::to_string(scales.size()) + " and deeper would be larger than 1:1");
 
     const eString dir = opt.Dir.c_str();
-    const eString path = eFile::GetAbsolutePath(dir, kDescriptionName);
-    if (eFile::IsExist(path)) return Fail(kExitFailed, path.Std(), "already exists; not overwriting a cache");
+    const eString path = eFile::GetAbsolutePath(dir, opt.ArcGIS ? "conf.xml" : kDescriptionName);
+    eString existing = eFile::GetAbsolutePath(dir, kDescriptionName);
+    if (eFile::IsExist(existing) || eFindFileNoCase(eFile::GetAbsolutePath(dir, "conf.xml"), existing))
+        return Fail(kExitFailed, existing.Std(), "already exists; not overwriting a cache");
     if (!eFile::MkDirEx(dir)) return Fail(kExitFailed, opt.Dir, "folder cannot be created");
 
     eTileStorage storage;
@@ -121,9 +146,11 @@ int RunCreate(const tagCreateOptions& opt) {
         name = eFile::GetFileName(trimmed.c_str()).Std();
     }
     storage.SetName(name.c_str());
-    storage.SetCacheFormat(layout == eLayout::Compact ? eTileStorage::Compact : eTileStorage::Original);
+    ApplyLayout(layout, storage);
     storage.SetTileType(tileType);
-    if (!storage.ToConfigFile(path)) return Fail(kExitFailed, path.Std(), "cannot be written");
+    if (arcgisFormat) storage.SetArcGISTileFormat(formatText);
+    if (!(opt.ArcGIS ? storage.ToArcGISConfigFile(path) : storage.ToConfigFile(path)))
+        return Fail(kExitFailed, path.Std(), "cannot be written");
     std::printf("created %s: %s layout, %s, levels %d-%d\n", path.Cstr(), LayoutName(layout),
                 prj.GetName().Cstr(), firstLevel, lastLevel);
     return kExitOk;
@@ -133,12 +160,14 @@ int RunCreate(const tagCreateOptions& opt) {
 
 void RegisterCreate(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagCreateOptions>();
-    CLI::App* sub = app.add_subcommand("create", "Create an empty cache and write DIR/tilecache.xml");
+    CLI::App* sub = app.add_subcommand("create", "Create an empty cache and write DIR/tilecache.xml (or DIR/conf.xml)");
     sub->add_option("DIR", opt->Dir, "Folder of the new cache (created when missing)")->required();
     sub->add_option("--crs", opt->Crs, "Coordinate system: EPSG:3857, EPSG:4326, WKT, PROJ string")->required();
     sub->add_option("--levels", opt->Levels, "Levels A-B (default 0-18)");
-    sub->add_option("--layout", opt->Layout, "original or compact (default compact)");
-    sub->add_option("--tile-type", opt->TileType, "png, jpg, tif, bmp, gif, bil, data or pbf (default png)");
+    sub->add_option("--layout", opt->Layout, LayoutNames() + " (default compact)");
+    sub->add_option("--tile-type", opt->TileType,
+                    "png, jpg, tif, bmp, gif, bil, data or pbf (default png); ArcGIS caches: png, jpg or mixed");
+    sub->add_flag("--arcgis", opt->ArcGIS, "Write an ArcGIS configuration (conf.xml, conf.cdi) instead of tilecache.xml");
     sub->add_option("--bounds", opt->Bounds,
                     "MINX,MINY,MAXX,MAXY in map units (default: the full extent; required for other systems)");
     sub->add_option("--tile-size", opt->TileSize, "Tile side in pixels (default 256)");

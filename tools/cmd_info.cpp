@@ -80,8 +80,11 @@ void PrintText(const eOpenCache& cache) {
     else
         std::printf("CRS:           %s\n", prj.IsEmpty() ? "(none)" : prj.GetName().Cstr());
     std::printf("Layout:        %s\n", LayoutName(cache.Layout));
-    std::printf("Tile size:     %d x %d pixels, %s files\n", scheme.GetTileSize(), scheme.GetTileSize(),
-                eTileStorage::GetFileExtName(storage.GetTileType()).Cstr());
+    // ArcGIS caches name their tile kind (PNG, JPEG, MIXED) rather than an extension.
+    const eString& arcgisFormat = storage.GetArcGISTileFormat();
+    std::printf("Tile size:     %d x %d pixels, %s\n", scheme.GetTileSize(), scheme.GetTileSize(),
+                arcgisFormat.IsEmpty() ? (eTileStorage::GetFileExtName(storage.GetTileType()).Std() + " files").c_str()
+                                       : (arcgisFormat.Std() + " tiles").c_str());
     std::printf("DPI:           %.10g\n", scheme.GetDPI());
     std::printf("Origin:        %.17g, %.17g\n", scheme.GetTileOrigin().x, scheme.GetTileOrigin().y);
     const eRect2D b = scheme.GetBounds();

@@ -72,7 +72,7 @@ int RunPut(const tagAddressOptions& opt) {
                         "already holds a tile at " + AddressText(opt) + " (use --replace)");
         // Bundles never overwrite a record: the old one is unlinked first and
         // stays in the data file as dead space.
-        if (cache.Layout == eLayout::Compact && !storage.RemoveTile(opt.Level, opt.Row, opt.Col))
+        if (IsBundled(cache.Layout) && !storage.RemoveTile(opt.Level, opt.Row, opt.Col))
             return Fail(kExitFailed, cache.ConfigPath, "cannot remove the old tile at " + AddressText(opt));
     }
     if (!storage.SaveImageData(opt.Level, opt.Row, opt.Col, data.GetData(),

@@ -1,10 +1,13 @@
 // tvk verify CACHE: check the files of a cache without changing them.
 //
 // Compact: every bundle pair (index size, slots pointing past the data file,
-// records running past it, dead space). Original: every tile file (empty
-// files, ".temp" files left by interrupted saves). Damage that loses or
-// garbles tiles is a problem (exit 1); debris that costs only space is a
-// warning.
+// records running past it, dead space). Compact V2: every bundle (file size
+// against its header, entries and records past the end, dead space). Tile
+// files, in either naming: empty files, ".temp" files left by interrupted
+// saves, and in ArcGIS's names, names the cache does not use. Damage that
+// loses or garbles tiles is a problem (exit 1); debris that costs only space
+// or files the cache never reads are warnings.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -13,6 +16,7 @@
 #include "bundle_index.h"
 #include "cache_open.h"
 #include "cli.h"
+#include "tile_scan.h"
 
 namespace TVK {
 namespace cli {
@@ -150,6 +154,171 @@ void VerifyCompact(const eOpenCache& cache, tagVerifyReport& report) {
     }
 }
 
+void VerifyBundleV2(const std::string& path, int rowGroup, int colGroup, tagVerifyReport& report) {
+    ++report.Containers;
+    eBundleV2Reader reader;
+    std::string reason;
+    if (!reader.Open(path, reason)) {
+        report.Problem(path, reason);
+        return;
+    }
+    const int64_t size = reader.FileSize();
+    const int64_t recorded = static_cast<int64_t>(reader.HeaderField(kV2FileSizeAt, 8));
+    // A save appends its record before it updates the header: a header behind
+    // the file is an interrupted save's leftover, one ahead of it a cut file.
+    if (recorded > size) {
+        report.Problem(path, "file is " + std::to_string(size) + " bytes, but its header says " +
+                                 std::to_string(recorded) + ": cut short");
+    } else if (recorded < size) {
+        report.Warning(path, "header says " + std::to_string(recorded) + " bytes, the file is " +
+                                 std::to_string(size));
+    }
+    std::set<int64_t> liveOffsets;
+    int64_t live = 0, largest = 0;
+    int reported = 0;
+    for (int entry = 0; entry < kSlotCount; ++entry) {
+        int64_t offset = 0, length = 0;
+        const eBundleV2Reader::EmEntry state = reader.ReadEntry(entry, offset, length);
+        if (state == eBundleV2Reader::EntryEmpty) continue;
+        std::string damage;
+        if (state == eBundleV2Reader::EntryStored) {
+            ++report.Tiles;
+            report.Bytes += length;
+            largest = std::max(largest, length);
+            if (liveOffsets.insert(offset).second) live += 4 + length;
+            const int64_t prefix = reader.RecordSize(offset);
+            if (prefix == length) continue;
+            damage = "has " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
+                     " but the record's size field says " + std::to_string(prefix);
+        } else if (state == eBundleV2Reader::EntryBeforeRecords) {
+            damage = "points at offset " + std::to_string(offset) + ", inside the header and entries";
+        } else if (state == eBundleV2Reader::EntryPastEnd) {
+            damage = "points at offset " + std::to_string(offset) + ", past the end of the file (" +
+                     std::to_string(size) + " bytes)";
+        } else {
+            damage = "has a record of " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
+                     " running past the end of the file (" + std::to_string(size) + " bytes)";
+        }
+        if (++reported > kSlotReportsPerBundle) continue;
+        report.Problem(path, "entry " + std::to_string(entry) + " (row " + std::to_string(rowGroup + entry / kPacketSize) +
+                                 ", column " + std::to_string(colGroup + entry % kPacketSize) + ") " + damage);
+    }
+    if (reported > kSlotReportsPerBundle) {
+        report.Problems += reported - kSlotReportsPerBundle;
+        std::printf("problem: %s: ... and %d more damaged entries\n", path.c_str(), reported - kSlotReportsPerBundle);
+    }
+    if (static_cast<int64_t>(reader.HeaderField(kV2MaxTileAt, 4)) < largest)
+        report.Warning(path, "header's largest tile size is below the " + std::to_string(largest) + " bytes stored");
+    const int64_t dead = size - kV2RecordsStart - live;
+    if (dead > 0) report.DeadBytes += dead;
+}
+
+void VerifyCompactV2(const eOpenCache& cache, tagVerifyReport& report) {
+    const std::string root = cache.Root + "_alllayers";
+    std::vector<eString> levels;
+    if (!eListDir(root, levels)) return;
+    for (const eString& levelName : levels) {
+        int level = 0;
+        const std::string folder = root + "/" + levelName.Std();
+        if (!ParseLevelFolder(levelName.Std(), level)) {
+            report.Warning(folder, "not a level folder of a compact cache");
+            continue;
+        }
+        std::vector<eString> files;
+        if (!eListDir(folder, files)) {
+            report.Problem(folder, "folder cannot be read");
+            continue;
+        }
+        for (const eString& name : files) {
+            const std::string& file = name.Std();
+            const std::string path = folder + "/" + file;
+            int rowGroup = 0, colGroup = 0;
+            if (!EndsWith(file, ".bundle")) {
+                report.Warning(path, "not a bundle file");
+            } else if (!ParseBundleBaseName(file.substr(0, file.size() - 7), rowGroup, colGroup)) {
+                report.Warning(path, "name is not one the cache uses; its tiles are unreachable");
+            } else {
+                VerifyBundleV2(path, rowGroup, colGroup, report);
+            }
+        }
+    }
+}
+
+// A tile file: empty is damage (an empty tile is no tile), else counted.
+void VerifyTileFile(const std::string& path, tagVerifyReport& report) {
+    ++report.Containers;
+    const int64_t size = eFile::GetFileSize(path);
+    if (size < 0) {
+        report.Problem(path, "cannot be examined");
+    } else if (size == 0) {
+        report.Problem(path, "empty tile file");
+    } else {
+        ++report.Tiles;
+        report.Bytes += size;
+    }
+}
+
+void VerifyExploded(const eOpenCache& cache, tagVerifyReport& report) {
+    const std::string root = cache.Root + "_alllayers";
+    std::set<std::string> levelFolders;
+    for (int level = 0; level < cache.LevelCount(); ++level) levelFolders.insert(ExplodedLevelFolder(cache, level));
+    const eExplodedKind kind = ExplodedKind(cache);
+    const char* unused = "name is not one the cache uses; the tile is unreachable";
+    std::vector<eString> levels;
+    if (!eListDir(root, levels)) return;
+    for (const eString& levelName : levels) {
+        const std::string folder = root + "/" + levelName.Std();
+        if (levelFolders.count(folder) == 0) {
+            report.Warning(folder, "not the folder of a level of the cache");
+            continue;
+        }
+        std::vector<eString> rows;
+        if (!eListDir(folder, rows)) {
+            report.Problem(folder, "folder cannot be read");
+            continue;
+        }
+        for (const eString& rowName : rows) {
+            const std::string rowFolder = folder + "/" + rowName.Std();
+            int row = 0;
+            std::vector<eString> files;
+            if (!ParseExplodedName(rowName.Std(), 'R', row)) {
+                report.Warning(rowFolder, "not a row folder (R and eight lower-case hex digits)");
+                continue;
+            }
+            if (!eListDir(rowFolder, files)) {
+                report.Problem(rowFolder, "folder cannot be read");
+                continue;
+            }
+            // Sorted, a MIXED tile's ".jpg" (the one read) comes before its ".png".
+            std::sort(files.begin(), files.end(), [](const eString& a, const eString& b) { return a.Std() < b.Std(); });
+            std::set<std::string> stems;
+            for (const eString& name : files) {
+                const std::string& file = name.Std();
+                const std::string path = rowFolder + "/" + file;
+                if (EndsWith(file, ".temp")) {
+                    report.Warning(path, "left over from an interrupted save");
+                    continue;
+                }
+                const std::string ext = file.size() > 4 ? file.substr(file.size() - 4) : std::string();
+                const bool known = kind == eExplodedKind::Jpg   ? ext == ".jpg"
+                                   : kind == eExplodedKind::Png ? ext == ".png"
+                                                                : ext == ".jpg" || ext == ".png";
+                int col = 0;
+                if (!known || !ParseExplodedName(file.substr(0, file.size() - 4), 'C', col) ||
+                    eFile::IsDirectory(path)) {
+                    report.Warning(path, unused);
+                    continue;
+                }
+                if (!stems.insert(file.substr(0, 9)).second) {
+                    report.Warning(path, "the tile is also stored as .jpg, which is the one read");
+                    continue;
+                }
+                VerifyTileFile(path, report);
+            }
+        }
+    }
+}
+
 void VerifyOriginal(const eOpenCache& cache, tagVerifyReport& report) {
     const std::string root = cache.Root + "_alllayers";
     const std::string ext = "." + eTileStorage::GetFileExtName(cache.Storage->GetTileType()).Std();
@@ -170,16 +339,7 @@ void VerifyOriginal(const eOpenCache& cache, tagVerifyReport& report) {
                     continue;
                 }
                 if (!EndsWith(name.Std(), ext)) continue;
-                ++report.Containers;
-                const int64_t size = eFile::GetFileSize(path);
-                if (size < 0) {
-                    report.Problem(path, "cannot be examined");
-                } else if (size == 0) {
-                    report.Problem(path, "empty tile file");
-                } else {
-                    ++report.Tiles;
-                    report.Bytes += size;
-                }
+                VerifyTileFile(path, report);
             }
         }
     }
@@ -191,9 +351,11 @@ int RunVerify(const std::string& arg) {
     tagVerifyReport report;
     switch (cache.Layout) {
         case eLayout::Compact: VerifyCompact(cache, report); break;
+        case eLayout::CompactV2: VerifyCompactV2(cache, report); break;
         case eLayout::Original: VerifyOriginal(cache, report); break;
+        case eLayout::ArcGISExploded: VerifyExploded(cache, report); break;
     }
-    if (cache.Layout == eLayout::Compact) {
+    if (IsBundled(cache.Layout)) {
         const int64_t total = report.Bytes + report.DeadBytes;
         std::printf("%s: %" PRId64 " bundles, %" PRId64 " tiles (%" PRId64 " bytes), %" PRId64
                     " bytes dead space (%.1f%%), ",

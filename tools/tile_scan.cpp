@@ -45,6 +45,61 @@ int ScanCompactLevel(const eOpenCache& cache, int level, std::vector<tagStoredTi
     return kExitOk;
 }
 
+int ScanCompactV2Level(const eOpenCache& cache, int level, std::vector<tagStoredTile>& out) {
+    const std::string folder = AllLayers(cache) + "/" + LevelFolderName(level);
+    std::vector<eString> names;
+    if (!eListDir(folder, names)) return kExitOk;
+    for (const eString& name : names) {
+        const std::string& file = name.Std();
+        const std::string ext = ".bundle";
+        if (file.size() <= ext.size() || file.compare(file.size() - ext.size(), ext.size(), ext) != 0) continue;
+        int rowGroup = 0, colGroup = 0;
+        if (!ParseBundleBaseName(file.substr(0, file.size() - ext.size()), rowGroup, colGroup)) continue;
+        eBundleV2Reader reader;
+        std::string reason;
+        if (!reader.Open(folder + "/" + file, reason)) return Fail(kExitFailed, folder + "/" + file, reason);
+        for (int entry = 0; entry < kSlotCount; ++entry) {
+            int64_t offset = 0, size = 0;
+            if (reader.ReadEntry(entry, offset, size) != eBundleV2Reader::EntryStored) continue;
+            // Row-major entries: entry = (row % 128) * 128 + col % 128.
+            out.push_back({level, rowGroup + entry / kPacketSize, colGroup + entry % kPacketSize, size});
+        }
+    }
+    return kExitOk;
+}
+
+int ScanExplodedLevel(const eOpenCache& cache, int level, const std::string& folder,
+                      std::vector<tagStoredTile>& out) {
+    const eExplodedKind kind = ExplodedKind(cache);
+    std::vector<eString> rows;
+    if (!eListDir(folder, rows)) return kExitOk;
+    for (const eString& rowName : rows) {
+        int row = 0;
+        if (!ParseExplodedName(rowName.Std(), 'R', row)) continue;
+        const std::string rowPath = folder + "/" + rowName.Std();
+        std::vector<eString> files;
+        if (!eListDir(rowPath, files)) continue;
+        // A MIXED tile may exist as both kinds; the library reads ".jpg" first.
+        std::sort(files.begin(), files.end(), [](const eString& a, const eString& b) { return a.Std() < b.Std(); });
+        const size_t before = out.size();
+        for (const eString& name : files) {
+            const std::string& file = name.Std();
+            if (file.size() != 13 || file[9] != '.') continue;
+            const std::string ext = file.substr(10);
+            const bool jpg = ext == "jpg", png = ext == "png";
+            if (!(kind == eExplodedKind::Jpg ? jpg : kind == eExplodedKind::Png ? png : jpg || png)) continue;
+            int col = 0;
+            if (!ParseExplodedName(file.substr(0, 9), 'C', col)) continue;
+            const std::string path = rowPath + "/" + file;
+            if (eFile::IsDirectory(path)) continue;
+            // Sorted names put "C...jpg" right before "C...png" of the same column.
+            if (out.size() > before && out.back().Col == col) continue;
+            out.push_back({level, row, col, eFile::GetFileSize(path)});
+        }
+    }
+    return kExitOk;
+}
+
 bool ParseSigned(const std::string& text, int& value) {
     const char* begin = text.data();
     const char* end = begin + text.size();
@@ -100,11 +155,40 @@ std::string OriginalGroupFolder(const eOpenCache& cache, int row, int col) {
     return text.str();
 }
 
+eExplodedKind ExplodedKind(const eOpenCache& cache) {
+    // As the library names files: the ArcGIS format text, else the tile type.
+    const eString& format = cache.Storage->GetArcGISTileFormat();
+    if (format.IsEmpty()) return cache.Storage->GetTileType() == eFileType::JPG ? eExplodedKind::Jpg : eExplodedKind::Png;
+    if (format.CompareNoCase("JPEG") == 0 || format.CompareNoCase("JPG") == 0) return eExplodedKind::Jpg;
+    if (format.CompareNoCase("MIXED") == 0) return eExplodedKind::Mixed;
+    return eExplodedKind::Png;
+}
+
+std::string ExplodedLevelFolder(const eOpenCache& cache, int level) {
+    const int number = cache.Storage->GetTileCoordSys().GetLevelCaptions().at(static_cast<size_t>(level)).Level;
+    if (number < 0) return std::string();
+    return AllLayers(cache) + "/" + LevelFolderName(number);
+}
+
+bool ParseExplodedName(const std::string& text, char prefix, int& value) {
+    if (text.size() != 9 || text[0] != prefix) return false;
+    uint32_t v = 0;
+    for (size_t i = 1; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch >= '0' && ch <= '9') v = v * 16 + static_cast<uint32_t>(ch - '0');
+        else if (ch >= 'a' && ch <= 'f') v = v * 16 + static_cast<uint32_t>(ch - 'a' + 10);
+        else return false;
+    }
+    if (v > 0x7fffffffu) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
 int ScanTiles(const eOpenCache& cache, int first, int last, const eTileVisitor& visit) {
     std::vector<tagStoredTile> tiles;
-    // Two levels with the same scale name share one folder in the original
-    // layout and cannot be told apart; their tiles are listed once, under
-    // the first of the two levels.
+    // Two levels with the same scale name (or, in ArcGIS's names, the same
+    // level number) share one folder and cannot be told apart; their tiles
+    // are listed once, under the first of the two levels.
     std::vector<std::string> seenFolders;
     for (int level = first; level <= last; ++level) {
         tiles.clear();
@@ -113,11 +197,22 @@ int ScanTiles(const eOpenCache& cache, int first, int last, const eTileVisitor& 
             case eLayout::Compact:
                 code = ScanCompactLevel(cache, level, tiles);
                 break;
+            case eLayout::CompactV2:
+                code = ScanCompactV2Level(cache, level, tiles);
+                break;
             case eLayout::Original: {
                 const std::string folder = OriginalLevelFolder(cache, level);
                 if (std::find(seenFolders.begin(), seenFolders.end(), folder) != seenFolders.end()) continue;
                 seenFolders.push_back(folder);
                 code = ScanOriginalLevel(cache, level, tiles);
+                break;
+            }
+            case eLayout::ArcGISExploded: {
+                const std::string folder = ExplodedLevelFolder(cache, level);
+                if (folder.empty() || std::find(seenFolders.begin(), seenFolders.end(), folder) != seenFolders.end())
+                    continue;
+                seenFolders.push_back(folder);
+                code = ScanExplodedLevel(cache, level, folder, tiles);
                 break;
             }
         }

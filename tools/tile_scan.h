@@ -1,6 +1,7 @@
 // The stored tiles of a cache, found from what is on disk: the bundle
-// indexes of a compact cache, the folder tree of an original one. Only tiles
-// the library itself would find at their address are reported.
+// indexes of a compact cache (V1 or V2), the folder tree of a cache of tile
+// files (this system's names or ArcGIS's). Only tiles the library itself
+// would find at their address are reported.
 #ifndef TVK_TOOLS_TILE_SCAN_H
 #define TVK_TOOLS_TILE_SCAN_H
 
@@ -32,6 +33,17 @@ int ScanTiles(const eOpenCache& cache, int first, int last, const eTileVisitor& 
 std::string OriginalLevelFolder(const eOpenCache& cache, int level);
 // "R0002C0008" for a tile's group folder, as the original layout names it.
 std::string OriginalGroupFolder(const eOpenCache& cache, int row, int col);
+
+// ArcGIS exploded trees: "_alllayers/L05/R0000012c/C00000401.png", the
+// folder named after the level's own number, the extension after the
+// cache's ArcGIS tile format (MIXED caches hold both kinds).
+enum class eExplodedKind { Jpg, Png, Mixed };
+eExplodedKind ExplodedKind(const eOpenCache& cache);
+// Folder of a level; empty for a level whose number is negative (no name).
+std::string ExplodedLevelFolder(const eOpenCache& cache, int level);
+// "R0000012c" with prefix 'R' into 300: exactly eight lower-case hex digits,
+// at most 7fffffff, as the library writes them; false otherwise.
+bool ParseExplodedName(const std::string& text, char prefix, int& value);
 
 }  // namespace cli
 }  // namespace TVK

@@ -62,7 +62,9 @@ tagRun RunTvk(const std::vector<std::string>& args) {
     return run;
 }
 
-pid_t StartTvk(const std::vector<std::string>& args) { return Spawn(args, "/dev/null", "/dev/null"); }
+pid_t StartTvk(const std::vector<std::string>& args, const std::string& out) {
+    return Spawn(args, out, "/dev/null");
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

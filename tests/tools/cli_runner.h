@@ -22,8 +22,9 @@ std::string TvkPath();
 
 // Runs tvk with the arguments and waits for it.
 tagRun RunTvk(const std::vector<std::string>& args);
-// Starts tvk with output discarded; the caller waits for or kills it.
-pid_t StartTvk(const std::vector<std::string>& args);
+// Starts tvk with standard output into `out` (discarded by default) and
+// standard error discarded; the caller waits for or kills it.
+pid_t StartTvk(const std::vector<std::string>& args, const std::string& out = "/dev/null");
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
