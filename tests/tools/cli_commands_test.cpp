@@ -233,10 +233,10 @@ TEST_F(CliTest, TilesCoveringABoxInMapUnitsAndLonLat) {
 
 // ---- get / put / rm / ls ----
 
-TEST_F(CliTest, PutGetRemoveAndListInBothLayouts) {
+TEST_F(CliTest, PutGetRemoveAndListInEveryLayout) {
     WriteFile(Path("one.bin"), std::string("first\0tile", 10));
     WriteFile(Path("two.bin"), "second tile, longer");
-    for (const char* layout : {"compact", "original"}) {
+    for (const char* layout : {"compact", "original", "compact-v2", "arcgis-exploded"}) {
         SCOPED_TRACE(layout);
         const std::string c = Path(layout);
         ASSERT_EQ(RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-8", "--layout", layout}).Code, 0);
