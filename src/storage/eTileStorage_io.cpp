@@ -77,6 +77,18 @@ int FloorGroup(int n, int groupSize) {
 // First row (or column) of the bundle holding n, rounded toward zero.
 int BundleStart(int n) { return (n / kBundleSize) * kBundleSize; }
 
+// The level a bundle's folder carries. ArcGIS names it by the level's own
+// number (LevelID), as it does the exploded folders, so a cache whose levels
+// do not start at 0 is still found; this system's own caches use the
+// position in the list. A level outside the list has no ArcGIS number: -1,
+// which the bundle handle refuses.
+int BundleLevel(const eTileCoordSys& scheme, bool arcgisNaming, int level) {
+    if (!arcgisNaming) return level;
+    const auto& levels = scheme.GetLevelCaptions();
+    if (level < 0 || static_cast<size_t>(level) >= levels.size()) return -1;
+    return levels[static_cast<size_t>(level)].Level;
+}
+
 // Appends the relative path of a tile; the level's scale names its folder.
 // Throws std::out_of_range for a level outside the list.
 void AppendRelativePath(std::string& out, eTileCoordSys& scheme, int groupSize, int level, int row,
@@ -221,13 +233,14 @@ unsigned char eTileStorage::IsTileExist(int level, int row, int col) {
         }
         case Compact:
         case CompactV2: {
+            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
             eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
+                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
             if (op == nullptr) {
                 Eassert("false", kSource, __LINE__);
                 return 0;
             }
-            return op->IsTileExist(row, col, level) ? 1 : 0;
+            return op->IsTileExist(row, col, bundleLevel) ? 1 : 0;
         }
     }
     Eassert("false", kSource, __LINE__);
@@ -251,10 +264,11 @@ unsigned char eTileStorage::LoadImageData(int level, int row, int col, eByteArra
         }
         case Compact:
         case CompactV2: {
+            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
             eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
+                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
             if (op == nullptr) return 0;
-            return op->LoadTileData(data, row, col, level) ? 1 : 0;
+            return op->LoadTileData(data, row, col, bundleLevel) ? 1 : 0;
         }
     }
     Eassert("false", kSource, __LINE__);
@@ -310,11 +324,12 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
         case Compact:
         case CompactV2: {
             if (size > static_cast<unsigned int>(std::numeric_limits<eInt>::max())) return 0;
+            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
             eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
+                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
             if (op == nullptr) return 0;
             const eByteArray bytes(data, static_cast<eInt>(size));
-            return op->SaveTileData(bytes, row, col, level) ? 1 : 0;
+            return op->SaveTileData(bytes, row, col, bundleLevel) ? 1 : 0;
         }
     }
     Eassert("false", kSource, __LINE__);
@@ -339,10 +354,11 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
         }
         case Compact:
         case CompactV2: {
+            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
             eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(level, BundleStart(row), BundleStart(col));
+                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
             if (op == nullptr) return 0;
-            return op->RemoveTileData(row, col, level) ? 1 : 0;
+            return op->RemoveTileData(row, col, bundleLevel) ? 1 : 0;
         }
     }
     Eassert("false", kSource, __LINE__);

@@ -265,6 +265,25 @@ TEST(ArcGISCompact, ImportedV2CacheReadsAndWritesV2Bundles) {
     EXPECT_EQ(Load(*storage, 0, 5, 6), added);  // after ReleaseHandles too
 }
 
+// ArcGIS names bundle folders by LevelID, so a cache whose levels start at 2
+// keeps list level 1 in L03.
+TEST(ArcGISCompact, BundleFoldersCarryTheLevelId) {
+    TempDir dir;
+    WriteText((dir / "conf.xml").string(),
+              ArcGISConf("esriMapCacheStorageModeCompactV2", "PNG", Lod(2, 0.5) + Lod(3, 0.25)));
+    WriteText((dir / "conf.cdi").string(), kExtent);
+    WriteBytes(dir / "_alllayers/L03/R0000C0000.bundle", BuildV2Bundle({{7, 9, kPng}}));
+
+    auto storage = Import(dir / "conf.xml");
+    EXPECT_EQ(Load(*storage, 1, 7, 9), kPng);
+    EXPECT_EQ(storage->IsTileExist(0, 7, 9), 0);
+    ASSERT_EQ(Save(*storage, 0, 1, 2, kJpeg), 1);
+    EXPECT_EQ(Save(*storage, 2, 1, 2, kJpeg), 0);  // no such level: no folder "L-1"
+    storage->ReleaseHandles();
+    EXPECT_EQ(V2TileAt(ReadFile(dir / "_alllayers/L02/R0000C0000.bundle"), 1, 2), kJpeg);
+    EXPECT_FALSE(fs::exists(dir / "_alllayers/L00"));
+}
+
 // New V1 bundles take ArcGIS's structure only for caches of an ArcGIS
 // configuration; the storage's own description gives its own structure.
 TEST(ArcGISCompact, NewV1BundlesFollowTheCacheDescription) {
