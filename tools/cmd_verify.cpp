@@ -268,7 +268,7 @@ void VerifyExploded(const eOpenCache& cache, tagVerifyReport& report) {
     if (!eListDir(root, levels)) return;
     for (const eString& levelName : levels) {
         const std::string folder = root + "/" + levelName.Std();
-        if (levelFolders.count(folder) == 0) {
+        if (levelFolders.count(folder) == 0 || !eFile::IsDirectory(folder)) {
             report.Warning(folder, "not the folder of a level of the cache");
             continue;
         }
@@ -281,7 +281,7 @@ void VerifyExploded(const eOpenCache& cache, tagVerifyReport& report) {
             const std::string rowFolder = folder + "/" + rowName.Std();
             int row = 0;
             std::vector<eString> files;
-            if (!ParseExplodedName(rowName.Std(), 'R', row)) {
+            if (!ParseExplodedName(rowName.Std(), 'R', row) || !eFile::IsDirectory(rowFolder)) {
                 report.Warning(rowFolder, "not a row folder (R and eight lower-case hex digits)");
                 continue;
             }
