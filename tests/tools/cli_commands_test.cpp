@@ -194,23 +194,6 @@ TEST_F(CliTest, CreatedWebMercatorCacheDescribesItselfInJson) {
     EXPECT_NE(text.Out.find("32 x 32"), std::string::npos);  // level 5
 }
 
-TEST_F(CliTest, GeographicCacheHasTwoTilesAtLevelZero) {
-    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-2", "--bounds", "0,0,10,10"}).Code, 0);
-    const nlohmann::json doc = nlohmann::json::parse(RunTvk({"info", Path("geo"), "--json"}).Out);
-    EXPECT_EQ(doc["layout"], "compact");
-    EXPECT_EQ(doc["levels"][0]["rows"], 1);
-    EXPECT_EQ(doc["levels"][0]["cols"], 2);
-    EXPECT_EQ(doc["levels"][2]["cols"], 8);
-    // Close to 180 degrees over 256 pixels; the scale list's units ratio is a
-    // whole number, which leaves a relative error near 1e-9.
-    EXPECT_NEAR(doc["levels"][0]["resolution"].get<double>(), 180.0 / 256, 180.0 / 256 * 1e-8);
-    EXPECT_DOUBLE_EQ(doc["origin"]["x"].get<double>(), -180.0);
-    EXPECT_DOUBLE_EQ(doc["origin"]["y"].get<double>(), 90.0);
-    // --bounds restricts the cache's bounds; the grid stays the full extent.
-    EXPECT_DOUBLE_EQ(doc["bounds"]["right"].get<double>(), 10.0);
-    EXPECT_DOUBLE_EQ(doc["indexBounds"]["right"].get<double>(), 180.0);
-}
-
 // ---- tiles ----
 
 TEST_F(CliTest, TilesCoveringABoxInMapUnitsAndLonLat) {

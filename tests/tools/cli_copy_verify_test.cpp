@@ -397,8 +397,13 @@ TEST_F(CliTest, CoverageDrawsOnePixelBlockPerTile) {
         }
     }
 
-    // A geographic grid is two tiles wide at level 0.
-    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1"}).Code, 0);
+    // A geographic grid is two 180-degree tiles wide at level 0, over the
+    // full extent whatever --bounds restricts the cache to.
+    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1", "--bounds", "0,0,10,10"}).Code, 0);
+    const nlohmann::json doc = nlohmann::json::parse(RunTvk({"info", Path("geo"), "--json"}).Out);
+    EXPECT_NEAR(doc["levels"][0]["resolution"].get<double>(), 180.0 / 256, 180.0 / 256 * 1e-8);
+    EXPECT_DOUBLE_EQ(doc["bounds"]["right"].get<double>(), 10.0);
+    EXPECT_DOUBLE_EQ(doc["indexBounds"]["right"].get<double>(), 180.0);
     ASSERT_EQ(RunTvk({"coverage", Path("geo"), "0", "-o", Path("geo.png")}).Code, 0);
     const tagPng geo = ReadPng(Path("geo.png"));
     ASSERT_TRUE(geo.Ok);
