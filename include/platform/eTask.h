@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/eArray.h"
+#include "base/eList.h"
 #include "platform/eExport.h"
 #include "platform/eThread.h"
 
@@ -132,6 +134,10 @@ private:
     bool m_bStopRequested = false;            // guarded by m_pLoop->m_mutex
     std::vector<eTaskFilter*> m_filterScratch;  // worker thread only
 };
+
+// Container instantiations exported for callers that keep task and filter lists.
+extern template class TVK_API eArray<eTaskFilter*>;
+extern template class TVK_API eList<eTaskBase*>;
 
 }  // namespace TVK
 

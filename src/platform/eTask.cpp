@@ -12,6 +12,10 @@
 
 namespace TVK {
 
+template class eArray<eTaskFilter*>;
+template class eList<eTaskBase*>;
+
+
 namespace {
 
 void DropTask(eTaskBase* task) {
