@@ -28,6 +28,7 @@
 namespace TVK {
 
 class eRasterCompactManager;
+class eRasterCompactOperator;
 
 class TVK_API eFileType {
 public:
@@ -193,19 +194,20 @@ private:
     eString TilePos2RelativeFilePathName(int level, int row, int col);
     // Group folder of a tile: floor(row / TileGroupSize), floor(col / TileGroupSize).
     void TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol);
-    // Absolute path of a tile file, built once into one string with room for
-    // `spare` more bytes (the ".temp" suffix of a save). With ArcGIS naming
-    // the extension is "jpg" or "png" (the same length, so a MIXED tile's
-    // other name is the same string with its last three letters changed);
-    // `jpeg` picks "jpg" for MIXED. Empty for a tile without a name.
-    eString TilePos2AbsoluteFilePathName(int level, int row, int col, int spare, bool jpeg = true);
+    // Absolute path of a tile file, built in one allocation. With ArcGIS
+    // naming the extension is "jpg" or "png" (the same length, so a MIXED
+    // tile's other name is the same string with its last three letters
+    // changed); `jpeg` picks "jpg" for MIXED. Empty for a tile without a
+    // name, and (with the assertion report) for a group size the native
+    // grammar cannot divide by.
+    eString TilePos2AbsoluteFilePathName(int level, int row, int col, bool jpeg = true);
     // Tells the pool the bundle format and structure the settings imply.
     void SyncPoolFormat();
     // ArcGIS naming with the MIXED tile format: a tile may be either kind.
     bool IsMixedNaming() const;
-    // False (with the assertion report) for a group size the native grammar
-    // cannot divide by.
-    bool CheckGroupSize() const;
+    // The pool's operator for the tile's bundle (nullptr when it has none)
+    // and, in bundleLevel, the level number the bundle is filed under.
+    eRasterCompactOperator* BundleOperator(int level, int row, int col, int& bundleLevel);
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;

@@ -1,5 +1,6 @@
 // eTileStorage: construction, destruction and the plain settings.
-// Tile input/output and path naming live in eTileStorage_io.cpp.
+// Tile input/output, path naming and file extensions live in
+// eTileStorage_io.cpp.
 #include "eTileStorage.h"
 
 #include "compact/eRasterCompactManager.h"
@@ -90,20 +91,6 @@ void eTileStorage::SyncPoolFormat() {
     m_pCompactManager->SetBundleFormat(m_emCacheFormat == CompactV2 ? eRasterCompact::BundleV2
                                                                     : eRasterCompact::BundleV1);
     m_pCompactManager->SetArcGISStructure(m_bArcGISStructure);
-}
-
-eString eTileStorage::GetFileExtName(eFileType::EmType type) {
-    switch (type) {
-        case eFileType::TIF: return "etif";
-        case eFileType::BMP: return "ebmp";
-        case eFileType::JPG: return "ejpg";
-        case eFileType::PNG: return "epng";
-        case eFileType::GIF: return "egif";
-        case eFileType::BIL: return "ebil";
-        case eFileType::DATA: return "edata";
-        case eFileType::PBF: return "pbf";
-    }
-    return "png";  // unknown types: the plain extension, without the leading "e"
 }
 
 eFileType::EmType eTileStorage::GetFileType(const eString& text) {

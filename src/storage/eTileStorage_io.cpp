@@ -1,5 +1,5 @@
-// eTileStorage: the four tile operations over both layouts, and the path
-// grammar of the Original layout.
+// eTileStorage: the four tile operations over both layouts, the path
+// grammar of the Original layout and the file types' extensions.
 //
 // Original: one file per tile, named in this system's grammar (Native),
 //   <root>/_alllayers/<scale-name>/R<row-group>C<col-group>/<row>x<col>.<ext>
@@ -39,7 +39,8 @@ constexpr int kBundleSize = 128;
 constexpr char kTempSuffix[] = ".temp";
 constexpr int kTempSuffixLength = sizeof(kTempSuffix) - 1;
 
-// Same texts as GetFileExtName, without building a string per tile.
+// Extension of a file type; the tile paths append it without building a
+// string per tile.
 const char* ExtText(eFileType::EmType type) {
     switch (type) {
         case eFileType::TIF: return "etif";
@@ -51,7 +52,7 @@ const char* ExtText(eFileType::EmType type) {
         case eFileType::DATA: return "edata";
         case eFileType::PBF: return "pbf";
     }
-    return "png";
+    return "png";  // unknown types: the plain extension, without the leading "e"
 }
 
 void AppendInt(std::string& out, long long value) {
@@ -157,7 +158,18 @@ bool AppendArcGISPath(std::string& out, const eTileCoordSys& scheme, int level, 
     return true;
 }
 
+// The tile's relative path (no extension) in the naming chosen; false for a
+// tile without an ArcGIS name.
+bool AppendTilePath(std::string& out, eTileCoordSys& scheme, bool arcgisNaming, int groupSize, int level,
+                    int row, int col) {
+    if (arcgisNaming) return AppendArcGISPath(out, scheme, level, row, col);
+    AppendRelativePath(out, scheme, groupSize, level, row, col);
+    return true;
+}
+
 }  // namespace
+
+eString eTileStorage::GetFileExtName(eFileType::EmType type) { return ExtText(type); }
 
 void eTileStorage::TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol) {
     groupRow = FloorGroup(row, m_nTileGroupSize);
@@ -167,15 +179,18 @@ void eTileStorage::TilePos2TileGroupPos(int row, int col, int& groupRow, int& gr
 eString eTileStorage::TilePos2RelativeFilePathName(int level, int row, int col) {
     std::string path;
     path.reserve(64);
-    if (m_emTileNaming == ArcGIS) {
-        if (!AppendArcGISPath(path, m_TileCoordSys, level, row, col)) return eString();
-    } else {
-        AppendRelativePath(path, m_TileCoordSys, m_nTileGroupSize, level, row, col);
+    if (!AppendTilePath(path, m_TileCoordSys, m_emTileNaming == ArcGIS, m_nTileGroupSize, level, row, col)) {
+        return eString();
     }
     return eString(std::move(path));
 }
 
-eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, int spare, bool jpeg) {
+eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, bool jpeg) {
+    // Only the native grammar divides by the group size.
+    if (m_emTileNaming != ArcGIS && m_nTileGroupSize <= 0) {
+        Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
+        return eString();
+    }
     const std::string& root = m_strFileDirectory.Std();
     const char* ext = ExtText(m_emTileType);
     if (m_emTileNaming == ArcGIS) {
@@ -187,8 +202,8 @@ eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, 
     }
     std::string path;
     // One allocation: root, the longest relative path (eleven-character
-    // numbers), the extension and the caller's spare room.
-    path.reserve(root.size() + 96 + std::char_traits<char>::length(ext) + static_cast<size_t>(spare));
+    // numbers) and the extension.
+    path.reserve(root.size() + 96 + std::char_traits<char>::length(ext));
     // Joined as eFile::GetAbsolutePath joins: one '/' between root and path;
     // an empty root leaves the path relative to the working folder.
     if (!root.empty()) {
@@ -197,10 +212,8 @@ eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, 
         path.append(root, 0, keep);
         if (path.back() != '/') path += '/';
     }
-    if (m_emTileNaming == ArcGIS) {
-        if (!AppendArcGISPath(path, m_TileCoordSys, level, row, col)) return eString();
-    } else {
-        AppendRelativePath(path, m_TileCoordSys, m_nTileGroupSize, level, row, col);
+    if (!AppendTilePath(path, m_TileCoordSys, m_emTileNaming == ArcGIS, m_nTileGroupSize, level, row, col)) {
+        return eString();
     }
     path += '.';
     path += ext;
@@ -212,30 +225,24 @@ bool eTileStorage::IsMixedNaming() const {
            ArcGISKindOf(m_strArcGISTileFormat, m_emTileType) == ArcGISKind::Mixed;
 }
 
-bool eTileStorage::CheckGroupSize() const {
-    // Only the native grammar divides by the group size.
-    if (m_emTileNaming != ArcGIS && m_nTileGroupSize <= 0) {
-        Eassert("m_nTileGroupSize > 0", kSource, __LINE__);
-        return false;
-    }
-    return true;
+eRasterCompactOperator* eTileStorage::BundleOperator(int level, int row, int col, int& bundleLevel) {
+    bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
+    return m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
 }
 
 unsigned char eTileStorage::IsTileExist(int level, int row, int col) {
     if (m_strFileDirectory.IsEmpty()) Eassert("!m_strFileDirectory.IsEmpty()", kSource, __LINE__);
     switch (m_emCacheFormat) {
         case Original: {
-            if (!CheckGroupSize()) return 0;
-            const eString path = TilePos2AbsoluteFilePathName(level, row, col, 0);
+            const eString path = TilePos2AbsoluteFilePathName(level, row, col);
             if (path.IsEmpty()) return 0;
             if (eFile::IsFile(path)) return 1;
             return IsMixedNaming() && eFile::IsFile(OtherKindPath(path)) ? 1 : 0;
         }
         case Compact:
         case CompactV2: {
-            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
-            eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
+            int bundleLevel = 0;
+            eRasterCompactOperator* op = BundleOperator(level, row, col, bundleLevel);
             if (op == nullptr) {
                 Eassert("false", kSource, __LINE__);
                 return 0;
@@ -251,8 +258,7 @@ unsigned char eTileStorage::LoadImageData(int level, int row, int col, eByteArra
     if (m_strFileDirectory.IsEmpty()) Eassert("!m_strFileDirectory.IsEmpty()", kSource, __LINE__);
     switch (m_emCacheFormat) {
         case Original: {
-            if (!CheckGroupSize()) return 0;
-            const eString path = TilePos2AbsoluteFilePathName(level, row, col, 0);
+            const eString path = TilePos2AbsoluteFilePathName(level, row, col);
             if (path.IsEmpty()) return 0;
             eFileStream stream;
             if (!stream.Open(path, eFileStream::Read, 8192) &&
@@ -264,9 +270,8 @@ unsigned char eTileStorage::LoadImageData(int level, int row, int col, eByteArra
         }
         case Compact:
         case CompactV2: {
-            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
-            eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
+            int bundleLevel = 0;
+            eRasterCompactOperator* op = BundleOperator(level, row, col, bundleLevel);
             if (op == nullptr) return 0;
             return op->LoadTileData(data, row, col, bundleLevel) ? 1 : 0;
         }
@@ -281,11 +286,11 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
     if (data == nullptr && size != 0) return 0;
     switch (m_emCacheFormat) {
         case Original: {
-            if (!CheckGroupSize()) return 0;
-            const eString tilePath =
-                TilePos2AbsoluteFilePathName(level, row, col, kTempSuffixLength, IsJpegBytes(data, size));
+            const eString tilePath = TilePos2AbsoluteFilePathName(level, row, col, IsJpegBytes(data, size));
             if (tilePath.IsEmpty()) return 0;
-            std::string temp = tilePath.Std();
+            std::string temp;
+            temp.reserve(tilePath.Std().size() + kTempSuffixLength);
+            temp += tilePath.Std();
             temp += kTempSuffix;
             const eString tempPath(std::move(temp));
 
@@ -324,9 +329,8 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
         case Compact:
         case CompactV2: {
             if (size > static_cast<unsigned int>(std::numeric_limits<eInt>::max())) return 0;
-            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
-            eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
+            int bundleLevel = 0;
+            eRasterCompactOperator* op = BundleOperator(level, row, col, bundleLevel);
             if (op == nullptr) return 0;
             const eByteArray bytes(data, static_cast<eInt>(size));
             return op->SaveTileData(bytes, row, col, bundleLevel) ? 1 : 0;
@@ -340,8 +344,7 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
     if (m_strFileDirectory.IsEmpty()) Eassert("!m_strFileDirectory.IsEmpty()", kSource, __LINE__);
     switch (m_emCacheFormat) {
         case Original: {
-            if (!CheckGroupSize()) return 0;
-            const eString path = TilePos2AbsoluteFilePathName(level, row, col, 0);
+            const eString path = TilePos2AbsoluteFilePathName(level, row, col);
             if (path.IsEmpty()) return 0;
             // Empty folders stay; another tile may be saved into them. A
             // folder on the tile's own name is not a tile and stays too.
@@ -354,9 +357,8 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
         }
         case Compact:
         case CompactV2: {
-            const int bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
-            eRasterCompactOperator* op =
-                m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
+            int bundleLevel = 0;
+            eRasterCompactOperator* op = BundleOperator(level, row, col, bundleLevel);
             if (op == nullptr) return 0;
             return op->RemoveTileData(row, col, bundleLevel) ? 1 : 0;
         }
