@@ -163,5 +163,27 @@ bool EnterChild(eMarkup& doc, const char* name)
     return FindChild(doc, name) && doc.IntoElem();
 }
 
+bool ChildPoint(eMarkup& doc, const char* name, ePoint2D& point)
+{
+    if (!EnterChild(doc, name))
+        return false;
+    ePoint2D read;
+    ChildDouble(doc, "X", read.x);
+    ChildDouble(doc, "Y", read.y);
+    doc.OutOfElem();
+    point = read;
+    return true;
+}
+
+eRect2D ReadRect(eMarkup& doc, const char* left, const char* bottom, const char* right, const char* top)
+{
+    eRect2D rect;
+    ChildDouble(doc, left, rect.left);
+    ChildDouble(doc, bottom, rect.bottom);
+    ChildDouble(doc, right, rect.right);
+    ChildDouble(doc, top, rect.top);
+    return rect;
+}
+
 }  // namespace config
 }  // namespace TVK

@@ -7,6 +7,7 @@
 #ifndef TVK_STORAGE_CONFIG_VALUES_H
 #define TVK_STORAGE_CONFIG_VALUES_H
 
+#include "platform/eGeometry.h"
 #include "platform/eMarkup.h"
 #include "platform/eString.h"
 
@@ -54,6 +55,12 @@ bool ChildInt(eMarkup& doc, const char* name, int& value);
 bool ChildDouble(eMarkup& doc, const char* name, double& value);
 // Finds the child and enters it (its children become the search level).
 bool EnterChild(eMarkup& doc, const char* name);
+// The child `name` as a point: its X and Y children over a default point.
+// False, with `point` untouched, when there is no such child.
+bool ChildPoint(eMarkup& doc, const char* name, ePoint2D& point);
+// A rectangle from four children of the current element with the names
+// given, each over the default rectangle's value.
+eRect2D ReadRect(eMarkup& doc, const char* left, const char* bottom, const char* right, const char* top);
 
 }  // namespace config
 }  // namespace TVK

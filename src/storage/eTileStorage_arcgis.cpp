@@ -105,13 +105,9 @@ bool ReadTileCacheInfo(eMarkup& doc, eTileCoordSys& scheme)
 {
     bool ok = ReadSpatialReference(doc, scheme);
 
-    if (EnterChild(doc, "TileOrigin")) {
-        ePoint2D origin;
-        ChildDouble(doc, "X", origin.x);
-        ChildDouble(doc, "Y", origin.y);
+    ePoint2D origin;
+    if (ChildPoint(doc, "TileOrigin", origin))
         scheme.SetTileOrigin(origin);
-        doc.OutOfElem();
-    }
     // Square tiles: the larger of the two edges.
     int tileSize = 0;
     int number = 0;
@@ -178,22 +174,12 @@ bool ReadExtent(const eString& configPath, eTileCoordSys& scheme)
 
     bool ok = false;
     if (loaded && doc.FindElem("EnvelopeN")) {
-        eRect2D bounds;
-        ChildDouble(doc, "XMin", bounds.left);
-        ChildDouble(doc, "YMin", bounds.bottom);
-        ChildDouble(doc, "XMax", bounds.right);
-        ChildDouble(doc, "YMax", bounds.top);
-        scheme.SetBounds(bounds);
+        scheme.SetBounds(ReadRect(doc, "XMin", "YMin", "XMax", "YMax"));
         ok = true;
     }
     // IndexBounds, when present, follows EnvelopeN at the top level.
     if (loaded && doc.FindElem("IndexBounds")) {
-        eRect2D index;
-        ChildDouble(doc, "Left", index.left);
-        ChildDouble(doc, "Bottom", index.bottom);
-        ChildDouble(doc, "Right", index.right);
-        ChildDouble(doc, "Top", index.top);
-        scheme.SetIndexBounds(index);
+        scheme.SetIndexBounds(ReadRect(doc, "Left", "Bottom", "Right", "Top"));
     } else {
         scheme.SetIndexBounds(DefaultIndexBounds(scheme));
     }

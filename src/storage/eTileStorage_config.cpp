@@ -64,17 +64,6 @@ void ReadBool(eMarkup& doc, const char* name, Setter set)
         Eassert("FALSE", kAssertSource, __LINE__);
 }
 
-// Reads Left/Top/Right/Bottom of the current element over a default rectangle.
-eRect2D ReadRect(eMarkup& doc)
-{
-    eRect2D rect;
-    ChildDouble(doc, "Left", rect.left);
-    ChildDouble(doc, "Top", rect.top);
-    ChildDouble(doc, "Right", rect.right);
-    ChildDouble(doc, "Bottom", rect.bottom);
-    return rect;
-}
-
 // Reads the coordinate system; false when the file's form is refused.
 bool ReadCoordSys(eMarkup& doc, eTileCoordSys& scheme)
 {
@@ -171,13 +160,9 @@ bool ReadTileCacheInfo(eMarkup& doc, eTileStorage& storage)
     if (!ReadCoordSys(doc, scheme))
         ok = false;
 
-    if (EnterChild(doc, "TileOrigin")) {
-        ePoint2D origin;
-        ChildDouble(doc, "X", origin.x);
-        ChildDouble(doc, "Y", origin.y);
+    ePoint2D origin;
+    if (ChildPoint(doc, "TileOrigin", origin))
         scheme.SetTileOrigin(origin);
-        doc.OutOfElem();
-    }
     int number = 0;
     if (ChildInt(doc, "TileSize", number))
         scheme.SetTileSize(number);
@@ -185,11 +170,11 @@ bool ReadTileCacheInfo(eMarkup& doc, eTileStorage& storage)
     if (ChildDouble(doc, "DPI", real))
         scheme.SetDPI(real);
     if (EnterChild(doc, "Bounds")) {
-        scheme.SetBounds(ReadRect(doc));
+        scheme.SetBounds(ReadRect(doc, "Left", "Bottom", "Right", "Top"));
         doc.OutOfElem();
     }
     if (EnterChild(doc, "IndexBounds")) {
-        scheme.SetIndexBounds(ReadRect(doc));
+        scheme.SetIndexBounds(ReadRect(doc, "Left", "Bottom", "Right", "Top"));
         doc.OutOfElem();
     } else {
         scheme.SetIndexBounds(scheme.GetBounds());
