@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "coordsys/eUnitsRatio.h"
 #include "platform/eMathEngine.h"
 #include "platform/eRegistry.h"
 #include "platform/eString.h"
@@ -12,14 +13,9 @@ namespace TVK {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kDegPerRad = 57.29577951308232;
 constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kGlobeRadius = 6378137.0;
-// Unit values of non-degree angular units start here (see ePrjCoordSys.h).
-constexpr int64_t kAngularUnitBase = 1000000000;
-// 180 * 1745329: the angular factor of a degree, scaled like the unit value.
-constexpr double kHalfTurnUnits = 314159220.0;
 constexpr int kDefaultRenderLevel = 22;
 
 int ReadMaxRenderLevel() {
@@ -105,20 +101,7 @@ void eCoordSys::SetPrjCoordSys(const ePrjCoordSys& prj) {
     AdjustUnitsRatio();
 }
 
-void eCoordSys::AdjustUnitsRatio() {
-    const int64_t u = PrjCoordSys.GetUnits();
-    if (PrjCoordSys.GetSpatialRefType() != eSpatialRefGeographic) {
-        UnitsRatio = static_cast<double>(u);
-        return;
-    }
-    const double a = PrjCoordSys.GetGeoCoordSys().GetHorizonDatum().GetSpheroid().GetAxis();
-    if (u == 0) {
-        UnitsRatio = a * 10000.0 * kPi / 180.0;
-    } else {
-        // 64-bit subtraction: a negative unit value must not overflow.
-        UnitsRatio = a * static_cast<double>(u - kAngularUnitBase) * 10000.0 * kPi / kHalfTurnUnits;
-    }
-}
+void eCoordSys::AdjustUnitsRatio() { UnitsRatio = unitsratio::Of(PrjCoordSys); }
 
 double eCoordSys::ComputeScale(double resolution, int count) const {
     return 1.0 / ((((resolution * UnitsRatio) / count) * DPI) / 10.0);

@@ -9,29 +9,19 @@
 #include <cstdint>
 
 #include "coordsys/eTileMath.h"
+#include "coordsys/eUnitsRatio.h"
 
 namespace TVK {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr int64_t kAngularUnitBase = 1000000000;
-constexpr double kHalfTurnUnits = 314159220.0;
 // Fixed pixel size (metres) and metres per degree of CalculateResolution.
 constexpr double kPixelSizeMetres = 0.0002645838625;
 constexpr double kMetresPerDegree = 111194.872221777;
 
-int64_t IntegerUnitsRatio(const ePrjCoordSys& prj) {
-    const int64_t u = prj.GetUnits();
-    if (prj.GetSpatialRefType() != eSpatialRefGeographic) return u;
-    const double a = prj.GetGeoCoordSys().GetHorizonDatum().GetSpheroid().GetAxis();
-    // Degrees report the unit value 0; taken through the angular-unit
-    // formula that would give a negative ratio (and negative scales), so
-    // degrees get their own case, truncated like the others.
-    if (u == 0) return tilemath::TruncToInt64(a * 10000.0 * kPi / 180.0);
-    return tilemath::TruncToInt64(static_cast<double>(u - kAngularUnitBase) * a * 10000.0 * kPi /
-                                  kHalfTurnUnits);
-}
+// The units ratio truncated to a whole number (a projected system's is one
+// already).
+int64_t IntegerUnitsRatio(const ePrjCoordSys& prj) { return tilemath::TruncToInt64(unitsratio::Of(prj)); }
 
 }  // namespace
 
