@@ -42,20 +42,11 @@ eTileCoordSys::eTileCoordSys()
 eTileCoordSys::~eTileCoordSys() = default;
 
 eTileCoordSys::eTileCoordSys(const eTileCoordSys& other) : eTileCoordSys() {
-    Bounds = other.Bounds;
-    IndexBounds = other.IndexBounds;
-    PrjCoordSys = other.PrjCoordSys;
-    // The copy trusts the coordinate system, not the other's cached ratio.
+    *this = other;
+    // Unlike an assignment, the copy trusts the coordinate system, not the
+    // other's cached ratio, and takes DPI through millimetres and back.
     AdjustUnitsRatio();
     DPI = (other.DPI * 25.4) / 25.4;
-    TileOrigin = other.TileOrigin;
-    TileSize = other.TileSize;
-    DataTileSize = other.DataTileSize;
-    LevelCaptions = other.LevelCaptions;
-    RefResolution = other.RefResolution;
-    LevelZoomMode = other.LevelZoomMode;
-    TileTopLevel = other.TileTopLevel;
-    TileBottomLevel = other.TileBottomLevel;
 }
 
 eTileCoordSys& eTileCoordSys::operator=(const eTileCoordSys& other) {
