@@ -11,35 +11,15 @@
 #include <string>
 
 #include "eTileStorage.h"
+#include "fuzz_support.h"
 #include "platform/eFile.h"
 
-namespace {
-
-struct Scratch {
-    std::filesystem::path dir;
-    Scratch() {
-        dir = std::filesystem::temp_directory_path() /
-              ("tvk_fuzz_arcgis_" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(dir);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
-
-bool WriteAll(const std::string& path, const uint8_t* data, size_t size) {
-    TVK::eFile file;
-    return file.Open(path.c_str(), TVK::eFile::CreateTruncate) &&
-           (size == 0 || file.Write(data, static_cast<int64_t>(size))) && file.Close();
-}
-
-}  // namespace
+using tvkfuzz::WriteAll;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Scratch scratch;
-    const std::string conf = (scratch.dir / "Conf.xml").string();
-    const std::string cdi = (scratch.dir / "conf.cdi").string();
+    static const tvkfuzz::ScratchDir scratch("tvk_fuzz_arcgis_");
+    const std::string conf = (scratch.Path() / "Conf.xml").string();
+    const std::string cdi = (scratch.Path() / "conf.cdi").string();
     const uint8_t* split = static_cast<const uint8_t*>(std::memchr(data, 0, size));
     const size_t confSize = split ? static_cast<size_t>(split - data) : size;
     if (!WriteAll(conf, data, confSize)) return 0;
@@ -51,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         storage.GetCacheFormat() == TVK::eTileStorage::Original) {
         storage.IsTileExist(0, 1, 2);
     }
-    const std::string out = (scratch.dir / "out" / "conf.xml").string();
+    const std::string out = (scratch.Path() / "out" / "conf.xml").string();
     if (storage.ToArcGISConfigFile(out.c_str())) {
         TVK::eTileStorage again;
         again.FromArcGISConfigFile(out.c_str());

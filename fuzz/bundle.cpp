@@ -18,29 +18,16 @@
 #include <vector>
 
 #include "eRasterCompact.h"
+#include "fuzz_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 
-// A folder of this process's own, removed when the process exits.
-struct TempRoot {
-    fs::path path;
-    TempRoot() {
-        std::random_device rd;
-        path = fs::temp_directory_path() / ("tvk-fuzz-bundle-" + std::to_string(rd()));
-        fs::create_directories(path / "_alllayers" / "L00");
-    }
-    ~TempRoot() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 const fs::path& Root() {
-    static const TempRoot root;
-    return root.path;
+    static const tvkfuzz::ScratchDir root("tvk-fuzz-bundle-", "_alllayers/L00");
+    return root.Path();
 }
 
 void WriteFile(const fs::path& path, const unsigned char* bytes, size_t size) {
@@ -48,9 +35,7 @@ void WriteFile(const fs::path& path, const unsigned char* bytes, size_t size) {
     out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
 }
 
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+using tvkfuzz::Check;
 
 uint32_t LE32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "eRasterCompact.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -25,36 +26,17 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr size_t kStart = 64 + 16384 * 8;  // header and index
 
-struct TempRoot {
-    fs::path path;
-    TempRoot() {
-        std::random_device rd;
-        path = fs::temp_directory_path() / ("tvk-fuzz-bundle-v2-" + std::to_string(rd()));
-        fs::create_directories(path / "_alllayers" / "L00");
-    }
-    ~TempRoot() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 const fs::path& Root() {
-    static const TempRoot root;
-    return root.path;
+    static const tvkfuzz::ScratchDir root("tvk-fuzz-bundle-v2-", "_alllayers/L00");
+    return root.Path();
 }
 
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+using tvkfuzz::Check;
 
 uint64_t LE(const unsigned char* p, int count) {
     uint64_t value = 0;
     for (int i = count - 1; i >= 0; --i) value = value << 8 | p[i];
     return value;
-}
-
-void PutLE(Bytes& b, size_t at, uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) b[at + size_t(i)] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 bool Usable(const Bytes& file) {
