@@ -32,6 +32,17 @@ constexpr int kTiles = 16384;
 constexpr int kTileSize = 20000;
 constexpr int kSavesPerThread = 4096;
 
+// Writes the kTiles tiles of level 0, block R0000C0000, through `writer`;
+// their bytes differ from tile to tile. Aborts on a failed save.
+void WriteTiles(eRasterCompact& writer, const char* what) {
+    std::vector<unsigned char> tile(kTileSize);
+    for (int i = 0; i < kTiles; ++i) {
+        for (int k = 0; k < kTileSize; k += 64) tile[size_t(k)] = static_cast<unsigned char>(i + k);
+        if (!writer.SaveTileData(eByteArray(tile.data(), kTileSize), i % 128, i / 128, 0))
+            std::fprintf(stderr, "setup: %s save %d failed\n", what, i), std::abort();
+    }
+}
+
 struct Fixture {
     fs::path root;
     std::string base;  // full bundle: level 0, block R0000C0000
@@ -46,12 +57,8 @@ struct Fixture {
         pool.SetSrcPath((root.string() + "/").c_str());
         eRasterCompact writer;
         writer.SetSrcPath((root.string() + "/").c_str());
-        std::vector<unsigned char> tile(kTileSize);
-        for (int i = 0; i < kTiles; ++i) {
-            for (int k = 0; k < kTileSize; k += 64) tile[size_t(k)] = static_cast<unsigned char>(i + k);
-            if (!writer.SaveTileData(eByteArray(tile.data(), kTileSize), i % 128, i / 128, 0))
-                std::fprintf(stderr, "setup: save %d failed\n", i), std::abort();
-        }
+        WriteTiles(writer, "V1");
+        const std::vector<unsigned char> tile(kTileSize);
         writer.SaveTileData(eByteArray(tile.data(), kTileSize), 0, 0, 1);
         base = (root / "_alllayers" / "L00" / "R0000C0000").string();
         sparse = (root / "_alllayers" / "L01" / "R0000C0000").string();
@@ -89,12 +96,7 @@ struct FixtureV2 {
         eRasterCompact writer;
         writer.SetSrcPath((root.string() + "/").c_str());
         writer.SetBundleFormat(eRasterCompact::BundleV2);
-        std::vector<unsigned char> tile(kTileSize);
-        for (int i = 0; i < kTiles; ++i) {
-            for (int k = 0; k < kTileSize; k += 64) tile[size_t(k)] = static_cast<unsigned char>(i + k);
-            if (!writer.SaveTileData(eByteArray(tile.data(), kTileSize), i % 128, i / 128, 0))
-                std::fprintf(stderr, "setup: V2 save %d failed\n", i), std::abort();
-        }
+        WriteTiles(writer, "V2");
         file.Open((root / "_alllayers" / "L00" / "R0000C0000.bundle").string().c_str(), eFile::OpenRead);
     }
     ~FixtureV2() { Release(); }
@@ -143,20 +145,20 @@ uint32_t LE32(const unsigned char* p) {
 
 // ---- through the pool ----
 
-void PoolLoad(benchmark::State& state) {
-    Fixture& f = Get();
+void PoolLoadFrom(benchmark::State& state, eRasterCompactManager& pool, const char* name) {
     eByteArray tile;
     int64_t k = state.thread_index() * 4099;
     RunClock clock(state);
     for (auto _ : state) {
         const int i = Position(k++);
-        eRasterCompactOperator* op = f.pool.GetOperator(0, 0, 0);
+        eRasterCompactOperator* op = pool.GetOperator(0, 0, 0);
         if (op == nullptr || !op->LoadTileData(tile, i % 128, i / 128, 0)) state.SkipWithError("load");
         benchmark::DoNotOptimize(tile.GetData());
     }
-    clock.Stop("load/pool");
+    clock.Stop(name);
     state.SetItemsProcessed(state.iterations());
 }
+void PoolLoad(benchmark::State& state) { PoolLoadFrom(state, Get().pool, "load/pool"); }
 
 void PoolExist(benchmark::State& state, bool present) {
     Fixture& f = Get();
@@ -193,20 +195,7 @@ void PoolSave(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void PoolLoadV2(benchmark::State& state) {
-    FixtureV2& f = GetV2();
-    eByteArray tile;
-    int64_t k = state.thread_index() * 4099;
-    RunClock clock(state);
-    for (auto _ : state) {
-        const int i = Position(k++);
-        eRasterCompactOperator* op = f.pool.GetOperator(0, 0, 0);
-        if (op == nullptr || !op->LoadTileData(tile, i % 128, i / 128, 0)) state.SkipWithError("load");
-        benchmark::DoNotOptimize(tile.GetData());
-    }
-    clock.Stop("load-v2/pool");
-    state.SetItemsProcessed(state.iterations());
-}
+void PoolLoadV2(benchmark::State& state) { PoolLoadFrom(state, GetV2().pool, "load-v2/pool"); }
 
 void PoolExistV2(benchmark::State& state) {
     FixtureV2& f = GetV2();
