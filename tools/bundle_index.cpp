@@ -37,6 +37,28 @@ int64_t ReadLE32(const unsigned char* p) {
                                 static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
+// Opens `path` and reads its first `need` bytes, which hold `holds`; false
+// with a reason starting with `noun` when it cannot or the file is shorter.
+bool ReadHead(eFile& file, const std::string& path, int64_t need, const std::string& noun, const char* holds,
+              std::vector<unsigned char>& head, int64_t& size, std::string& reason) {
+    if (!file.Open(path, eFile::OpenRead)) {
+        reason = noun + "cannot be opened";
+        return false;
+    }
+    size = file.Size();
+    if (size < need) {
+        reason = noun + "is " + std::to_string(size) + " bytes, shorter than the " + std::to_string(need) + " of " +
+                 holds;
+        return false;
+    }
+    head.assign(static_cast<size_t>(need), 0);
+    if (file.ReadAt(0, head.data(), need) != need) {
+        reason = noun + "cannot be read";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string LevelFolderName(int level) {
@@ -75,21 +97,8 @@ bool ParseBundleBaseName(const std::string& name, int& rowGroup, int& colGroup) 
 
 bool eBundleReader::Open(const std::string& indexPath, const std::string& dataPath, std::string& reason) {
     eFile index;
-    if (!index.Open(indexPath, eFile::OpenRead)) {
-        reason = "index file cannot be opened";
+    if (!ReadHead(index, indexPath, kIndexSize, "index file ", "16,384 slots", m_index, m_indexSize, reason))
         return false;
-    }
-    m_indexSize = index.Size();
-    if (m_indexSize < kIndexSize) {
-        reason = "index file is " + std::to_string(m_indexSize) + " bytes, shorter than the " +
-                 std::to_string(kIndexSize) + " of 16,384 slots";
-        return false;
-    }
-    m_index.assign(static_cast<size_t>(kIndexSize), 0);
-    if (index.ReadAt(0, m_index.data(), kIndexSize) != kIndexSize) {
-        reason = "index file cannot be read";
-        return false;
-    }
     m_arcgis = std::memcmp(m_index.data(), kArcGISIndexHeader, sizeof(kArcGISIndexHeader)) == 0;
     if (!m_data.Open(dataPath, eFile::OpenRead)) {
         reason = "data file cannot be opened";
@@ -122,21 +131,8 @@ eBundleReader::EmSlot eBundleReader::ReadSlot(int slot, int64_t& offset, int64_t
 }
 
 bool eBundleV2Reader::Open(const std::string& path, std::string& reason) {
-    if (!m_file.Open(path, eFile::OpenRead)) {
-        reason = "cannot be opened";
+    if (!ReadHead(m_file, path, kV2RecordsStart, "file ", "its header and 16,384 entries", m_head, m_fileSize, reason))
         return false;
-    }
-    m_fileSize = m_file.Size();
-    if (m_fileSize < kV2RecordsStart) {
-        reason = "file is " + std::to_string(m_fileSize) + " bytes, shorter than the " +
-                 std::to_string(kV2RecordsStart) + " of its header and 16,384 entries";
-        return false;
-    }
-    m_head.assign(static_cast<size_t>(kV2RecordsStart), 0);
-    if (m_file.ReadAt(0, m_head.data(), kV2RecordsStart) != kV2RecordsStart) {
-        reason = "header and entries cannot be read";
-        return false;
-    }
     if (HeaderField(kV2VersionAt, 4) != 3 || HeaderField(kV2RecordCountAt, 4) != uint64_t(kSlotCount) ||
         HeaderField(kV2OffsetBytesAt, 4) != 5) {
         reason = "header is not a V2 bundle's (version 3, 16384 records, 5 offset bytes)";

@@ -41,6 +41,9 @@ void RegisterVerify(CLI::App& app, eCommandTable& table);
 void RegisterCoverage(CLI::App& app, eCommandTable& table);
 void RegisterDemoFill(CLI::App& app, eCommandTable& table);
 
+// The required CACHE argument of the subcommands that read one cache.
+void AddCacheArgument(CLI::App* sub, std::string& cache);
+
 // "tvk: <subject>: <reason>" on standard error; returns code so that callers
 // can write `return Fail(kExitFailed, path, "reason")`.
 int Fail(int code, const std::string& subject, const std::string& reason);

@@ -13,6 +13,10 @@ int Fail(int code, const std::string& subject, const std::string& reason) {
     return code;
 }
 
+void AddCacheArgument(CLI::App* sub, std::string& cache) {
+    sub->add_option("CACHE", cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")->required();
+}
+
 namespace {
 
 // Whole text as one number, nothing before or after it.

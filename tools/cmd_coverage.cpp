@@ -83,8 +83,7 @@ int RunCoverage(const tagCoverageOptions& opt) {
 void RegisterCoverage(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagCoverageOptions>();
     CLI::App* sub = app.add_subcommand("coverage", "Draw a PNG of which tiles of a level are stored");
-    sub->add_option("CACHE", opt->Cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")
-        ->required();
+    AddCacheArgument(sub, opt->Cache);
     sub->add_option("LEVEL", opt->Level, "Level")->required();
     sub->add_option("-o,--output", opt->Output, "PNG file to write")->required();
     table.Add(sub, [opt]() { return RunCoverage(*opt); });

@@ -106,7 +106,7 @@ void RegisterInfo(CLI::App& app, eCommandTable& table) {
     auto cache = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
     CLI::App* sub = app.add_subcommand("info", "Describe a cache: coordinate system, layout, tiling and levels");
-    sub->add_option("CACHE", *cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")->required();
+    AddCacheArgument(sub, *cache);
     sub->add_flag("--json", *json, "Print one JSON object instead of text");
     table.Add(sub, [cache, json]() {
         eOpenCache open;

@@ -23,8 +23,7 @@ std::string AddressText(const tagAddressOptions& opt) {
 }
 
 void AddAddress(CLI::App* sub, tagAddressOptions& opt) {
-    sub->add_option("CACHE", opt.Cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")
-        ->required();
+    AddCacheArgument(sub, opt.Cache);
     sub->add_option("LEVEL", opt.Level, "Level")->required();
     sub->add_option("ROW", opt.Row, "Row (0 is the top row)")->required();
     sub->add_option("COL", opt.Col, "Column (0 is the left column)")->required();

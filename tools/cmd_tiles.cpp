@@ -65,8 +65,7 @@ int RunLs(const tagLsOptions& opt) {
 void RegisterTiles(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagTilesOptions>();
     CLI::App* sub = app.add_subcommand("tiles", "List the tile addresses (LEVEL ROW COLUMN) covering an area");
-    sub->add_option("CACHE", opt->Cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")
-        ->required();
+    AddCacheArgument(sub, opt->Cache);
     sub->add_option("LEVEL", opt->Level, "Level")->required();
     sub->add_option("--bbox", opt->Box, "MINX,MINY,MAXX,MAXY in map units (or degrees with --lonlat)")->required();
     sub->add_flag("--lonlat", opt->LonLat, "The box is longitude/latitude in degrees");
@@ -77,8 +76,7 @@ void RegisterTiles(CLI::App& app, eCommandTable& table) {
 void RegisterLs(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagLsOptions>();
     CLI::App* sub = app.add_subcommand("ls", "List the stored tiles, one 'LEVEL ROW COLUMN BYTES' line each");
-    sub->add_option("CACHE", opt->Cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")
-        ->required();
+    AddCacheArgument(sub, opt->Cache);
     sub->add_option("--level", opt->Level, "Only this level");
     table.Add(sub, [opt]() { return RunLs(*opt); });
 }

@@ -43,6 +43,31 @@ struct tagVerifyReport {
     }
 };
 
+// One bundle's tally: live record bytes (for its dead space) and damaged
+// slots, of which only the first few get a line each so as not to flood
+// the output; the count of problems stays exact.
+struct tagBundleTally {
+    std::set<int64_t> LiveOffsets;
+    int64_t Live = 0;
+    int Damaged = 0;
+
+    void Stored(int64_t offset, int64_t length, tagVerifyReport& report) {
+        ++report.Tiles;
+        report.Bytes += length;
+        if (LiveOffsets.insert(offset).second) Live += 4 + length;
+    }
+    // True while the damaged slot is still to be reported by line.
+    bool ReportDamage() { return ++Damaged <= kSlotReportsPerBundle; }
+    void Finish(const std::string& path, const char* slots, int64_t dead, tagVerifyReport& report) const {
+        if (Damaged > kSlotReportsPerBundle) {
+            report.Problems += Damaged - kSlotReportsPerBundle;
+            std::printf("problem: %s: ... and %d more damaged %s\n", path.c_str(), Damaged - kSlotReportsPerBundle,
+                        slots);
+        }
+        if (dead > 0) report.DeadBytes += dead;
+    }
+};
+
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -65,20 +90,16 @@ void VerifyBundle(const std::string& base, int rowGroup, int colGroup, tagVerify
         report.Problem(dataPath, "data file is " + std::to_string(reader.DataSize()) +
                                      " bytes, shorter than the ArcGIS header of " + std::to_string(header));
     }
-    std::set<int64_t> liveOffsets;
-    int64_t live = 0;
-    int reported = 0;
+    tagBundleTally tally;
     for (int slot = 0; slot < kSlotCount; ++slot) {
         int64_t offset = 0, length = 0;
         const eBundleReader::EmSlot state = reader.ReadSlot(slot, offset, length);
         if (state == eBundleReader::SlotEmpty) continue;
         if (state == eBundleReader::SlotStored) {
-            ++report.Tiles;
-            report.Bytes += length;
-            if (liveOffsets.insert(offset).second) live += 4 + length;
+            tally.Stored(offset, length, report);
             continue;
         }
-        if (++reported > kSlotReportsPerBundle) continue;
+        if (!tally.ReportDamage()) continue;
         const std::string where = "slot " + std::to_string(slot) + " (row " +
                                   std::to_string(rowGroup + slot % kPacketSize) + ", column " +
                                   std::to_string(colGroup + slot / kPacketSize) + ")";
@@ -103,31 +124,28 @@ void VerifyBundle(const std::string& base, int rowGroup, int colGroup, tagVerify
                 break;
         }
     }
-    if (reported > kSlotReportsPerBundle) {
-        // One line per damaged slot would flood the output; the count stays exact.
-        report.Problems += reported - kSlotReportsPerBundle;
-        std::printf("problem: %s: ... and %d more damaged slots\n", dataPath.c_str(), reported - kSlotReportsPerBundle);
-    }
-    const int64_t dead = reader.DataSize() - header - live;
-    if (dead > 0) report.DeadBytes += dead;
+    tally.Finish(dataPath, "slots", reader.DataSize() - header - tally.Live, report);
 }
 
-void VerifyCompact(const eOpenCache& cache, tagVerifyReport& report) {
+// Calls visit(folder, files) for each level folder below _alllayers of a
+// compact cache, warning of anything else there.
+template <typename Visit>
+void ForEachLevelFolder(const eOpenCache& cache, tagVerifyReport& report, Visit visit) {
     const std::string root = cache.Root + "_alllayers";
     std::vector<eString> levels;
     if (!eListDir(root, levels)) return;
     for (const eString& levelName : levels) {
         int level = 0;
         const std::string folder = root + "/" + levelName.Std();
-        if (!ParseLevelFolder(levelName.Std(), level)) {
-            report.Warning(folder, "not a level folder of a compact cache");
-            continue;
-        }
         std::vector<eString> files;
-        if (!eListDir(folder, files)) {
-            report.Problem(folder, "folder cannot be read");
-            continue;
-        }
+        if (!ParseLevelFolder(levelName.Std(), level)) report.Warning(folder, "not a level folder of a compact cache");
+        else if (!eListDir(folder, files)) report.Problem(folder, "folder cannot be read");
+        else visit(folder, files);
+    }
+}
+
+void VerifyCompact(const eOpenCache& cache, tagVerifyReport& report) {
+    ForEachLevelFolder(cache, report, [&](const std::string& folder, const std::vector<eString>& files) {
         std::set<std::string> indexes, datas;
         for (const eString& name : files) {
             const std::string& file = name.Std();
@@ -151,7 +169,7 @@ void VerifyCompact(const eOpenCache& cache, tagVerifyReport& report) {
             if (indexes.count(base) == 0)
                 report.Problem(folder + "/" + base + ".bundle", "data file without its .bundlx index");
         }
-    }
+    });
 }
 
 void VerifyBundleV2(const std::string& path, int rowGroup, int colGroup, tagVerifyReport& report) {
@@ -173,19 +191,16 @@ void VerifyBundleV2(const std::string& path, int rowGroup, int colGroup, tagVeri
         report.Warning(path, "header says " + std::to_string(recorded) + " bytes, the file is " +
                                  std::to_string(size));
     }
-    std::set<int64_t> liveOffsets;
-    int64_t live = 0, largest = 0;
-    int reported = 0;
+    tagBundleTally tally;
+    int64_t largest = 0;
     for (int entry = 0; entry < kSlotCount; ++entry) {
         int64_t offset = 0, length = 0;
         const eBundleV2Reader::EmEntry state = reader.ReadEntry(entry, offset, length);
         if (state == eBundleV2Reader::EntryEmpty) continue;
         std::string damage;
         if (state == eBundleV2Reader::EntryStored) {
-            ++report.Tiles;
-            report.Bytes += length;
+            tally.Stored(offset, length, report);
             largest = std::max(largest, length);
-            if (liveOffsets.insert(offset).second) live += 4 + length;
             const int64_t prefix = reader.RecordSize(offset);
             if (prefix == length) continue;
             damage = "has " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
@@ -199,36 +214,17 @@ void VerifyBundleV2(const std::string& path, int rowGroup, int colGroup, tagVeri
             damage = "has a record of " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
                      " running past the end of the file (" + std::to_string(size) + " bytes)";
         }
-        if (++reported > kSlotReportsPerBundle) continue;
+        if (!tally.ReportDamage()) continue;
         report.Problem(path, "entry " + std::to_string(entry) + " (row " + std::to_string(rowGroup + entry / kPacketSize) +
                                  ", column " + std::to_string(colGroup + entry % kPacketSize) + ") " + damage);
     }
-    if (reported > kSlotReportsPerBundle) {
-        report.Problems += reported - kSlotReportsPerBundle;
-        std::printf("problem: %s: ... and %d more damaged entries\n", path.c_str(), reported - kSlotReportsPerBundle);
-    }
+    tally.Finish(path, "entries", size - kV2RecordsStart - tally.Live, report);
     if (static_cast<int64_t>(reader.HeaderField(kV2MaxTileAt, 4)) < largest)
         report.Warning(path, "header's largest tile size is below the " + std::to_string(largest) + " bytes stored");
-    const int64_t dead = size - kV2RecordsStart - live;
-    if (dead > 0) report.DeadBytes += dead;
 }
 
 void VerifyCompactV2(const eOpenCache& cache, tagVerifyReport& report) {
-    const std::string root = cache.Root + "_alllayers";
-    std::vector<eString> levels;
-    if (!eListDir(root, levels)) return;
-    for (const eString& levelName : levels) {
-        int level = 0;
-        const std::string folder = root + "/" + levelName.Std();
-        if (!ParseLevelFolder(levelName.Std(), level)) {
-            report.Warning(folder, "not a level folder of a compact cache");
-            continue;
-        }
-        std::vector<eString> files;
-        if (!eListDir(folder, files)) {
-            report.Problem(folder, "folder cannot be read");
-            continue;
-        }
+    ForEachLevelFolder(cache, report, [&](const std::string& folder, const std::vector<eString>& files) {
         for (const eString& name : files) {
             const std::string& file = name.Std();
             const std::string path = folder + "/" + file;
@@ -241,7 +237,7 @@ void VerifyCompactV2(const eOpenCache& cache, tagVerifyReport& report) {
                 VerifyBundleV2(path, rowGroup, colGroup, report);
             }
         }
-    }
+    });
 }
 
 // A tile file: empty is damage (an empty tile is no tile), else counted.
@@ -375,7 +371,7 @@ int RunVerify(const std::string& arg) {
 void RegisterVerify(CLI::App& app, eCommandTable& table) {
     auto cache = std::make_shared<std::string>();
     CLI::App* sub = app.add_subcommand("verify", "Check a cache's bundles or tile files; exit 1 when damaged");
-    sub->add_option("CACHE", *cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")->required();
+    AddCacheArgument(sub, *cache);
     table.Add(sub, [cache]() { return RunVerify(*cache); });
 }
 
