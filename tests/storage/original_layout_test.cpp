@@ -1,48 +1,25 @@
-// The one-file-per-tile layout end to end: names on disk, save, list, load,
-// replace and remove, and the reports of a misconfigured storage.
+// Both layouts end to end through the storage: names on disk, save, list,
+// load, replace and remove over several levels; out-of-range levels and the
+// reports of a misconfigured storage.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <string>
-#include <vector>
 
-#include "platform/eAssert.h"
-#include "storage_fixture.h"
+#include "storage_util.h"
 
-using namespace storage_test;
+using namespace storagetest;
 using TVK::eByteArray;
 using TVK::eTileStorage;
-
-namespace {
-
-std::vector<std::string> g_asserts;
-void RecordAssert(const char* expr, const char* file, int) {
-    g_asserts.push_back(std::string(expr) + "@" + file);
-}
-
-class AssertRecorder {
-public:
-    AssertRecorder() { g_asserts.clear(); m_previous = TVK::SetAssertHandler(&RecordAssert); }
-    ~AssertRecorder() { TVK::SetAssertHandler(m_previous); }
-
-private:
-    TVK::eAssertHandler m_previous = nullptr;
-};
-
-}  // namespace
 
 TEST(OriginalLayout, TilesLandAtTheirDocumentedPaths) {
     TempDir dir;
     auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
-
-    // (level, row, col) -> path below the cache folder, worked out by hand:
-    // scale names 32000000 (level 0) and 1000000 (level 5), groups
+    // By hand: scale names 32000000 (level 0) to 1000000 (level 5), groups
     // floor(n / 128) written at least four wide, '0' filled before a sign.
     const struct { int level, row, col; const char* path; } cases[] = {
         {5, 300, 1025, "_alllayers/1000000/R0002C0008/300x1025.epng"},
         {0, 0, 0, "_alllayers/32000000/R0000C0000/0x0.epng"},
         {0, 127, 128, "_alllayers/32000000/R0000C0001/127x128.epng"},
-        {0, 7, 9, "_alllayers/32000000/R0000C0000/7x9.epng"},
         {1, -1, 5, "_alllayers/16000000/R00-1C0000/-1x5.epng"},
         {1, 3, -129, "_alllayers/16000000/R0000C00-2/3x-129.epng"},
         {2, 1580160, 7, "_alllayers/8000000/R12345C0000/1580160x7.epng"},
@@ -55,124 +32,133 @@ TEST(OriginalLayout, TilesLandAtTheirDocumentedPaths) {
         EXPECT_EQ(ReadFile(dir / c.path), bytes) << c.path;
         EXPECT_EQ(storage->IsTileExist(c.level, c.row, c.col), 1) << c.path;
     }
-    EXPECT_TRUE(TempFiles(dir.Path()).empty());
-
     // The group size and the tile type steer the names; nothing else does.
     storage->SetTileGroupSize(256);
     storage->SetTileType(TVK::eFileType::JPG);
     storage->SetRowInverseMode(1);
     storage->SetTileIndexRadixFormat(16);
-    const Bytes jpg = TileBytes(99, 10);
-    ASSERT_EQ(Save(*storage, 5, 128, 255, jpg), 1);
-    EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0000C0000/128x255.ejpg"), jpg);
-    ASSERT_EQ(Save(*storage, 5, 256, 0, jpg), 1);
-    EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0001C0000/256x0.ejpg"), jpg);
-
+    ASSERT_EQ(Save(*storage, 5, 128, 255, Bytes{1}), 1);
+    ASSERT_EQ(Save(*storage, 5, 256, 0, Bytes{2}), 1);
+    EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0000C0000/128x255.ejpg"), Bytes{1});
+    EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0001C0000/256x0.ejpg"), Bytes{2});
     // A root given with a trailing '/' names the same files.
-    auto slashed = MakeStorage(dir.Str() + "/", eTileStorage::Original);
-    eByteArray loaded;
-    ASSERT_EQ(slashed->LoadImageData(5, 300, 1025, loaded), 1);
-    EXPECT_EQ(ToBytes(loaded), ReadFile(dir / "_alllayers/1000000/R0002C0008/300x1025.epng"));
+    EXPECT_EQ(Load(*MakeStorage(dir.Root(), eTileStorage::Original), 5, 300, 1025), TileBytes(1, 101));
 }
 
-TEST(OriginalLayout, SaveListLoadReplaceRemoveOverSeveralLevels) {
+TEST(OriginalLayout, SaveLoadReplaceRemoveOverSeveralLevels) {
     TempDir dir;
     auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
-    const std::string paths[3] = {
-        "_alllayers/32000000/R0000C0000/1x2.epng",
-        "_alllayers/4000000/R0001C0003/200x400.epng",
-        "_alllayers/1000000/R0002C0008/300x1025.epng",
+    const struct { int level, row, col; const char* path; } tiles[] = {
+        {0, 1, 2, "_alllayers/32000000/R0000C0000/1x2.epng"},
+        {3, 200, 400, "_alllayers/4000000/R0001C0003/200x400.epng"},
+        {5, 300, 1025, "_alllayers/1000000/R0002C0008/300x1025.epng"},
     };
-    const int tiles[3][3] = {{0, 1, 2}, {3, 200, 400}, {5, 300, 1025}};
-
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(storage->IsTileExist(tiles[i][0], tiles[i][1], tiles[i][2]), 0);
-        ASSERT_EQ(Save(*storage, tiles[i][0], tiles[i][1], tiles[i][2], TileBytes(i, 20000)), 1);
+    for (unsigned i = 0; i < 3; ++i) {
+        EXPECT_EQ(storage->IsTileExist(tiles[i].level, tiles[i].row, tiles[i].col), 0);
+        ASSERT_EQ(Save(*storage, tiles[i].level, tiles[i].row, tiles[i].col, TileBytes(i, 20000)), 1);
     }
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(storage->IsTileExist(tiles[i][0], tiles[i][1], tiles[i][2]), 1);
-        eByteArray loaded;
-        ASSERT_EQ(storage->LoadImageData(tiles[i][0], tiles[i][1], tiles[i][2], loaded), 1);
-        EXPECT_EQ(ToBytes(loaded), TileBytes(i, 20000));
-        EXPECT_EQ(ReadFile(dir / paths[i]), TileBytes(i, 20000));
+    for (unsigned i = 0; i < 3; ++i) {
+        EXPECT_EQ(Load(*storage, tiles[i].level, tiles[i].row, tiles[i].col), TileBytes(i, 20000));
+        EXPECT_EQ(ReadFile(dir / tiles[i].path), TileBytes(i, 20000));
     }
-
-    // Replacing gives the new bytes, also when the new tile is shorter.
+    // Replacing gives the new bytes, also when shorter; an empty tile is a tile.
     ASSERT_EQ(Save(*storage, 3, 200, 400, TileBytes(50, 7)), 1);
-    EXPECT_EQ(ReadFile(dir / paths[1]), TileBytes(50, 7));
-    eByteArray loaded;
-    ASSERT_EQ(storage->LoadImageData(3, 200, 400, loaded), 1);
-    EXPECT_EQ(ToBytes(loaded), TileBytes(50, 7));
-    // An empty tile is a tile.
+    EXPECT_EQ(ReadFile(dir / tiles[1].path), TileBytes(50, 7));
+    EXPECT_EQ(Load(*storage, 3, 200, 400), TileBytes(50, 7));
     ASSERT_EQ(storage->SaveImageData(0, 1, 2, nullptr, 0), 1);
-    EXPECT_EQ(fs::file_size(dir / paths[0]), 0u);
-    EXPECT_TRUE(TempFiles(dir.Path()).empty());
+    EXPECT_EQ(fs::file_size(dir / tiles[0].path), 0u);
+    EXPECT_EQ(TempFiles(dir.Path()), 0u);
 
-    // Removal: the file goes, its folders stay, a load leaves the array as it was.
+    // Removal: the file goes, its folder stays, a load leaves the array as it was.
     EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 1);
-    EXPECT_FALSE(fs::exists(dir / paths[2]));
+    EXPECT_FALSE(fs::exists(dir / tiles[2].path));
     EXPECT_TRUE(fs::is_directory(dir / "_alllayers/1000000/R0002C0008"));
     EXPECT_EQ(storage->IsTileExist(5, 300, 1025), 0);
-    eByteArray untouched;
-    untouched.SetSize(2);
-    untouched.GetData()[0] = 0xAB;
-    untouched.GetData()[1] = 0xCD;
+    eByteArray untouched = ToArray({0xAB, 0xCD});
     EXPECT_EQ(storage->LoadImageData(5, 300, 1025, untouched), 0);
     EXPECT_EQ(ToBytes(untouched), (Bytes{0xAB, 0xCD}));
     EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 0);
-    // The other tiles are still there.
     EXPECT_EQ(storage->IsTileExist(3, 200, 400), 1);
-    // And the removed one can come back.
     ASSERT_EQ(Save(*storage, 5, 300, 1025, TileBytes(77, 33)), 1);
-    EXPECT_EQ(ReadFile(dir / paths[2]), TileBytes(77, 33));
+    EXPECT_EQ(ReadFile(dir / tiles[2].path), TileBytes(77, 33));
 }
 
-TEST(OriginalLayout, LevelOutsideTheListThrowsOutOfRange) {
+TEST(CompactLayout, SaveLoadRemoveOverSeveralLevelsAndBundles) {
     TempDir dir;
-    auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
-    const Bytes bytes = TileBytes(1, 10);
+    auto storage = MakeStorage(dir.Str(), eTileStorage::Compact);
+    storage->SetTileGroupSize(256);  // bundles stay 128 x 128 whatever the group size
+    // Block starts in hex: row 300 -> 0x100, col 130 -> 0x80, col 1025 -> 0x400, row 200 -> 0x80.
+    const struct { int level, row, col; const char* bundle; } tiles[] = {
+        {5, 300, 130, "_alllayers/L05/R0100C0080"}, {5, 300, 1025, "_alllayers/L05/R0100C0400"},
+        {5, 301, 131, "_alllayers/L05/R0100C0080"}, {0, 0, 0, "_alllayers/L00/R0000C0000"},
+        {3, 200, 5, "_alllayers/L03/R0080C0000"},   {12, 127, 127, "_alllayers/L12/R0000C0000"},
+    };
+    unsigned seed = 10;
+    for (const auto& t : tiles) {
+        EXPECT_EQ(storage->IsTileExist(t.level, t.row, t.col), 0);
+        ASSERT_EQ(Save(*storage, t.level, t.row, t.col, TileBytes(seed++, 3000)), 1) << t.bundle;
+    }
+    storage->ReleaseHandles();
+    seed = 10;
+    for (const auto& t : tiles) {
+        const Bytes expected = TileBytes(seed++, 3000);
+        EXPECT_EQ(storage->IsTileExist(t.level, t.row, t.col), 1);
+        EXPECT_EQ(Load(*storage, t.level, t.row, t.col), expected);
+        EXPECT_TRUE(fs::exists(dir / (std::string(t.bundle) + ".bundlx"))) << t.bundle;
+        EXPECT_TRUE(Contains(ReadFile(dir / (std::string(t.bundle) + ".bundle")), expected)) << t.bundle;
+    }
+    EXPECT_FALSE(fs::exists(dir / "_alllayers/1000000"));
+
+    // A stored tile is not replaced; removal frees the position (again: still 1).
+    EXPECT_EQ(Save(*storage, 5, 300, 130, TileBytes(99, 50)), 0);
+    EXPECT_EQ(Load(*storage, 5, 300, 130), TileBytes(10, 3000));
+    EXPECT_EQ(storage->RemoveTile(5, 300, 130), 1);
+    EXPECT_EQ(storage->IsTileExist(5, 300, 130), 0);
+    eByteArray untouched = ToArray({0x5A});
+    EXPECT_EQ(storage->LoadImageData(5, 300, 130, untouched), 0);
+    EXPECT_EQ(ToBytes(untouched), Bytes{0x5A});
+    EXPECT_EQ(storage->RemoveTile(5, 300, 130), 1);
+    EXPECT_EQ(storage->IsTileExist(5, 301, 131), 1);  // its neighbour stays
+    ASSERT_EQ(Save(*storage, 5, 300, 130, TileBytes(99, 50)), 1);
+    // A second storage on the same folder sees everything.
+    storage.reset();
+    auto reopened = MakeStorage(dir.Str(), eTileStorage::Compact);
+    EXPECT_EQ(Load(*reopened, 5, 300, 130), TileBytes(99, 50));
+    EXPECT_EQ(Load(*reopened, 12, 127, 127), TileBytes(15, 3000));
+}
+
+TEST(OriginalLayout, LevelOutsideTheListAndMisconfiguredStorages) {
+    TempDir dir;
+    const Bytes bytes{1, 2, 3};
     eByteArray data;
+    auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
     for (int level : {-1, 6, 1000}) {
         EXPECT_THROW(storage->IsTileExist(level, 0, 0), std::out_of_range);
         EXPECT_THROW(storage->LoadImageData(level, 0, 0, data), std::out_of_range);
         EXPECT_THROW(Save(*storage, level, 0, 0, bytes), std::out_of_range);
         EXPECT_THROW(storage->RemoveTile(level, 0, 0), std::out_of_range);
     }
-    // Nothing was written for them.
     EXPECT_TRUE(fs::is_empty(dir.Path()));
-}
 
-TEST(OriginalLayout, MisconfiguredStorageReportsAndFails) {
-    TempDir dir;
-    AssertRecorder recorder;
-
+    AssertLog log;
     // A layout value without a name.
-    auto storage = MakeStorage(dir.Str(), static_cast<eTileStorage::EmFormat>(3));
-    const Bytes bytes = TileBytes(1, 10);
+    storage->SetCacheFormat(static_cast<eTileStorage::EmFormat>(3));
     EXPECT_EQ(Save(*storage, 0, 0, 0, bytes), 0);
     EXPECT_EQ(storage->IsTileExist(0, 0, 0), 0);
-    EXPECT_EQ(g_asserts, (std::vector<std::string>{"false@eTileStorage", "false@eTileStorage"}));
-    EXPECT_TRUE(fs::is_empty(dir.Path()));
-
+    EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>(2, "false@eTileStorage"));
     // A compact storage that was never given a folder: the empty folder, then
     // the missing bundle operator.
-    g_asserts.clear();
+    AssertLog::Entries().clear();
     eTileStorage bare;
     bare.SetCacheFormat(eTileStorage::Compact);
     EXPECT_EQ(bare.IsTileExist(0, 0, 0), 0);
-    EXPECT_EQ(g_asserts,
+    EXPECT_EQ(AssertLog::Entries(),
               (std::vector<std::string>{"!m_strFileDirectory.IsEmpty()@eTileStorage", "false@eTileStorage"}));
-
     // A group size that would divide by zero is refused, not used.
-    g_asserts.clear();
-    auto zero = MakeStorage(dir.Str(), eTileStorage::Original);
-    zero->SetTileGroupSize(0);
-    EXPECT_EQ(Save(*zero, 0, 0, 0, bytes), 0);
-    EXPECT_EQ(g_asserts.size(), 1u);
+    AssertLog::Entries().clear();
+    storage->SetCacheFormat(eTileStorage::Original);
+    storage->SetTileGroupSize(0);
+    EXPECT_EQ(Save(*storage, 0, 0, 0, bytes), 0);
+    EXPECT_EQ(AssertLog::Entries().size(), 1u);
     EXPECT_TRUE(fs::is_empty(dir.Path()));
-
-    // ReleaseHandles of an Original storage has nothing to do.
-    g_asserts.clear();
-    zero->ReleaseHandles();
-    EXPECT_TRUE(g_asserts.empty());
 }

@@ -7,14 +7,17 @@
 
 #include "eTileStorage.h"
 #include "platform/ePrjCoordSys.h"
-#include "storage/storage_fixture.h"
-#include "storage/test_config_util.h"
+#include "storage_util.h"
 
 using namespace TVK;
-using namespace config_test;
-using storage_test::TempDir;
+using namespace storagetest;
 
 namespace {
+
+std::string Fixtures() {
+    const std::string here = __FILE__;
+    return here.substr(0, here.rfind('/')) + "/fixtures/";
+}
 
 constexpr double kPi = 3.141592653589793;
 
@@ -46,7 +49,7 @@ TEST(ArcGISImport, CompactWebMercatorCache) {
     eTileStorage storage;
     storage.SetTileType(eFileType::JPG);
     storage.SetTileGroupSize(16);
-    const std::string path = FixtureDir() + "arcgis_compact/conf.xml";
+    const std::string path = Fixtures() + "arcgis_compact/conf.xml";
     ASSERT_EQ(storage.FromArcGISConfigFile(path.c_str()), 1);
     const eTileCoordSys& scheme = storage.GetTileCoordSys();
     EXPECT_EQ(scheme.GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
@@ -70,12 +73,12 @@ TEST(ArcGISImport, CompactWebMercatorCache) {
     EXPECT_EQ(storage.GetTileType(), eFileType::PNG);
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
     EXPECT_EQ(storage.GetTileGroupSize(), 128);
-    const eRect2D b = scheme.GetBounds();
-    ExpectRect(b, -13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503);
-    const eRect2D ib = scheme.GetIndexBounds();  // web mercator's whole world
-    ExpectRect(ib, -20037508.342789244, 20037508.342789244, 20037508.342789244, -20037508.342789244);
+    EXPECT_EQ(Sides(scheme.GetBounds()),
+              std::vector<double>({-13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503}));
+    const double world = 20037508.342789244;  // web mercator's whole world for the index bounds
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-world, world, world, -world}));
     EXPECT_EQ(storage.GetName().Std(), "conf");
-    EXPECT_EQ(storage.GetFileDirectory().Std(), FixtureDir() + "arcgis_compact/");
+    EXPECT_EQ(storage.GetFileDirectory().Std(), Fixtures() + "arcgis_compact/");
 }
 
 // Made on Windows: "Conf.xml" beside "conf.cdi", levels numbered from 2,
@@ -83,7 +86,7 @@ TEST(ArcGISImport, CompactWebMercatorCache) {
 TEST(ArcGISImport, ExplodedGeographicCacheWithCaseMismatchedExtentFile) {
     eTileStorage storage;
     storage.SetCacheFormat(eTileStorage::Compact);
-    const std::string path = FixtureDir() + "arcgis_exploded/Conf.xml";
+    const std::string path = Fixtures() + "arcgis_exploded/Conf.xml";
     ASSERT_EQ(storage.FromArcGISConfigFile(path.c_str()), 1);
     const eTileCoordSys& scheme = storage.GetTileCoordSys();
     EXPECT_EQ(scheme.GetPrjCoordSys().GetSpatialRefType(), 1);
@@ -101,9 +104,8 @@ TEST(ArcGISImport, ExplodedGeographicCacheWithCaseMismatchedExtentFile) {
     EXPECT_EQ(scheme.GetTileBottomLevel(), 3);  // the count, not the last LevelID
     EXPECT_EQ(storage.GetTileType(), eFileType::PNG);  // JPEG too
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Original);
-    const eRect2D b = scheme.GetBounds(), ib = scheme.GetIndexBounds();
-    ExpectRect(b, -180.0, 90.0, 180.0, -90.0);
-    ExpectRect(ib, -180.0, 90.0, 180.0, -90.0);
+    EXPECT_EQ(Sides(scheme.GetBounds()), std::vector<double>({-180, 90, 180, -90}));
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-180, 90, 180, -90}));
     EXPECT_EQ(storage.GetName().Std(), "Conf");
 }
 
@@ -138,9 +140,8 @@ TEST(ArcGISImport, TileSizeLevelsAndExtentRules) {
     // An IndexBounds after the envelope is read (in any child order).
     EXPECT_EQ(import(kLods, kEnvelope + "<IndexBounds><Top>4</Top><Left>1</Left><Bottom>2</Bottom>"
                                         "<Right>3</Right></IndexBounds>"), 1);
-    const eRect2D b = scheme.GetBounds(), ib = scheme.GetIndexBounds();
-    ExpectRect(b, -10.0, 40.0, 30.0, -20.0);
-    ExpectRect(ib, 1.0, 4.0, 3.0, 2.0);
+    EXPECT_EQ(Sides(scheme.GetBounds()), std::vector<double>({-10, 40, 30, -20}));
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({1, 4, 3, 2}));
 
     // Neither geographic nor web mercator: the index bounds copy the bounds.
     WriteText(conf, Conf("<SpatialReference><WKT>EPSG:32633</WKT></SpatialReference>" + kLods, kStorage));

@@ -1,0 +1,80 @@
+// Storage test helpers: storages set up the way a caller does it (through the
+// setters), recognisable tile bytes, and assertion capture.
+#ifndef TVK_TESTS_STORAGE_UTIL_H
+#define TVK_TESTS_STORAGE_UTIL_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "eTileStorage.h"
+#include "platform/eAssert.h"
+#include "platform/eGeometry.h"
+#include "support/test_files.h"
+
+namespace storagetest {
+
+using namespace tvktest;
+
+// A seed-dependent byte sequence of the given length.
+inline Bytes TileBytes(unsigned seed, size_t size) {
+    Bytes bytes(size);
+    unsigned x = seed * 2654435761u + 1u;
+    for (auto& b : bytes) b = static_cast<unsigned char>((x = x * 1103515245u + 12345u) >> 16);
+    return bytes;
+}
+
+// Six levels, 1:32,000,000 down to 1:1,000,000 (level 5), halving each time.
+inline std::vector<double> SixScales() {
+    return {1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000, 1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000};
+}
+
+inline std::unique_ptr<TVK::eTileStorage> MakeStorage(const std::string& root, TVK::eTileStorage::EmFormat format) {
+    auto storage = std::make_unique<TVK::eTileStorage>();
+    storage->GetTileCoordSys().SetScales(SixScales());
+    storage->SetCacheFormat(format);
+    storage->SetFileDirectory(root.c_str());
+    return storage;
+}
+
+inline unsigned char Save(TVK::eTileStorage& storage, int level, int row, int col, const Bytes& bytes) {
+    return storage.SaveImageData(level, row, col, bytes.data(), static_cast<unsigned int>(bytes.size()));
+}
+
+// The tile's bytes, or nothing when the load fails.
+inline Bytes Load(TVK::eTileStorage& storage, int level, int row, int col) {
+    TVK::eByteArray data;
+    return storage.LoadImageData(level, row, col, data) ? ToBytes(data) : Bytes();
+}
+
+// A rectangle's left, top, right and bottom, for one comparison.
+inline std::vector<double> Sides(const TVK::eRect2D& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+// Every file below root whose name ends with ".temp".
+inline size_t TempFiles(const fs::path& root) {
+    size_t found = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        found += entry.path().extension() == ".temp";
+    return found;
+}
+
+// Records Eassert reports ("expr@source") while alive.
+class AssertLog {
+public:
+    AssertLog() : m_previous(TVK::SetAssertHandler(&AssertLog::Record)) { Entries().clear(); }
+    ~AssertLog() { TVK::SetAssertHandler(m_previous); }
+    AssertLog(const AssertLog&) = delete;
+    AssertLog& operator=(const AssertLog&) = delete;
+    static std::vector<std::string>& Entries() {
+        static std::vector<std::string> entries;
+        return entries;
+    }
+
+private:
+    static void Record(const char* expr, const char* file, int) { Entries().push_back(std::string(expr) + "@" + file); }
+    TVK::eAssertHandler m_previous;
+};
+
+}  // namespace storagetest
+
+#endif
