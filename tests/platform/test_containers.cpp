@@ -10,7 +10,6 @@
 #include "base/eHash.h"
 #include "base/eList.h"
 #include "platform/eAssert.h"
-#include "platform/eRegistry.h"
 
 using namespace TVK;
 
@@ -74,11 +73,10 @@ TEST(Array, RemoveAtClampsAndBadIndicesAreReported) {
 }
 
 TEST(List, AssignmentReplacesTargetAndKeepsOrder) {
-    eList<int> l;
+    eList<int> l, target;
     l.AddTail(2);
     l.AddTail(3);
     l.AddHead(1);
-    eList<int> target;
     target.AddTail(99);
     target = l;
     EXPECT_EQ(std::vector<int>(target.begin(), target.end()), (std::vector<int>{1, 2, 3}));
@@ -123,8 +121,6 @@ TEST(Hash, ReplacingReadingAndRefusingKeys) {
     eHash<void*> pointers;
     void* p = nullptr;
     EXPECT_TRUE(pointers.SetAt("obj", &object) && pointers.Lookup("obj", p) && p == &object);
-    eRegistry::Root().SetAt("CoreTestSetting", "12");
-    EXPECT_EQ(eRegistry::Root()["CoreTestSetting"].ToInt(), 12);
 }
 
 TEST(Hash, GrowthKeepsEveryKeyBeforeTheFirstFreeSlotOfItsSequence) {

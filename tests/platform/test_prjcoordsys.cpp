@@ -47,104 +47,70 @@ TEST(PrjCoordSys, UnsetSystemLeavesPointsAlone) {
     cs.Inverse(&p, 1);
     EXPECT_TRUE(p.x == 12.5 && p.y == -3.25);
     eWKT out("stale");
-    EXPECT_EQ(cs >> out, 0);
-    EXPECT_TRUE(out.Text.IsEmpty());
+    EXPECT_TRUE((cs >> out) == 0 && out.Text.IsEmpty());
 }
 
-TEST(PrjCoordSys, WebMercatorFromCodeAndFromArcGISTextAndRefusedTexts) {
-    for (const char* def : {"EPSG:3857", kEsriWebMercator}) {
-        SCOPED_TRACE(def);
-        ePrjCoordSys cs = Make(def);
-        EXPECT_TRUE(cs.GetSpatialRefType() == 2 && cs.GetUnits() == 10000 && Axis(cs) == 6378137.0);
-        EXPECT_EQ(ProjType(cs), 43045);
-        // x = R * lon, y = R * ln(tan(pi/4 + lat/2)) on the sphere.
-        ePoint2D pts[2] = {{180.0, 0.0}, {-90.0, 60.0}};
-        ASSERT_EQ(cs.Forward(pts, 2), 1);
-        ExpectNear(pts[0], kHalfWorld, 0.0, 1e-6);
-        ExpectNear(pts[1], -kHalfWorld / 2, 6378137.0 * std::log(std::tan(kPi / 4 + kPi / 6)), 1e-6);
-        ASSERT_EQ(cs.Inverse(pts, 2), 1);
-        ExpectNear(pts[1], -90.0, 60.0, 1e-9);
-        // A text the engine refuses leaves the system as it was.
-        for (const char* bad : {"", "not a definition", "EPSG:999999", "PROJCS[\"broken\",GEOGCS[",
-                                "EPSG:4978" /* geocentric: neither geographic nor projected */})
-            EXPECT_EQ(cs << eWKT(bad), 0) << bad;
-        ASSERT_EQ(cs.Forward(pts, 1), 1);
-        EXPECT_NEAR(pts[0].x, kHalfWorld, 1e-6);
-        EXPECT_EQ(ProjType(cs), 43045);
-    }
-}
-
-TEST(PrjCoordSys, GeographicSystemsTakeLongitudeFirstAndReportTheirUnit) {
-    for (const char* def : {"EPSG:4326", kEsriGeographic}) {
-        SCOPED_TRACE(def);
-        ePrjCoordSys cs = Make(def);
-        EXPECT_TRUE(cs.GetSpatialRefType() == 1 && cs.GetUnits() == 0 && ProjType(cs) == 0);
-        ePoint2D p(15.0, 45.0);  // EPSG:4326 lists latitude first; callers do not
-        ASSERT_EQ(cs.Forward(&p, 1), 1);
-        ExpectNear(p, 15.0, 45.0, 1e-12);
-    }
-    // NTF (Paris) counts in grads: 1000000000 + round(pi / 200 * 1e8).
-    ePrjCoordSys grads = Make("EPSG:4807");
-    EXPECT_EQ(grads.GetUnits(), 1001570796);
-    EXPECT_EQ(Axis(grads), 6378249.2);
-    ePoint2D g(180.0, 45.0);  // degrees in, grads out (x 10/9)
-    ASSERT_EQ(grads.Forward(&g, 1), 1);
-    ExpectNear(g, 200.0, 50.0, 1e-9);
-}
-
-TEST(PrjCoordSys, ProjectedSystemsInMetresAndFeet) {
-    EXPECT_EQ(Make("EPSG:2263").GetUnits(), 3048);  // US survey foot
-    EXPECT_EQ(Make("+proj=tmerc +ellps=WGS84 +units=ft +type=crs").GetUnits(), 3048);  // international foot
-    const ePrjCoordSys utm = Make("EPSG:32633");
-    // The same zone in WKT2 with the northing axis first: still easting, northing.
-    const ePrjCoordSys wkt2 = Make(
+// Each system: its derived values, one hand-computed point and the way back,
+// and a WKT1 text that rebuilds the same system.
+TEST(PrjCoordSys, SystemsFromCodesArcGISTextAndWkt2) {
+    // The UTM zone 33N in WKT2 with the northing axis first: still easting, northing out.
+    const char* const wkt2 =
         "PROJCRS[\"UTM 33N\",BASEGEOGCRS[\"WGS 84\",DATUM[\"WGS 1984\",ELLIPSOID[\"WGS 84\",6378137,298.257223563]],"
         "ANGLEUNIT[\"degree\",0.0174532925199433]],CONVERSION[\"UTM zone 33N\",METHOD[\"Transverse Mercator\"],"
         "PARAMETER[\"Latitude of natural origin\",0],PARAMETER[\"Longitude of natural origin\",15],"
         "PARAMETER[\"Scale factor at natural origin\",0.9996],PARAMETER[\"False easting\",500000],"
         "PARAMETER[\"False northing\",0]],CS[Cartesian,2],AXIS[\"northing\",north],AXIS[\"easting\",east],"
-        "LENGTHUNIT[\"metre\",1]]");
-    for (const ePrjCoordSys* cs : {&utm, &wkt2}) {
-        EXPECT_TRUE(cs->GetSpatialRefType() == 2 && cs->GetUnits() == 10000);
-        EXPECT_TRUE(ProjType(*cs) != 0 && ProjType(*cs) != 43045 && ProjType(*cs) == ProjType(utm));
+        "LENGTHUNIT[\"metre\",1]]";
+    const int other = -1;  // a projection type that is neither 0 nor 43045
+    const struct { const char* def; int type, units; double axis; int projType; ePoint2D geo, map; double tol; } cases[] = {
+        // Web Mercator: x = R * lon, y = R * ln(tan(pi/4 + lat/2)) on the sphere.
+        {"EPSG:3857", 2, 10000, 6378137.0, 43045, {-90.0, 60.0}, {-kHalfWorld / 2, 6378137.0 * std::log(std::tan(5 * kPi / 12))}, 1e-6},
+        {kEsriWebMercator, 2, 10000, 6378137.0, 43045, {180.0, 0.0}, {kHalfWorld, 0.0}, 1e-6},
+        // Longitude first, although EPSG:4326 lists latitude first.
+        {"EPSG:4326", 1, 0, 6378137.0, 0, {15.0, 45.0}, {15.0, 45.0}, 1e-12},
+        {kEsriGeographic, 1, 0, 6378137.0, 0, {15.0, 45.0}, {15.0, 45.0}, 1e-12},
+        // NTF (Paris) counts in grads, 1000000000 + round(pi / 200 * 1e8): degrees in, grads out.
+        {"EPSG:4807", 1, 1001570796, 6378249.2, 0, {180.0, 45.0}, {200.0, 50.0}, 1e-9},
         // On the central meridian x is the false easting; 1 N is 110574.3 m of meridian times 0.9996.
-        ePoint2D p[2] = {{15.0, 0.0}, {15.0, 1.0}};
-        ASSERT_EQ(cs->Forward(p, 2), 1);
-        ExpectNear(p[0], 500000.0, 0.0, 1e-6);
-        EXPECT_NEAR(p[1].x, 500000.0, 1e-6);
-        EXPECT_NEAR(p[1].y, 110530.0, 1.0);
-        ASSERT_EQ(cs->Inverse(p, 2), 1);
-        ExpectNear(p[1], 15.0, 1.0, 1e-9);
-    }
-}
+        {"EPSG:32633", 2, 10000, 6378137.0, other, {15.0, 1.0}, {500000.0, 110530.0}, 1.0},
+        {wkt2, 2, 10000, 6378137.0, other, {15.0, 1.0}, {500000.0, 110530.0}, 1.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.def);
+        const ePrjCoordSys cs = Make(c.def);
+        EXPECT_TRUE(cs.GetSpatialRefType() == c.type && cs.GetUnits() == c.units && Axis(cs) == c.axis);
+        EXPECT_TRUE(c.projType == other ? ProjType(cs) != 0 && ProjType(cs) != 43045 : ProjType(cs) == c.projType);
+        ePoint2D p = c.geo;
+        ASSERT_EQ(cs.Forward(&p, 1), 1);
+        ExpectNear(p, c.map.x, c.map.y, c.tol);
+        ASSERT_EQ(cs.Inverse(&p, 1), 1);
+        ExpectNear(p, c.geo.x, c.geo.y, 1e-9);
 
-TEST(PrjCoordSys, WktOutAndBackKeepsTheSystem) {
-    for (const char* def : {kEsriWebMercator, "EPSG:32633", "EPSG:4807", "EPSG:2263", kEsriGeographic}) {
-        SCOPED_TRACE(def);
-        const ePrjCoordSys cs = Make(def);
         eWKT wkt;
         ASSERT_EQ(cs >> wkt, 1);
         EXPECT_TRUE(wkt.Text.Std().rfind("PROJCS[", 0) == 0 || wkt.Text.Std().rfind("GEOGCS[", 0) == 0);
         ePrjCoordSys back;
         ASSERT_EQ(back << wkt, 1);
-        EXPECT_TRUE(back.GetSpatialRefType() == cs.GetSpatialRefType() && back.GetUnits() == cs.GetUnits());
-        EXPECT_TRUE(ProjType(back) == ProjType(cs) && Axis(back) == Axis(cs));
-        ePoint2D a(16.0, 48.0), b(16.0, 48.0);
-        ASSERT_TRUE(cs.Forward(&a, 1) && back.Forward(&b, 1));
-        ExpectNear(a, b.x, b.y, 1e-6);
+        EXPECT_TRUE(back.GetSpatialRefType() == c.type && back.GetUnits() == c.units && Axis(back) == c.axis);
+        EXPECT_EQ(ProjType(back), ProjType(cs));
+        p = c.geo;
+        ASSERT_EQ(back.Forward(&p, 1), 1);
+        ExpectNear(p, c.map.x, c.map.y, c.tol);
     }
 }
 
-TEST(PrjCoordSys, CopiesAreIndependent) {
-    ePrjCoordSys utm = Make("EPSG:32633");
-    ePrjCoordSys copy(utm), assigned;
-    assigned = utm;
-    ASSERT_EQ(utm << eWKT("EPSG:4326"), 1);  // the original moves on
-    ePoint2D p[3] = {{15.0, 0.0}, {15.0, 0.0}, {15.0, 0.0}};
-    ASSERT_TRUE(copy.Forward(&p[0], 1) && assigned.Forward(&p[1], 1) && utm.Forward(&p[2], 1));
-    EXPECT_NEAR(p[0].x, 500000.0, 1e-6);
-    EXPECT_NEAR(p[1].x, 500000.0, 1e-6);
-    EXPECT_NEAR(p[2].x, 15.0, 1e-12);
+TEST(PrjCoordSys, FeetGive3048AndRefusedTextsChangeNothing) {
+    eWKT wkt;  // US survey foot, also after a trip through WKT
+    ASSERT_EQ(Make("EPSG:2263") >> wkt, 1);
+    ePrjCoordSys back;
+    EXPECT_TRUE((back << wkt) == 1 && back.GetUnits() == 3048);
+    EXPECT_EQ(Make("+proj=tmerc +ellps=WGS84 +units=ft +type=crs").GetUnits(), 3048);  // international foot
+    ePrjCoordSys cs = Make("EPSG:3857");
+    for (const char* bad : {"", "not a definition", "EPSG:999999", "PROJCS[\"broken\",GEOGCS[",
+                            "EPSG:4978" /* geocentric: neither geographic nor projected */})
+        EXPECT_EQ(cs << eWKT(bad), 0) << bad;
+    ePoint2D p(180.0, 0.0);
+    ASSERT_EQ(cs.Forward(&p, 1), 1);
+    EXPECT_NEAR(p.x, kHalfWorld, 1e-6);
 }
 
 TEST(PrjCoordSys, XmlImport) {
@@ -162,19 +128,22 @@ TEST(PrjCoordSys, XmlImport) {
     EXPECT_EQ(cs.GetSpatialRefType(), 1);
 }
 
-// Threads 0-3 transform their own copies; 4 and 5 share one object.
-TEST(PrjCoordSysConcurrency, CopiesTransformInParallel) {
-    const ePrjCoordSys utm = Make("EPSG:32633"), shared(utm);
+// Copies and an assigned object stay valid after the original moves on;
+// threads 0-3 transform their own copies, 4 and 5 share one object.
+TEST(PrjCoordSysConcurrency, CopiesAreIndependentAndTransformInParallel) {
+    ePrjCoordSys utm = Make("EPSG:32633"), shared;
+    std::vector<ePrjCoordSys> copies(4, utm);
+    shared = utm;
     std::vector<ePoint2D> input;
     for (int i = 0; i < 200; ++i) input.emplace_back(10.0 + i * 0.05, -60.0 + i * 0.6);
     std::vector<ePoint2D> expected = input;
     ASSERT_EQ(utm.Forward(expected.data(), 200), 1);
+    ASSERT_EQ(utm << eWKT("EPSG:4326"), 1);
     std::vector<int> failures(6, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t) {
         threads.emplace_back([&, t] {
-            const ePrjCoordSys own(utm);
-            const ePrjCoordSys& cs = t >= 4 ? shared : own;
+            const ePrjCoordSys& cs = t >= 4 ? shared : copies[t];
             for (int round = 0; round < 100; ++round) {
                 std::vector<ePoint2D> work = input;
                 failures[t] += !cs.Forward(work.data(), 200);
@@ -188,4 +157,7 @@ TEST(PrjCoordSysConcurrency, CopiesTransformInParallel) {
     }
     for (std::thread& th : threads) th.join();
     EXPECT_EQ(failures, std::vector<int>(6, 0));
+    ePoint2D p(15.0, 0.0);
+    ASSERT_EQ(utm.Forward(&p, 1), 1);  // now geographic
+    EXPECT_NEAR(p.x, 15.0, 1e-12);
 }
