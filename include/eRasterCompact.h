@@ -112,6 +112,9 @@ private:
     EmSlot ReadSlot(int row, int col, int level, const eString& path, int32_t& offset);
     // Length of the record at offset when it is a stored tile, else 0.
     int32_t StoredLength(int32_t offset);
+    // Whether a record ending at `end` lies inside the data file; asks the
+    // file for its size only when the size last seen is too small.
+    bool EndsInsideFile(int64_t end);
 
     eFile m_BundleFile;
     eFile m_IndexFile;

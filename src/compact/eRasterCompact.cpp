@@ -175,13 +175,14 @@ int32_t eRasterCompact::StoredLength(int32_t offset) {
         return 0;
     const int32_t length = bundle::ReadInt32(bytes);
     if (length <= 0) return 0;
-    const int64_t end = int64_t(offset) + bundle::kRecordLengthSize + length;
-    if (end > m_nBundleSize) {
-        // Another handle may have appended since we last looked.
-        m_nBundleSize = m_BundleFile.Size();
-        if (end > m_nBundleSize) return 0;
-    }
-    return length;
+    return EndsInsideFile(int64_t(offset) + bundle::kRecordLengthSize + length) ? length : 0;
+}
+
+bool eRasterCompact::EndsInsideFile(int64_t end) {
+    if (end <= m_nBundleSize) return true;
+    // Another handle may have appended since we last looked.
+    m_nBundleSize = m_BundleFile.Size();
+    return end <= m_nBundleSize;
 }
 
 unsigned char eRasterCompact::IsTileStored(int row, int col, int level) {

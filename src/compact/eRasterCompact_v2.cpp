@@ -60,13 +60,7 @@ eRasterCompact::EmSlot eRasterCompact::ReadEntry(int row, int col, int level, co
 
 bool eRasterCompact::IsStoredV2(int64_t offset, int64_t size) {
     if (size <= 0 || offset < bundle::kV2RecordsStart + bundle::kRecordLengthSize) return false;
-    const int64_t end = offset + size;
-    if (end > m_nBundleSize) {
-        // Another handle may have appended since we last looked.
-        m_nBundleSize = m_BundleFile.Size();
-        if (end > m_nBundleSize) return false;
-    }
-    return true;
+    return EndsInsideFile(offset + size);
 }
 
 int eRasterCompact::IsTileExistV2(int row, int col, int level, const eString& path) {
