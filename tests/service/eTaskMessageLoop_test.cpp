@@ -10,11 +10,11 @@
 namespace TVK {
 namespace {
 
-using test::Gate;
+using test::Counter;
 using test::LoggedTask;
 using test::TaskLog;
 
-TEST(TaskLoopConcurrency, FullQueueRefusesAndUrgentGoesFirst) {
+TEST(TaskLoopConcurrency, FullQueueRefusesUrgentGoesFirstAndRemovedTasksAreReleased) {
     TaskLog log;
     std::mutex orderMutex;
     std::vector<int> order;
@@ -27,55 +27,36 @@ TEST(TaskLoopConcurrency, FullQueueRefusesAndUrgentGoesFirst) {
     {
         eTaskMessageLoop loop;
         loop.SetTaskQueueSize(3);
-        EXPECT_EQ(loop.GetTaskQueueSize(), 3);
-        EXPECT_EQ(loop.AddTask(tagged(1), 0), 1);
-        EXPECT_EQ(loop.AddTask(tagged(2), 0), 1);
-        EXPECT_EQ(loop.AddTask(tagged(3), 1), 1);
-        // The refused task is dropped at once, not lost.
-        EXPECT_EQ(loop.AddTask(tagged(4), 1), 0);
-        EXPECT_EQ(log.removed.load(), 1);
-        EXPECT_EQ(log.released.load(), 1);
-        EXPECT_EQ(loop.GetTaskCount(), 3);
-        EXPECT_EQ(loop.AddTask(nullptr, 0), 0);
-
+        EXPECT_TRUE(loop.AddTask(tagged(1), 0) && loop.AddTask(tagged(2), 0) && loop.AddTask(tagged(3), 1));
+        EXPECT_EQ(loop.AddTask(tagged(4), 1), 0);  // refused, and told so at once
+        EXPECT_TRUE(log.removed == 1 && log.released == 1 && loop.GetTaskCount() == 3);
         eTaskWorkThread worker;
         ASSERT_EQ(worker.StartThread(), 0);  // not attached
-        ASSERT_EQ(worker.Attach(&loop), 1);
-        ASSERT_EQ(worker.StartThread(), 1);
+        ASSERT_TRUE(worker.Attach(&loop) && worker.StartThread());
         ASSERT_TRUE(log.finished.WaitFor(4));
         EXPECT_EQ(worker.StopThread(), 1);
     }
     EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
-    EXPECT_EQ(log.runs.load(), 3);
-}
-
-TEST(TaskLoop, DestroyedLoopDropsQueuedTasksAndRemoveAllCounts) {
-    TaskLog log;
     {
-        eTaskMessageLoop loop;
+        eTaskMessageLoop loop;  // no worker: RemoveAllTask counts, destruction drops the rest
         for (int i = 0; i < 5; ++i) loop.AddTask(new LoggedTask(log), 0);
         EXPECT_EQ(loop.RemoveAllTask(), 5);
         EXPECT_EQ(loop.RemoveAllTask(), 0);
         for (int i = 0; i < 3; ++i) loop.AddTask(new LoggedTask(log), i % 2);
     }
-    EXPECT_EQ(log.removed.load(), 8);
-    EXPECT_EQ(log.released.load(), 8);
-    EXPECT_EQ(log.runs.load(), 0);
+    EXPECT_TRUE(log.runs == 3 && log.removed == 9 && log.released == 12);
 }
 
+// Handles (and so drops) every task whose tag is odd.
 struct OddTask : LoggedTask {
     OddTask(TaskLog& log, bool isOdd) : LoggedTask(log), odd(isOdd) {}
     bool odd;
 };
-
-class OddFilter : public eTaskFilter {
-public:
-    std::atomic<int> calls{0};
-    std::atomic<int> wrongState{0};
-    unsigned char PreTranslateTask(eTaskBase::TaskState state, eTaskBase* task,
-                                   unsigned char& handled) override {
+struct OddFilter : eTaskFilter {
+    std::atomic<int> calls{0}, wrongState{0};
+    unsigned char PreTranslateTask(eTaskBase::TaskState state, eTaskBase* task, unsigned char& handled) override {
         calls++;
-        if (state != eTaskBase::TaskRunning) wrongState++;
+        wrongState += state != eTaskBase::TaskRunning;
         handled = static_cast<OddTask*>(task)->odd ? 1 : 0;
         return handled;
     }
@@ -87,48 +68,35 @@ TEST(TaskLoopConcurrency, FilterThatHandlesKeepsTaskFromRunning) {
     eTaskMessageLoop loop;
     loop.SetTaskQueueSize(0);  // unbounded
     loop.AddTaskFilter(&filter);
-    loop.AddTaskFilter(nullptr);
     eTaskWorkThread a, b;
-    a.Attach(&loop);
-    b.Attach(&loop);
-    ASSERT_EQ(a.StartThread(), 1);
-    ASSERT_EQ(b.StartThread(), 1);
+    ASSERT_TRUE(a.Attach(&loop) && b.Attach(&loop) && a.StartThread() && b.StartThread());
     for (int i = 0; i < 1000; ++i) loop.AddTask(new OddTask(log, i % 2 == 1), 0);
     ASSERT_TRUE(log.finished.WaitFor(1000));
-    EXPECT_EQ(log.runs.load(), 500);
-    EXPECT_EQ(log.removed.load(), 500);
-    EXPECT_EQ(log.released.load(), 1000);
-    EXPECT_EQ(filter.calls.load(), 1000);
-    EXPECT_EQ(filter.wrongState.load(), 0);
+    EXPECT_TRUE(log.runs == 500 && log.removed == 500 && log.released == 1000);
+    EXPECT_TRUE(filter.calls == 1000 && filter.wrongState == 0);
 }
 
 TEST(TaskLoopConcurrency, StopWaitsForRunningTaskAndLeavesQueueAlone) {
     TaskLog log;
-    Gate gate;
+    Counter gate;
     std::atomic<int> selfStop{-1};
     eTaskMessageLoop loop;
     eTaskWorkThread worker;
-    worker.Attach(&loop);
-    ASSERT_EQ(worker.StartThread(), 1);
+    ASSERT_TRUE(worker.Attach(&loop) && worker.StartThread());
     EXPECT_EQ(worker.Attach(&loop), 0);  // not while running
     loop.AddTask(new LoggedTask(log, [&](eTaskWorkThread* w) {
-        gate.Wait();
-        // A task cannot join its own thread; it can only ask it to end.
-        selfStop = w->StopThread();
+        gate.WaitFor(1);
+        selfStop = w->StopThread();  // a task cannot join its own thread, only ask it to end
     }), 0);
     ASSERT_TRUE(log.started.WaitFor(1));
     loop.AddTask(new LoggedTask(log), 0);
-    gate.Open();
+    gate.Add();
     EXPECT_EQ(worker.StopThread(), 1);
-    EXPECT_FALSE(worker.IsRunning());
-    EXPECT_EQ(selfStop.load(), 0);
-    EXPECT_EQ(log.runs.load(), 1);
-    EXPECT_EQ(log.released.load(), 1);
+    EXPECT_TRUE(!worker.IsRunning() && selfStop == 0 && log.runs == 1 && log.released == 1);
     EXPECT_EQ(loop.GetTaskCount(), 1);  // the second task waits for a worker
-    // Restarting the same worker serves the queue again.
-    ASSERT_EQ(worker.StartThread(), 1);
+    ASSERT_EQ(worker.StartThread(), 1);  // restarted, the worker serves the queue again
     ASSERT_TRUE(log.finished.WaitFor(2));
-    EXPECT_EQ(log.runs.load(), 2);
+    EXPECT_EQ(log.runs, 2);
 }
 
 TEST(HttpHelper, TransportFailureIsReportedWithEmptyBody) {
@@ -139,11 +107,9 @@ TEST(HttpHelper, TransportFailureIsReportedWithEmptyBody) {
     long status = 99;
     // Port 1 on the loopback: nothing listens there.
     EXPECT_EQ(eHttpHelper::Get(handle, "http://127.0.0.1:1/x.png", body, &status), 0);
-    EXPECT_EQ(body.GetSize(), 0);
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(body.GetSize() == 0 && status == 0);
     EXPECT_EQ(eHttpHelper::Get(nullptr, "http://127.0.0.1:1/", body, &status), 0);
     eHttpHelper::Easy_Cleanup(handle);
-    eHttpHelper::Easy_Cleanup(nullptr);
 }
 
 }  // namespace

@@ -13,18 +13,14 @@
 namespace TVK {
 namespace test {
 
-// Counts reaching a target; Wait gives up after a long grace period so a
-// broken loop fails the test instead of hanging it.
+// Counts up; WaitFor gives up after 10 s so a broken loop fails the test
+// instead of hanging it. A Counter also serves as a one-shot gate (Add opens).
 class Counter {
 public:
     void Add() {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_count;
         m_changed.notify_all();
-    }
-    int Get() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_count;
     }
     bool WaitFor(int target) {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -37,13 +33,10 @@ private:
     int m_count = 0;
 };
 
-// What happened to the tasks of one test; every field counts calls.
+// What happened to the tasks of one test.
 struct TaskLog {
-    std::atomic<int> runs{0};
-    std::atomic<int> removed{0};
-    std::atomic<int> released{0};
-    Counter started;   // Run entered
-    Counter finished;  // Release called
+    std::atomic<int> runs{0}, removed{0}, released{0};
+    Counter started, finished;  // Run entered; Release called
 };
 
 // A task that records its callbacks and may run a body; deletes itself.
@@ -67,12 +60,6 @@ public:
 private:
     TaskLog& m_log;
     Body m_body;
-};
-
-// A one-shot gate that tasks block on until the test opens it.
-struct Gate : Counter {
-    void Open() { Add(); }
-    bool Wait() { return WaitFor(1); }
 };
 
 }  // namespace test
