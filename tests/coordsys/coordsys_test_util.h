@@ -1,5 +1,5 @@
 // Test helpers: coordinate systems from a definition, and a recorder of
-// Eassert reports while alive (one capture at a time).
+// Eassert reports ("expr|file|line") while alive (one capture at a time).
 #ifndef TVK_TESTS_COORDSYS_TEST_UTIL_H
 #define TVK_TESTS_COORDSYS_TEST_UTIL_H
 
@@ -25,15 +25,12 @@ constexpr const char* kGradWkt =
     "GEOGCS[\"g\",DATUM[\"WGS_1984\",SPHEROID[\"WGS 84\",6378137,298.257223563]],"
     "PRIMEM[\"Greenwich\",0],UNIT[\"grad\",0.01570796326794897]]";
 
+inline std::vector<std::string> g_reports;
 struct AssertCapture {
-    struct Report { std::string expr, file; int line; };
-    AssertCapture() : previous(SetAssertHandler(&Record)) { Reports().clear(); }
+    AssertCapture() : previous(SetAssertHandler([](const char* e, const char* f, int l) {
+        g_reports.push_back(std::string(e) + "|" + f + "|" + std::to_string(l));
+    })) { g_reports.clear(); }
     ~AssertCapture() { SetAssertHandler(previous); }
-    static std::vector<Report>& Reports() {
-        static std::vector<Report> reports;
-        return reports;
-    }
-    static void Record(const char* e, const char* f, int l) { Reports().push_back({e, f, l}); }
     eAssertHandler previous;
 };
 

@@ -1,8 +1,10 @@
 // Tile geometry on a world-sized Web Mercator grid: level z has tile side
-// C / 2^z (C = 40075016.68557849), origin (-h, h) with h = C / 2.
+// C / 2^z (C = 40075016.68557849), origin (-h, h) with h = C / 2; and the
+// scale lists and resolutions computed for a coordinate system.
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 #include "coordsys_test_util.h"
 #include "eTileCoordSys.h"
@@ -12,7 +14,8 @@ namespace {
 
 constexpr double C = 40075016.68557849;
 constexpr double h = 20037508.342789244;
-constexpr double s0 = 2560 / (96 / 25.4) / (40075016.68557849 * 10000);  // T(0) = C
+constexpr double kDpmm = 96 / 25.4;
+constexpr double s0 = 2560 / kDpmm / (40075016.68557849 * 10000);  // T(0) = C
 
 struct Scheme : eTileCoordSys {
     using eTileCoordSys::ComputeTileMPSize;
@@ -33,14 +36,11 @@ struct Scheme : eTileCoordSys {
     }
 };
 
-#define EXPECT_AREA(rows0, rows1, cols0, cols1, area)                               \
-    do {                                                                              \
-        const tagTileArea a_ = (area);                                                \
-        EXPECT_EQ((std::vector<int>{rows0, rows1, cols0, cols1}),                     \
-                  (std::vector<int>{a_.StartRow, a_.EndRow, a_.StartCol, a_.EndCol})); \
-    } while (0)
+// rows, then columns: {StartRow, EndRow, StartCol, EndCol}
+std::vector<int> Rc(const tagTileArea& a) { return {a.StartRow, a.EndRow, a.StartCol, a.EndCol}; }
+using V = std::vector<int>;
 
-TEST(TileGeometry, BoundsAndPositionsRowsGrowDownward) {
+TEST(TileGeometry, BoundsPositionsAndSizeRowsGrowDownward) {
     const Scheme ts;
     EXPECT_DOUBLE_EQ(C, ts.ComputeTileMPSize(s0).width);
     const eRect2D b = ts.ComputeTileWorldBounds(0, 1, 1);  // right of and below tile 0/0
@@ -50,35 +50,41 @@ TEST(TileGeometry, BoundsAndPositionsRowsGrowDownward) {
     EXPECT_DOUBLE_EQ(-h - C / 8, b3.left);
     EXPECT_DOUBLE_EQ(h - C / 4, b3.top);
     EXPECT_DOUBLE_EQ(h - 3 * C / 8, b3.bottom);
-    int row = 9, col = 9;
-    ts.ComputeTilePosition(0, ePoint2D(-h, h), row, col);
-    EXPECT_TRUE(row == 0 && col == 0);
-    ts.ComputeTilePosition(0, ePoint2D(-h - 1.0, h + 1.0), row, col);
-    EXPECT_TRUE(row == -1 && col == -1);
-    ts.ComputeTilePosition(1, ePoint2D(0.0, 0.0), row, col);  // corner: right and below
-    EXPECT_TRUE(row == 1 && col == 1);
-    ts.ComputeTilePosition(2, ePoint2D(-1e300, 1e300), row, col);  // saturates
-    EXPECT_TRUE(row == std::numeric_limits<int>::min() && col == row);
+    Scheme wide;  // 10 * TileSize is a 32-bit product
+    wide.SetTileSize(214748364);  // 2147483640 fits: T = 2147483640 / 2560 * C
+    EXPECT_DOUBLE_EQ(33617360431643.297, wide.ComputeTileMPSize(s0).width);
+    wide.SetTileSize(214748365);  // 2147483650 wraps to -2147483646
+    EXPECT_DOUBLE_EQ(-33617360525569.113, wide.ComputeTileMPSize(s0).width);
+    auto pos = [&](int level, double x, double y) {
+        int row = 9, col = 9;
+        ts.ComputeTilePosition(level, ePoint2D(x, y), row, col);
+        return V{row, col};
+    };
+    EXPECT_EQ(V({0, 0}), pos(0, -h, h));
+    EXPECT_EQ(V({-1, -1}), pos(0, -h - 1.0, h + 1.0));
+    EXPECT_EQ(V({1, 1}), pos(1, 0.0, 0.0));  // a corner belongs right and below
+    const int lowest = std::numeric_limits<int>::min();
+    EXPECT_EQ(V({lowest, lowest}), pos(2, -1e300, 1e300));  // saturates
 }
 
 TEST(TileGeometry, RangeMarginsDifferBetweenWorldAndLogic) {
     const Scheme ts;
-    EXPECT_AREA(0, 0, 0, 0, ts.World(0, -h, h, h, -h));
-    EXPECT_AREA(0, 0, 0, 0, ts.Logic(0, -h, h, h, -h));
-    EXPECT_AREA(0, 0, 0, 1, ts.World(0, -h, h, h + C / 2, -h));
+    EXPECT_EQ(V({0, 0, 0, 0}), Rc(ts.World(0, -h, h, h, -h)));
+    EXPECT_EQ(V({0, 0, 0, 0}), Rc(ts.Logic(0, -h, h, h, -h)));
+    EXPECT_EQ(V({0, 0, 0, 1}), Rc(ts.World(0, -h, h, h + C / 2, -h)));
     // 1/2048 of a tile over every edge: inside the World margin (1/1024),
     // beyond the Logic one (1e-13).
     const double in = C / 2048, out = C / 512;
-    EXPECT_AREA(0, 0, 0, 0, ts.World(0, -h - in, h + in, h + in, -h - in));
-    EXPECT_AREA(-1, 1, -1, 1, ts.Logic(0, -h - in, h + in, h + in, -h - in));
-    EXPECT_AREA(-1, 1, -1, 1, ts.World(0, -h - out, h + out, h + out, -h - out));
+    EXPECT_EQ(V({0, 0, 0, 0}), Rc(ts.World(0, -h - in, h + in, h + in, -h - in)));
+    EXPECT_EQ(V({-1, 1, -1, 1}), Rc(ts.Logic(0, -h - in, h + in, h + in, -h - in)));
+    EXPECT_EQ(V({-1, 1, -1, 1}), Rc(ts.World(0, -h - out, h + out, h + out, -h - out)));
     // The middle 2 x 2 tiles of level 2, and a degenerate rectangle on x = 0.
-    EXPECT_AREA(1, 2, 1, 2, ts.World(2, -h / 2, h / 2, h / 2, -h / 2));
-    EXPECT_AREA(0, 0, 1, 0, ts.World(1, 0.0, h / 2, 0.0, h / 2));
-    EXPECT_AREA(0, 0, 1, 0, ts.Logic(1, 0.0, h / 2, 0.0, h / 2));
+    EXPECT_EQ(V({1, 2, 1, 2}), Rc(ts.World(2, -h / 2, h / 2, h / 2, -h / 2)));
+    EXPECT_EQ(V({0, 0, 1, 0}), Rc(ts.World(1, 0.0, h / 2, 0.0, h / 2)));
+    EXPECT_EQ(V({0, 0, 1, 0}), Rc(ts.Logic(1, 0.0, h / 2, 0.0, h / 2)));
     // Left of and above the origin (side t = C / 4): negative, not clamped.
     const double t = C / 4;
-    EXPECT_AREA(-2, 0, -3, -1, ts.World(2, -h - 2.5 * t, h + 1.5 * t, -h - 0.5 * t, h - 0.5 * t));
+    EXPECT_EQ(V({-2, 0, -3, -1}), Rc(ts.World(2, -h - 2.5 * t, h + 1.5 * t, -h - 0.5 * t, h - 0.5 * t)));
 }
 
 TEST(TileGeometry, LogicFormsConvertFeet) {
@@ -86,8 +92,8 @@ TEST(TileGeometry, LogicFormsConvertFeet) {
     ts.UnitsRatio = 3048.0;  // side C * 10000 / 3048 feet, 0.3048 logical per foot
     ts.SetTileOrigin(ePoint2D(0.0, 0.0));
     const double tf = 131479713.53536248, f = 0.3048;
-    EXPECT_AREA(0, 3, 0, 2, ts.Logic(0, f * 0.5 * tf, -f * 0.5 * tf, f * 2.5 * tf, -f * 3.5 * tf));
-    EXPECT_AREA(0, 3, 0, 2, ts.World(0, 0.5 * tf, -0.5 * tf, 2.5 * tf, -3.5 * tf));
+    EXPECT_EQ(V({0, 3, 0, 2}), Rc(ts.Logic(0, f * 0.5 * tf, -f * 0.5 * tf, f * 2.5 * tf, -f * 3.5 * tf)));
+    EXPECT_EQ(V({0, 3, 0, 2}), Rc(ts.World(0, 0.5 * tf, -0.5 * tf, 2.5 * tf, -3.5 * tf)));
     EXPECT_DOUBLE_EQ(-f * 2 * tf, ts.ComputeTileLogicBounds(0, 1, 2).bottom);
 }
 
@@ -107,14 +113,6 @@ TEST(TileGeometry, CountsRoundHalfAwayFromZero) {
     EXPECT_TRUE(rows == -1 && cols == 1);
 }
 
-TEST(TileGeometry, TenTimesTileSizeIsA32BitProduct) {
-    Scheme ts;
-    ts.SetTileSize(214748364);  // 2147483640 fits: T = 2147483640 / 2560 * C
-    EXPECT_DOUBLE_EQ(33617360431643.297, ts.ComputeTileMPSize(s0).width);
-    ts.SetTileSize(214748365);  // 2147483650 wraps to -2147483646
-    EXPECT_DOUBLE_EQ(-33617360525569.113, ts.ComputeTileMPSize(s0).width);
-}
-
 TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
     test::AssertCapture capture;
     Scheme ts;
@@ -123,8 +121,7 @@ TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
     for (const Scheme* s : {&ts, &empty}) {
         const int level = s == &ts ? -1 : 0;
         const tagTileArea w = s->World(level, -h, h, h, -h), l = s->Logic(level, -h, h, h, -h);
-        EXPECT_TRUE(w.EndCol < w.StartCol && w.EndRow < w.StartRow);
-        EXPECT_TRUE(l.EndCol < l.StartCol && l.EndRow < l.StartRow);
+        EXPECT_TRUE(w.EndCol < w.StartCol && w.EndRow < w.StartRow && l.EndCol < l.StartCol && l.EndRow < l.StartRow);
         EXPECT_TRUE(s->ComputeTileWorldBounds(level, 1, 1).IsEmpty());
         EXPECT_TRUE(s->ComputeTileLogicBounds(level, 1, 1).IsEmpty());
         int rows = 5, cols = 5, row = 5, col = 5;
@@ -132,7 +129,59 @@ TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
         s->ComputeTilePosition(level, ePoint2D(1e300, -1e300), row, col);
         EXPECT_TRUE(rows == 0 && cols == 0 && row == 0 && col == 0);
     }
-    EXPECT_EQ(12u, test::AssertCapture::Reports().size());
+    EXPECT_EQ(12u, test::g_reports.size());
+}
+
+TEST(TileScale, IntegerUnitsRatioIsTruncated) {
+    const ePrjCoordSys merc = test::Make("EPSG:3857");
+    EXPECT_DOUBLE_EQ(s0, eTileCoordSys::ComputeMapScale(merc, C, 256, kDpmm));
+    EXPECT_NEAR(256.0, eTileCoordSys::ComputeMapResolution(merc, s0, kDpmm, C), 1e-9);
+    // Degrees: trunc(6378137 * 10000 * pi / 180) = 1113194907 (.93 dropped).
+    const ePrjCoordSys wgs = test::Make("EPSG:4326");
+    EXPECT_DOUBLE_EQ(1113194907.0 / 10.0, eTileCoordSys::ComputeMapResolution(wgs, 1, 1, 1));
+    EXPECT_DOUBLE_EQ(2560 / kDpmm / (1113194907.0 * 360.0),
+                     eTileCoordSys::ComputeMapScale(wgs, 360.0, 256, kDpmm));
+    // Grads: (1001570796 - 1000000000) in 64 bits, then
+    // trunc(1570796 * 6378137 * 10000 * pi / 314159220) = 1001875353.
+    const ePrjCoordSys grad = test::Make(test::kGradWkt);
+    EXPECT_DOUBLE_EQ(1001875353.0 / 10.0, eTileCoordSys::ComputeMapResolution(grad, 1, 1, 1));
+    EXPECT_DOUBLE_EQ(3048.0 / 10.0, eTileCoordSys::ComputeMapResolution(test::Make("EPSG:2227"), 1, 1, 1));
+}
+
+TEST(TileScale, DoublingListStopsBelowOne) {
+    const ePrjCoordSys merc = test::Make("EPSG:3857");
+    const std::vector<double> l20 = eTileCoordSys::ComputeMapScale(merc, C, 256, 20, kDpmm);
+    ASSERT_EQ(20u, l20.size());
+    for (size_t i = 1; i < l20.size(); ++i) EXPECT_EQ(2 * l20[i - 1], l20[i]);
+    // 2^29 * s0 = 0.907 is the last value below 1: levels 0 to 29.
+    const std::vector<double> l40 = eTileCoordSys::ComputeMapScale(merc, C, 256, 40, kDpmm);
+    ASSERT_EQ(30u, l40.size());
+    EXPECT_DOUBLE_EQ(0.9073996581154947, l40.back());
+    EXPECT_EQ(std::vector<double>{s0}, eTileCoordSys::ComputeMapScale(merc, C, 256, 0, kDpmm));
+    // 1 mm wide: s0 = 2560 / (96 / 25.4) / 10 = 67.7 >= 1 is still kept, alone.
+    EXPECT_EQ(1u, eTileCoordSys::ComputeMapScale(merc, 0.001, 256, 10, kDpmm).size());
+}
+
+TEST(TileScale, WorldSchemeLevelZeroIsOneTile) {
+    eTileCoordSys ts;
+    ts.SetPrjCoordSys(test::Make("EPSG:3857"));
+    ts.SetDPI(96.0);
+    ts.SetTileOrigin(ePoint2D(-h, h));
+    ts.SetIndexBounds(eRect2D(-h, h, h, -h));
+    ts.SetScales(eTileCoordSys::ComputeMapScale(ts.GetPrjCoordSys(), C, 256, 20, kDpmm));
+    int rows = 0, cols = 0;
+    ts.ComputeTileCount(0, rows, cols);
+    EXPECT_TRUE(rows == 1 && cols == 1);
+    ts.ComputeTileCount(19, rows, cols);
+    EXPECT_TRUE(rows == 524288 && cols == 524288);  // 2^19
+    EXPECT_EQ(134217728.0, ts.Zoom2Resolution(19));  // 256 * 2^19
+    EXPECT_EQ(10, ts.Resolution2Zoom(262144.0));
+    // 1 / s0 = 10000 * C * (96 / 25.4) / 2560 = 591658710.91, rounded.
+    EXPECT_EQ(591658711u, ts.Scale2ScaleName(ts.GetScale(0)));
+    // CalculateScale: 10 / (r * dpmm * 10000); CalculateResolution fixed.
+    EXPECT_DOUBLE_EQ(10.0 / (2.0 * kDpmm * 10000.0), ts.CalculateScale(2.0));
+    ts.SetPrjCoordSys(test::Make("EPSG:4326"));
+    EXPECT_DOUBLE_EQ(264.5838625 / 111194.872221777, ts.CalculateResolution(1e-6));
 }
 
 }  // namespace
