@@ -1,5 +1,6 @@
-// Running the built `tvk` executable from tests: a temporary folder per
-// test, a child process per command, its exit code and both output streams.
+// Running the built `tvk` executable from tests: a child process per
+// command, its exit code and both output streams; and an ArcGIS cache
+// written byte by byte for the tool and the README tour to read.
 #ifndef TVK_TESTS_TOOLS_CLI_RUNNER_H
 #define TVK_TESTS_TOOLS_CLI_RUNNER_H
 
@@ -9,7 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 namespace clitest {
+
+using namespace tvktest;  // files, bytes and bundles built by hand
+
+constexpr double kWorld = 40075016.68557849;  // Web Mercator full width, metres
 
 struct tagRun {
     int Code = -1;     // exit code; -1 when the process did not exit normally
@@ -19,25 +26,27 @@ struct tagRun {
 
 // Path of the tool under test; empty when the build did not make it.
 std::string TvkPath();
-
 // Runs tvk with the arguments and waits for it.
 tagRun RunTvk(const std::vector<std::string>& args);
-// Starts tvk with standard output into `out` (discarded by default) and
-// standard error discarded; the caller waits for or kills it.
-pid_t StartTvk(const std::vector<std::string>& args, const std::string& out = "/dev/null");
-
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+// Starts tvk with standard output into `out` and standard error discarded;
+// the caller waits for or kills it.
+pid_t StartTvk(const std::vector<std::string>& args, const std::string& out);
 std::vector<std::string> Lines(const std::string& text);
 
-// A fresh folder for one test, removed afterwards; skips the test when the
-// tool was not built.
+// An ArcGIS compact cache of Web Mercator levels 0-2: "Conf.xml" (as caches
+// from Windows name it), conf.cdi, and one bundle pair of level 2 in ArcGIS's
+// structure holding "tile-A-bytes" at row 1, column 2 and "tile-B!" at row 3,
+// column 0.
+void WriteArcGISCache(const std::string& dir);
+
+// A fresh folder per test; skips the test when the tool was not built.
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
-    std::string m_dir;
+    void SetUp() override {
+        if (TvkPath().empty()) GTEST_SKIP() << "the tvk tool was not built";
+    }
+    std::string Path(const std::string& name) const { return m_dir.Str() + "/" + name; }
+    tvktest::TempDir m_dir;
 };
 
 }  // namespace clitest

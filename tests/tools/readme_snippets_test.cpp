@@ -2,7 +2,6 @@
 // copied verbatim from it, so a change that breaks the README breaks here.
 #include <tvk.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -66,35 +65,18 @@ std::vector<eByteArray> TilesOfView(const eString& description, const eRect2D& v
 
 // ---- the tour, run ----
 
-namespace {
-
-class ReadmeTour : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char dir[] = "/tmp/tvk_readme_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
-    std::string m_dir;
-};
-
-}  // namespace
-
-TEST_F(ReadmeTour, CreateWriteFindAndReadBack) {
+TEST(ReadmeTour, CreateWriteFindAndReadBack) {
+    const tvktest::TempDir dir;
     const unsigned char bytes[] = {0x89, 'P', 'N', 'G', 1, 2, 3};
     const eByteArray png(bytes, sizeof(bytes));
-    ASSERT_TRUE(CreateWebMercatorCache(m_dir.c_str(), png));
+    ASSERT_TRUE(CreateWebMercatorCache(dir.Str().c_str(), png));
     // The four level-1 tiles landed in the level's bundle.
-    EXPECT_TRUE(std::filesystem::exists(m_dir + "/_alllayers/L01/R0000C0000.bundlx"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Str() + "/_alllayers/L01/R0000C0000.bundlx"));
 
     // A view of the north-west quarter at about level 1's scale finds tile 0/0 only;
     // the whole world finds all four.
     const double half = eCoordSys::kCircumference / 2;
-    const std::string description = m_dir + "/tilecache.xml";
+    const std::string description = dir.Str() + "/tilecache.xml";
     const double level1 = 2 * 256 / (eCoordSys::kCircumference * 96 / 0.0254);
     std::vector<eByteArray> tiles =
         TilesOfView(description.c_str(), eRect2D(-half + 1, half - 1, -1, 1), level1 * 1.0000001);
@@ -104,33 +86,11 @@ TEST_F(ReadmeTour, CreateWriteFindAndReadBack) {
     EXPECT_TRUE(tiles[3] == png);
 }
 
-TEST_F(ReadmeTour, ReadsATileOfAnArcGISCache) {
-    // An ArcGIS configuration naming compact storage, its extent file, and one
-    // bundle pair with a single tile, written in the system's own structure.
-    const std::string conf = m_dir + "/conf.xml";
-    clitest::WriteFile(conf,
-        "<CacheInfo><TileCacheInfo><SpatialReference><WKID>3857</WKID><LatestWKID>3857</LatestWKID>"
-        "<WKT>PROJCS[\"WGS_1984_Web_Mercator_Auxiliary_Sphere\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\","
-        "SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\","
-        "0.0174532925199433]],PROJECTION[\"Mercator_Auxiliary_Sphere\"],PARAMETER[\"False_Easting\",0.0],"
-        "PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",0.0],PARAMETER[\"Standard_Parallel_1\","
-        "0.0],PARAMETER[\"Auxiliary_Sphere_Type\",0.0],UNIT[\"Meter\",1.0]]</WKT></SpatialReference>"
-        "<TileOrigin><X>-20037508.342787</X><Y>20037508.342787</Y></TileOrigin><TileCols>256</TileCols>"
-        "<TileRows>256</TileRows><DPI>96</DPI><LODInfos><LODInfo><LevelID>0</LevelID><Scale>591657527.591555</Scale>"
-        "<Resolution>156543.033928</Resolution></LODInfo></LODInfos></TileCacheInfo>"
-        "<CacheStorageInfo><StorageFormat>esriMapCacheStorageModeCompact</StorageFormat>"
-        "<PacketSize>128</PacketSize></CacheStorageInfo></CacheInfo>");
-    clitest::WriteFile(m_dir + "/conf.cdi",
-        "<EnvelopeN><XMin>-20037508.342787</XMin><YMin>-20037508.342787</YMin>"
-        "<XMax>20037508.342787</XMax><YMax>20037508.342787</YMax></EnvelopeN>");
-    std::string index(16, '\0');
-    for (int slot = 0; slot < 16384; ++slot) index += slot == 0 ? std::string(5, '\0') : std::string(5, '\x01');
-    std::filesystem::create_directories(m_dir + "/_alllayers/L00");
-    clitest::WriteFile(m_dir + "/_alllayers/L00/R0000C0000.bundlx", index);
-    clitest::WriteFile(m_dir + "/_alllayers/L00/R0000C0000.bundle", std::string("\x03\0\0\0abc", 7));
-
+TEST(ReadmeTour, ReadsATileOfAnArcGISCache) {
+    const tvktest::TempDir dir;
+    clitest::WriteArcGISCache(dir.Str());
     eByteArray tile;
-    ASSERT_TRUE(ReadArcGISTile(conf.c_str(), 0, 0, 0, tile));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()), "abc");
-    EXPECT_FALSE(ReadArcGISTile(conf.c_str(), 0, 0, 1, tile));
+    ASSERT_TRUE(ReadArcGISTile((dir.Str() + "/Conf.xml").c_str(), 2, 3, 0, tile));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()), "tile-B!");
+    EXPECT_FALSE(ReadArcGISTile((dir.Str() + "/Conf.xml").c_str(), 2, 0, 0, tile));
 }
