@@ -163,7 +163,8 @@ public:
     // bounds, the top level and the settings kept for users have no place
     // there. Returns 0 when a file cannot be written (each file is replaced
     // atomically, so a failed write leaves that file as it was; the extent
-    // file is written first) or the layout has no ArcGIS name; on success the
+    // file is written first), the layout has no ArcGIS name, or the cache is
+    // an Original one whose tiles carry this system's own names; on success the
     // file's folder becomes the cache directory and the cache counts as
     // ArcGIS's (SetArcGISStructure).
     unsigned char ToArcGISConfigFile(const eString& path);

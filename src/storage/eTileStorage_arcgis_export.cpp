@@ -158,6 +158,10 @@ unsigned char eTileStorage::ToArcGISConfigFile(const eString& path)
     const char* storageFormat = ArcGISStorageFormatName(m_emCacheFormat);
     if (*storageFormat == '\0' || path.IsEmpty())
         return 0;
+    // An exploded ArcGIS cache is read with ArcGIS's tile names; describing a
+    // tree of this system's own names as one would lose every tile.
+    if (m_emCacheFormat == Original && m_emTileNaming != ArcGIS)
+        return 0;
     const std::string config =
         ConfigText(m_TileCoordSys, storageFormat, TileFormatText(m_strArcGISTileFormat, m_emTileType));
     const std::string extent = ExtentText(m_TileCoordSys);

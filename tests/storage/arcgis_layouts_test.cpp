@@ -271,6 +271,12 @@ TEST(ArcGISExport, ImportReadsTheSameSchemeBackForEveryLayout) {
         storage->SetArcGISTileFormat(c.geographic ? "" : "MIXED");
         storage->SetTileType(eFileType::JPG);
         const fs::path conf = dir / "out/conf.xml";
+        if (c.format == eTileStorage::Original) {
+            // A tree of this system's own names is no exploded ArcGIS cache.
+            EXPECT_EQ(storage->ToArcGISConfigFile(conf.string().c_str()), 0);
+            EXPECT_FALSE(fs::exists(conf));
+            storage->SetTileNaming(eTileStorage::ArcGIS);
+        }
         ASSERT_EQ(storage->ToArcGISConfigFile(conf.string().c_str()), 1);
         EXPECT_EQ(storage->GetFileDirectory().Std(), (dir / "out/").string());
         EXPECT_EQ(storage->GetArcGISStructure(), 1);
