@@ -11,7 +11,7 @@ using namespace storagetest;
 using TVK::eByteArray;
 using TVK::eTileStorage;
 
-TEST(OriginalLayout, TilesLandAtTheirDocumentedPaths) {
+TEST(OriginalLayout, PathsSaveLoadReplaceRemoveOverSeveralLevels) {
     TempDir dir;
     auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
     // By hand: scale names 32000000 (level 0) to 1000000 (level 5), groups
@@ -23,15 +23,35 @@ TEST(OriginalLayout, TilesLandAtTheirDocumentedPaths) {
         {1, -1, 5, "_alllayers/16000000/R00-1C0000/-1x5.epng"},
         {1, 3, -129, "_alllayers/16000000/R0000C00-2/3x-129.epng"},
         {2, 1580160, 7, "_alllayers/8000000/R12345C0000/1580160x7.epng"},
+        {3, 200, 400, "_alllayers/4000000/R0001C0003/200x400.epng"},
     };
-    unsigned seed = 1;
-    for (const auto& c : cases) {
-        const Bytes bytes = TileBytes(seed, 100 + seed);
-        ++seed;
-        ASSERT_EQ(Save(*storage, c.level, c.row, c.col, bytes), 1) << c.path;
-        EXPECT_EQ(ReadFile(dir / c.path), bytes) << c.path;
-        EXPECT_EQ(storage->IsTileExist(c.level, c.row, c.col), 1) << c.path;
+    for (unsigned i = 0; i < 7; ++i) {
+        EXPECT_EQ(storage->IsTileExist(cases[i].level, cases[i].row, cases[i].col), 0);
+        ASSERT_EQ(Save(*storage, cases[i].level, cases[i].row, cases[i].col, TileBytes(i, 20000)), 1) << i;
     }
+    for (unsigned i = 0; i < 7; ++i) {
+        EXPECT_EQ(ReadFile(dir / cases[i].path), TileBytes(i, 20000)) << cases[i].path;
+        EXPECT_EQ(Load(*storage, cases[i].level, cases[i].row, cases[i].col), TileBytes(i, 20000)) << i;
+    }
+    // Replacing gives the new bytes, also when shorter; an empty tile is a tile.
+    ASSERT_EQ(Save(*storage, 3, 200, 400, TileBytes(50, 7)), 1);
+    EXPECT_EQ(ReadFile(dir / cases[6].path), TileBytes(50, 7));
+    ASSERT_EQ(storage->SaveImageData(0, 0, 0, nullptr, 0), 1);
+    EXPECT_EQ(fs::file_size(dir / cases[1].path), 0u);
+    EXPECT_EQ(TempFiles(dir.Path()), 0u);
+    // A root given with a trailing '/' names the same files.
+    EXPECT_EQ(Load(*MakeStorage(dir.Root(), eTileStorage::Original), 5, 300, 1025), TileBytes(0, 20000));
+
+    // Removal: the file goes, its folder stays, a load leaves the array as it was.
+    EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 1);
+    EXPECT_FALSE(fs::exists(dir / cases[0].path));
+    EXPECT_TRUE(fs::is_directory(dir / "_alllayers/1000000/R0002C0008"));
+    EXPECT_EQ(storage->IsTileExist(5, 300, 1025), 0);
+    eByteArray untouched = ToArray({0xAB, 0xCD});
+    EXPECT_EQ(storage->LoadImageData(5, 300, 1025, untouched), 0);
+    EXPECT_EQ(ToBytes(untouched), (Bytes{0xAB, 0xCD}));
+    EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 0);
+
     // The group size and the tile type steer the names; nothing else does.
     storage->SetTileGroupSize(256);
     storage->SetTileType(TVK::eFileType::JPG);
@@ -41,46 +61,6 @@ TEST(OriginalLayout, TilesLandAtTheirDocumentedPaths) {
     ASSERT_EQ(Save(*storage, 5, 256, 0, Bytes{2}), 1);
     EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0000C0000/128x255.ejpg"), Bytes{1});
     EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0001C0000/256x0.ejpg"), Bytes{2});
-    // A root given with a trailing '/' names the same files.
-    EXPECT_EQ(Load(*MakeStorage(dir.Root(), eTileStorage::Original), 5, 300, 1025), TileBytes(1, 101));
-}
-
-TEST(OriginalLayout, SaveLoadReplaceRemoveOverSeveralLevels) {
-    TempDir dir;
-    auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
-    const struct { int level, row, col; const char* path; } tiles[] = {
-        {0, 1, 2, "_alllayers/32000000/R0000C0000/1x2.epng"},
-        {3, 200, 400, "_alllayers/4000000/R0001C0003/200x400.epng"},
-        {5, 300, 1025, "_alllayers/1000000/R0002C0008/300x1025.epng"},
-    };
-    for (unsigned i = 0; i < 3; ++i) {
-        EXPECT_EQ(storage->IsTileExist(tiles[i].level, tiles[i].row, tiles[i].col), 0);
-        ASSERT_EQ(Save(*storage, tiles[i].level, tiles[i].row, tiles[i].col, TileBytes(i, 20000)), 1);
-    }
-    for (unsigned i = 0; i < 3; ++i) {
-        EXPECT_EQ(Load(*storage, tiles[i].level, tiles[i].row, tiles[i].col), TileBytes(i, 20000));
-        EXPECT_EQ(ReadFile(dir / tiles[i].path), TileBytes(i, 20000));
-    }
-    // Replacing gives the new bytes, also when shorter; an empty tile is a tile.
-    ASSERT_EQ(Save(*storage, 3, 200, 400, TileBytes(50, 7)), 1);
-    EXPECT_EQ(ReadFile(dir / tiles[1].path), TileBytes(50, 7));
-    EXPECT_EQ(Load(*storage, 3, 200, 400), TileBytes(50, 7));
-    ASSERT_EQ(storage->SaveImageData(0, 1, 2, nullptr, 0), 1);
-    EXPECT_EQ(fs::file_size(dir / tiles[0].path), 0u);
-    EXPECT_EQ(TempFiles(dir.Path()), 0u);
-
-    // Removal: the file goes, its folder stays, a load leaves the array as it was.
-    EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 1);
-    EXPECT_FALSE(fs::exists(dir / tiles[2].path));
-    EXPECT_TRUE(fs::is_directory(dir / "_alllayers/1000000/R0002C0008"));
-    EXPECT_EQ(storage->IsTileExist(5, 300, 1025), 0);
-    eByteArray untouched = ToArray({0xAB, 0xCD});
-    EXPECT_EQ(storage->LoadImageData(5, 300, 1025, untouched), 0);
-    EXPECT_EQ(ToBytes(untouched), (Bytes{0xAB, 0xCD}));
-    EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 0);
-    EXPECT_EQ(storage->IsTileExist(3, 200, 400), 1);
-    ASSERT_EQ(Save(*storage, 5, 300, 1025, TileBytes(77, 33)), 1);
-    EXPECT_EQ(ReadFile(dir / tiles[2].path), TileBytes(77, 33));
 }
 
 TEST(CompactLayout, SaveLoadRemoveOverSeveralLevelsAndBundles) {

@@ -47,6 +47,24 @@ inline Bytes Load(TVK::eTileStorage& storage, int level, int row, int col) {
     return storage.LoadImageData(level, row, col, data) ? ToBytes(data) : Bytes();
 }
 
+// ArcGIS's geographic WGS 84 in its WKT dialect, and a configuration in the
+// shape ArcGIS writes (one line, namespaces, xsi:type attributes).
+inline const char kGeographicWkt[] =
+    "GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\",SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],"
+    "PRIMEM[\"Greenwich\",0.0],UNIT[\"Degree\",0.0174532925199433]]";
+inline const std::string kGeographic = std::string("<SpatialReference><WKT>") + kGeographicWkt + "</WKT></SpatialReference>";
+inline std::string Conf(const std::string& tileCacheInfo, const std::string& rest) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><CacheInfo xsi:type='typens:CacheInfo' "
+           "xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+           "xmlns:typens='http://www.esri.com/schemas/ArcGIS/10.1'>" +
+           (tileCacheInfo.empty() ? "" : "<TileCacheInfo xsi:type='typens:TileCacheInfo'>" + tileCacheInfo + "</TileCacheInfo>") +
+           rest + "</CacheInfo>";
+}
+inline std::string Lod(int id, double resolution) {
+    return "<LODInfo><LevelID>" + std::to_string(id) + "</LevelID><Resolution>" + std::to_string(resolution) +
+           "</Resolution></LODInfo>";
+}
+
 // A rectangle's left, top, right and bottom, for one comparison.
 inline std::vector<double> Sides(const TVK::eRect2D& r) { return {r.left, r.top, r.right, r.bottom}; }
 
