@@ -25,24 +25,24 @@ TEST(StorageSettings, TileRecordAndStorageDefaults) {
                                 storage.GetPosInverseMode(), storage.GetRowInverseMode(), storage.GetLevelZoomMode(),
                                 storage.GetTileIndexRadixFormat(), storage.GetTileGroupSize()}),
               std::vector<int>({eTileStorage::Original, 123, 1, 0, 0, 0, 0, 0, 0, 10, 128}));
-    EXPECT_TRUE(storage.GetName().IsEmpty() && storage.GetFileDirectory().IsEmpty() &&
-                storage.GetServiceProvider().IsEmpty() && storage.GetTileURLFormat().IsEmpty());
     // LevelZoomMode lives in the tiling scheme and is reached through both.
     storage.SetLevelZoomMode(1);
     EXPECT_EQ(storage.GetTileCoordSys().GetLevelZoomMode(), 1);
 }
 
 TEST(StorageSettings, ExtensionAndTypeTables) {
-    const struct { int type; const char* ext; } table[] = {
-        {103, "etif"}, {121, "ebmp"}, {122, "ejpg"}, {123, "epng"}, {124, "egif"},
-        {141, "ebil"}, {600, "edata"}, {601, "pbf"}, {0, "png"},    {125, "png"},
+    // Each type's extension and the type that extension reads back as: TIF
+    // has no name of its own, so "etif" (like any unknown text) gives PNG.
+    const struct { int type; const char* ext; int back; } table[] = {
+        {103, "etif", 123}, {121, "ebmp", 121}, {122, "ejpg", 122}, {123, "epng", 123}, {124, "egif", 124},
+        {141, "ebil", 141}, {600, "edata", 600}, {601, "pbf", 601}, {0, "png", 123},    {125, "png", 123},
     };
-    for (const auto& row : table)
+    for (const auto& row : table) {
         EXPECT_EQ(eTileStorage::GetFileExtName(static_cast<eFileType::EmType>(row.type)), eString(row.ext)) << row.type;
-    // Letter case is ignored; TIF has no name, so "etif" (like any unknown text) gives PNG.
-    const struct { const char* text; int type; } names[] = {
-        {"eJPG", 122}, {"EJPG", 122}, {"PBF", 601}, {"edata", 600}, {"ebil", 141}, {"egif", 124},
-        {"ebmp", 121}, {"etif", 123}, {"png", 123}, {"", 123},      {"ePNG", 123},
-    };
-    for (const auto& row : names) EXPECT_EQ(eTileStorage::GetFileType(row.text), row.type) << row.text;
+        EXPECT_EQ(eTileStorage::GetFileType(row.ext), row.back) << row.ext;
+    }
+    // Letter case is ignored.
+    EXPECT_EQ(std::vector<int>({eTileStorage::GetFileType("eJPG"), eTileStorage::GetFileType("PBF"),
+                                eTileStorage::GetFileType("ePNG"), eTileStorage::GetFileType("")}),
+              std::vector<int>({122, 601, 123, 123}));
 }
