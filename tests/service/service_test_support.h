@@ -15,22 +15,19 @@ namespace test {
 
 // Counts up; WaitFor gives up after 10 s so a broken loop fails the test
 // instead of hanging it. A Counter also serves as a one-shot gate (Add opens).
-class Counter {
-public:
+struct Counter {
     void Add() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_count;
-        m_changed.notify_all();
+        std::lock_guard<std::mutex> lock(mutex);
+        ++count;
+        changed.notify_all();
     }
     bool WaitFor(int target) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_count >= target; });
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return count >= target; });
     }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_count = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int count = 0;
 };
 
 // What happened to the tasks of one test.
@@ -40,10 +37,9 @@ struct TaskLog {
 };
 
 // A task that records its callbacks and may run a body; deletes itself.
-class LoggedTask : public eRequestTask {
-public:
-    using Body = std::function<void(eTaskWorkThread*)>;
-    explicit LoggedTask(TaskLog& log, Body body = nullptr) : m_log(log), m_body(std::move(body)) {}
+struct LoggedTask : eRequestTask {
+    explicit LoggedTask(TaskLog& log, std::function<void(eTaskWorkThread*)> body = nullptr)
+        : m_log(log), m_body(std::move(body)) {}
     void Run(eTaskWorkThread* worker) override {
         m_log.runs++;
         m_log.started.Add();
@@ -52,14 +48,12 @@ public:
     void OnRemoved() override { m_log.removed++; }
     void Release() override {
         TaskLog& log = m_log;
-        delete this;
+        delete this;  // before the counts, so a test that sees them sees no live task
         log.released++;
         log.finished.Add();
     }
-
-private:
     TaskLog& m_log;
-    Body m_body;
+    std::function<void(eTaskWorkThread*)> m_body;
 };
 
 }  // namespace test
