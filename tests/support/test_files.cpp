@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,15 +40,6 @@ void WriteFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) { WriteFile(path, Text(text)); }
 
 Bytes Concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -96,11 +86,9 @@ Bytes NativeIndex() {
 
 Bytes ArcGISIndex() {
     Bytes index(16 + 16384 * 5 + 16, 0);
-    const uint32_t header[4] = {3, 16, 16384, 5}, trailer[4] = {0, 16, 16, 0};
-    for (int i = 0; i < 4; ++i) {
-        PutLE(index, 4 * size_t(i), header[i], 4);
-        PutLE(index, 16 + 16384 * 5 + 4 * size_t(i), trailer[i], 4);
-    }
+    const uint32_t header[4] = {3, 16, 16384, 5};
+    for (int i = 0; i < 4; ++i) PutLE(index, 4 * size_t(i), header[i], 4);
+    PutLE(index, 16 + 16384 * 5 + 4, uint64_t(16) << 32 | 16, 8);  // trailer 0, 16, 16, 0
     for (int i = 0; i < 16384; ++i) PutLE(index, 16 + 5 * size_t(i), 60 + 4 * uint64_t(i), 5);
     return index;
 }

@@ -36,14 +36,11 @@ private:
 
 Bytes ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const Bytes& bytes);  // makes the parent folders
-std::string ReadText(const fs::path& path);
-void WriteText(const fs::path& path, const std::string& text);
-
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline std::string ReadText(const fs::path& path) { const Bytes b = ReadFile(path); return std::string(b.begin(), b.end()); }
+inline void WriteText(const fs::path& path, const std::string& text) { WriteFile(path, Text(text)); }
 inline Bytes ToBytes(const TVK::eByteArray& a) { return Bytes(a.GetData(), a.GetData() + a.GetSize()); }
-inline TVK::eByteArray ToArray(const Bytes& b) {
-    return TVK::eByteArray(b.data(), static_cast<TVK::eInt>(b.size()));
-}
+inline TVK::eByteArray ToArray(const Bytes& b) { return TVK::eByteArray(b.data(), static_cast<TVK::eInt>(b.size())); }
 Bytes Concat(Bytes a, const Bytes& b);
 bool Contains(const Bytes& haystack, const Bytes& needle);
 
