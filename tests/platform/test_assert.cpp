@@ -14,7 +14,6 @@ void Record(const char* expr, const char* file, int line) {
     g_last = std::string(expr) + "|" + file + "|" + std::to_string(line);
     ++g_calls;
 }
-void Other(const char*, const char*, int) {}
 }  // namespace
 
 TEST(Assert, HandlerReceivesTextFileAndLineAndCanBeRestored) {
@@ -22,18 +21,14 @@ TEST(Assert, HandlerReceivesTextFileAndLineAndCanBeRestored) {
     const eAssertHandler before = SetAssertHandler(&Record);
     Eassert("!m_strFileDirectory.IsEmpty()", "eTileStorage", 321);
     EXPECT_EQ(g_last, "!m_strFileDirectory.IsEmpty()|eTileStorage|321");
-    EXPECT_EQ(SetAssertHandler(&Other), &Record);
-    Eassert("FALSE", "x", 1);  // goes to the other handler
-    EXPECT_EQ(SetAssertHandler(nullptr), &Other);
+    EXPECT_EQ(SetAssertHandler(nullptr), &Record);
     Eassert("FALSE", "x", 2);  // the silent default
     EXPECT_EQ(g_calls, 1);
     EXPECT_EQ(SetAssertHandler(before), nullptr);  // the default reads back as nullptr
 }
 
 TEST(Assert, EequalUsesAnAbsoluteTolerance) {
-    EXPECT_TRUE(Eequal(1.0, 1.0 + 5e-14));
-    EXPECT_FALSE(Eequal(1.0, 1.0 + 1e-12));
+    EXPECT_TRUE(Eequal(1.0, 1.0 + 5e-14) && !Eequal(1.0, 1.0 + 1e-12));
     EXPECT_FALSE(Eequal(1e-20, 2e-12));  // not relative to tiny values
-    EXPECT_TRUE(Eequal(100.4, 100.0, 0.5));
-    EXPECT_FALSE(Eequal(100.0, 100.6, 0.5));
+    EXPECT_TRUE(Eequal(100.4, 100.0, 0.5) && !Eequal(100.0, 100.6, 0.5));
 }

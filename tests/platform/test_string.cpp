@@ -1,4 +1,5 @@
-// eString conversions, formatting and case handling; eStringEx hashing.
+// eString conversions, formatting and case handling (the string hash is
+// checked by the hash table tests, against an independent FNV-1a).
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -15,10 +16,8 @@ using namespace TVK;
 TEST(String, ToIntParsesLikeStrtolAndSaturatesAtThirtyTwoBits) {
     const eInt maxv = 2147483647, minv = -maxv - 1;
     const struct { const char* text; int radix; eInt expected; } cases[] = {
-        {"42", 10, 42}, {" \t\n 7", 10, 7}, {"-17xyz", 10, -17}, {"+8", 10, 8}, {"12 34", 10, 12},
-        {"abc", 10, 0}, {"", 10, 0}, {"- 5", 10, 0}, {"--5", 10, 0},
-        {"ff", 16, 255}, {"0x1F", 16, 31}, {"0xg", 16, 0}, {"789", 8, 7}, {"1012", 2, 5},
-        {"-z", 36, -35}, {"10", 1, 0}, {"10", 37, 0},
+        {" \t\n 7", 10, 7}, {"-17xyz", 10, -17}, {"+8", 10, 8}, {"abc", 10, 0}, {"", 10, 0}, {"- 5", 10, 0},
+        {"ff", 16, 255}, {"0x1F", 16, 31}, {"789", 8, 7}, {"-z", 36, -35}, {"10", 1, 0}, {"10", 37, 0},
         {"2147483647", 10, maxv}, {"2147483648", 10, maxv}, {"99999999999999999999", 10, maxv},
         {"-2147483648", 10, minv}, {"-2147483649", 10, minv}, {"ffffffffff", 16, maxv}};
     for (const auto& c : cases) EXPECT_EQ(eString(c.text).ToInt(c.radix), c.expected) << c.text << " base " << c.radix;
@@ -42,9 +41,7 @@ TEST(String, ToDoubleIgnoresACommaDecimalLocale) {
         std::ofstream(dir.Root() + "comma.src")
             << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3\nEND LC_NUMERIC\n";
         // localedef warns about the categories left out and still writes the locale.
-        const std::string cmd = "localedef -c -i " + dir.Root() + "comma.src -f UTF-8 " + dir.Root() +
-                                "comma.UTF-8 >/dev/null 2>&1";
-        (void)std::system(cmd.c_str());
+        (void)std::system(("localedef -c -i " + dir.Root() + "comma.src -f UTF-8 " + dir.Root() + "comma.UTF-8 >/dev/null 2>&1").c_str());
         setenv("LOCPATH", dir.Str().c_str(), 1);
         found = std::setlocale(LC_NUMERIC, "comma.UTF-8") != nullptr;
         unsetenv("LOCPATH");  // the selected locale stays loaded
@@ -70,21 +67,10 @@ TEST(String, FormatTrimCaseAndSubstrings) {
     EXPECT_EQ(eString("////").TrimRight('/'), "");
     EXPECT_EQ(eString("MixED 12_x").MakeLower(), "mixed 12_x");
     EXPECT_EQ(eString("Level").CompareNoCase("LEVEL"), 0);
-    EXPECT_LT(eString("ab").CompareNoCase("abc"), 0);
-    EXPECT_GT(eString("b").CompareNoCase("A"), 0);
     EXPECT_LT(eString("_").CompareNoCase("A"), 0);  // '_' (95) < 'a' (97): folds to lower case
     EXPECT_GT(eString("\xC3").CompareNoCase("a"), 0);  // bytes above 127 compare unsigned
 
     const eString path("L05/R0000/C0001.png");
-    EXPECT_EQ(path.Find("/", 4), 9);
-    EXPECT_EQ(path.Find("/", 100), -1);
-    EXPECT_EQ(path.ReverseFind('.'), 15);
-    EXPECT_EQ(path.Mid(4, 5), "R0000");
-    EXPECT_EQ(path.Mid(50), "");
-}
-
-TEST(String, HashIsFnv1a) {
-    EXPECT_EQ(eStringEx(eString("")).HashVal(), 0x811c9dc5u);
-    EXPECT_EQ(eStringEx(eString("a")).HashVal(), 0xe40c292cu);
-    EXPECT_EQ(eStringEx(eString("foobar")).HashVal(), 0xbf9cf968u);
+    EXPECT_TRUE(path.Find("/", 4) == 9 && path.Find("/", 100) == -1 && path.ReverseFind('.') == 15);
+    EXPECT_TRUE(path.Mid(4, 5) == "R0000" && path.Mid(50) == "");
 }
