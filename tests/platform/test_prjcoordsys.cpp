@@ -32,9 +32,8 @@ ePrjCoordSys Make(const char* definition) {
 }
 double Axis(const ePrjCoordSys& cs) { return cs.GetGeoCoordSys().GetHorizonDatum().GetSpheroid().GetAxis(); }
 int ProjType(const ePrjCoordSys& cs) { return cs.GetProjection().GetProjectionType(); }
-void ExpectNear(const ePoint2D& p, double x, double y, double tolerance) {
-    EXPECT_NEAR(p.x, x, tolerance);
-    EXPECT_NEAR(p.y, y, tolerance);
+bool Near(const ePoint2D& p, const ePoint2D& q, double tol) {
+    return std::fabs(p.x - q.x) <= tol && std::fabs(p.y - q.y) <= tol;
 }
 
 }  // namespace
@@ -80,9 +79,9 @@ TEST(PrjCoordSys, SystemsFromCodesArcGISTextAndWkt2) {
         EXPECT_TRUE(c.projType == other ? ProjType(cs) != 0 && ProjType(cs) != 43045 : ProjType(cs) == c.projType);
         ePoint2D p = c.geo;
         ASSERT_EQ(cs.Forward(&p, 1), 1);
-        ExpectNear(p, c.map.x, c.map.y, c.tol);
+        EXPECT_TRUE(Near(p, c.map, c.tol)) << p.x << " " << p.y;
         ASSERT_EQ(cs.Inverse(&p, 1), 1);
-        ExpectNear(p, c.geo.x, c.geo.y, 1e-9);
+        EXPECT_TRUE(Near(p, c.geo, 1e-9)) << p.x << " " << p.y;
 
         eWKT wkt;
         ePrjCoordSys back;
@@ -91,7 +90,7 @@ TEST(PrjCoordSys, SystemsFromCodesArcGISTextAndWkt2) {
         EXPECT_TRUE(back.GetSpatialRefType() == c.type && ProjType(back) == ProjType(cs));
         p = c.geo;
         ASSERT_EQ(back.Forward(&p, 1), 1);
-        ExpectNear(p, c.map.x, c.map.y, c.tol);
+        EXPECT_TRUE(Near(p, c.map, c.tol)) << p.x << " " << p.y;
     }
 }
 
@@ -130,11 +129,9 @@ TEST(PrjCoordSysConcurrency, CopiesAreIndependentAndTransformInParallel) {
             for (int round = 0; round < 100; ++round) {
                 std::vector<ePoint2D> work = input;
                 failures[t] += !cs.Forward(work.data(), 200);
-                for (size_t i = 0; i < work.size(); ++i)
-                    failures[t] += std::fabs(work[i].x - expected[i].x) > 1e-6 || std::fabs(work[i].y - expected[i].y) > 1e-6;
+                for (size_t i = 0; i < work.size(); ++i) failures[t] += !Near(work[i], expected[i], 1e-6);
                 failures[t] += !cs.Inverse(work.data(), 200);
-                for (size_t i = 0; i < work.size(); ++i)
-                    failures[t] += std::fabs(work[i].x - input[i].x) > 1e-8 || std::fabs(work[i].y - input[i].y) > 1e-8;
+                for (size_t i = 0; i < work.size(); ++i) failures[t] += !Near(work[i], input[i], 1e-8);
             }
         });
     }

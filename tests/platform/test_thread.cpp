@@ -15,7 +15,7 @@ TEST(ThreadIdConcurrency, IdsAreStableAndDistinctAmongLiveThreads) {
     std::vector<uint32_t> first(kThreads), second(kThreads);
     std::atomic<int> arrived{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             first[t] = eThread::GetCurrentThreadId();
             // Every thread stays alive until all have their id.
@@ -23,7 +23,6 @@ TEST(ThreadIdConcurrency, IdsAreStableAndDistinctAmongLiveThreads) {
             while (arrived.load() < kThreads) std::this_thread::yield();
             second[t] = eThread::GetCurrentThreadId();
         });
-    }
     for (std::thread& th : threads) th.join();
     std::set<uint32_t> ids(first.begin(), first.end());
     ids.insert(eThread::GetCurrentThreadId());
