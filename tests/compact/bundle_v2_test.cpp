@@ -25,35 +25,6 @@ struct V2Handle : eRasterCompact {
 
 }  // namespace
 
-TEST(BundleV2Files, ReadsABundleBuiltByteByByte) {
-    TempDir tmp;
-    // Level 3, rows 128-255, columns 256-383.
-    const fs::path file = tmp.Path() / "_alllayers" / "L03" / "R0080C0100.bundle";
-    Bytes bytes = V2Bundle();
-    const Bytes a = Text("tile at row 130, column 257"), b = Text("row 129, column 256");
-    V2Append(bytes, 130, 257, a);  // entry 2 * 128 + 1 = 257, bytes at 131,140
-    V2Append(bytes, 129, 256, b);  // entry 128; column-major order would call it slot 1
-    PutLE(bytes, V2EntryAt(128, 258), 131140, 8);  // an offset but size 0: no tile
-    WriteFile(file, bytes);
-
-    V2Handle handle(tmp);
-    EXPECT_EQ(131140, handle.IsTileExist(130, 257, 3, eString()));
-    EXPECT_EQ(int(131140 + a.size() + 4), handle.IsTileExist(129, 256, 3, eString()));
-    eByteArray loaded;
-    ASSERT_EQ(int64_t(a.size()), handle.LoadTileData(loaded, 130, 257, 3));
-    EXPECT_EQ(a, ToBytes(loaded));
-    ASSERT_EQ(int64_t(b.size()), handle.LoadTileData(loaded, 129, 256, 3));
-    EXPECT_EQ(b, ToBytes(loaded));
-    // Neither the swapped position nor the size-0 entry is a tile.
-    for (int col : {257, 258}) {
-        EXPECT_EQ(-1, handle.IsTileExist(128, col, 3, eString())) << col;
-        EXPECT_EQ(0, handle.IsTileStored(128, col, 3)) << col;
-        EXPECT_EQ(0, handle.LoadTileData(loaded, 128, col, 3)) << col;
-    }
-    EXPECT_EQ(b, ToBytes(loaded));
-    EXPECT_EQ(-2, handle.IsTileExist(0, 0, 3, eString()));  // no such bundle
-}
-
 TEST(BundleV2Files, NewBundleHeaderEntriesAndRecords) {
     TempDir tmp;
     V2Handle handle(tmp);
@@ -93,33 +64,38 @@ TEST(BundleV2Files, NewBundleHeaderEntriesAndRecords) {
     EXPECT_EQ(expected, ReadFile(file));
 }
 
-TEST(BundleV2Files, DamagedEntriesAndFilesAreNoTiles) {
+TEST(BundleV2Files, ReadsABuiltBundleWhoseDamagedEntriesAreNoTiles) {
     TempDir tmp;
     const fs::path file = tmp.Path() / "_alllayers" / "L00" / "R0000C0000.bundle";
     Bytes bytes = V2Bundle();
-    V2Append(bytes, 0, 0, Text("good"));
-    V2Append(bytes, 0, 4, Text("cut short"));
+    const Bytes good = Text("good");
+    V2Append(bytes, 1, 0, good);  // entry 128, its bytes at 131,140; column-major order would call it slot 1
+    V2Append(bytes, 0, 5, Text("cut short"));
     bytes.resize(bytes.size() - 3);                                                    // truncated record
-    PutLE(bytes, V2EntryAt(0, 1), uint64_t(10) << 40 | (bytes.size() - 4), 8);         // runs past the end
-    PutLE(bytes, V2EntryAt(0, 2), uint64_t(4) << 40 | 100, 8);                         // inside the index
-    PutLE(bytes, V2EntryAt(0, 3), uint64_t(1) << 40 | ((uint64_t(1) << 40) - 1), 8);  // far past
+    PutLE(bytes, V2EntryAt(0, 2), uint64_t(10) << 40 | (bytes.size() - 4), 8);         // runs past the end
+    PutLE(bytes, V2EntryAt(0, 3), uint64_t(4) << 40 | 100, 8);                         // inside the index
+    PutLE(bytes, V2EntryAt(0, 4), uint64_t(1) << 40 | ((uint64_t(1) << 40) - 1), 8);  // far past
+    PutLE(bytes, V2EntryAt(0, 6), 131140, 8);                                          // an offset but size 0
     WriteFile(file, bytes);
 
     V2Handle handle(tmp);
+    EXPECT_EQ(131140, handle.IsTileExist(1, 0, 0, eString()));
     eByteArray kept = ToArray(Text("keep"));
-    for (int col = 1; col <= 4; ++col) {
-        EXPECT_GE(handle.IsTileExist(0, col, 0, eString()), 0) << col;  // an entry is there
+    for (int col = 1; col <= 6; ++col) {
+        // The swapped position and the size-0 entry have no entry at all.
+        EXPECT_EQ(col == 1 || col == 6, handle.IsTileExist(0, col, 0, eString()) == -1) << col;
         EXPECT_EQ(0, handle.IsTileStored(0, col, 0)) << col;
         EXPECT_EQ(0, handle.LoadTileData(kept, 0, col, 0)) << col;
     }
     EXPECT_EQ(Text("keep"), ToBytes(kept));
-    EXPECT_EQ(4, handle.LoadTileData(kept, 0, 0, 0));
+    EXPECT_EQ(4, handle.LoadTileData(kept, 1, 0, 0));
+    EXPECT_EQ(good, ToBytes(kept));
     // None is stored: removing writes nothing; a save takes the position,
     // appending at the (truncated) end and correcting the file-size field.
-    EXPECT_EQ(1, handle.RemoveTileData(0, 1, 0));
+    EXPECT_EQ(1, handle.RemoveTileData(0, 2, 0));
     EXPECT_EQ(bytes, ReadFile(file));
-    ASSERT_EQ(1, handle.SaveTileData(ToArray(Text("ok")), 0, 4, 0));
-    V2Append(bytes, 0, 4, Text("ok"));
+    ASSERT_EQ(1, handle.SaveTileData(ToArray(Text("ok")), 0, 5, 0));
+    V2Append(bytes, 0, 5, Text("ok"));
     EXPECT_EQ(bytes, ReadFile(file));
 
     // Files that are no V2 bundle (too short, another version) are neither
