@@ -219,7 +219,6 @@ TEST(ArcGISBundle, ExistingArcGISPairKeepsItsStructureAndCounters) {
     SetCounters(data, 17, 1);
     EXPECT_EQ(index, ReadFile(base + ".bundlx"));
     EXPECT_EQ(data, ReadFile(base + ".bundle"));
-
 }
 
 TEST(BundleHandle, CopyTakesRootButNoOpenFile) {

@@ -3,6 +3,7 @@
 #ifndef TVK_TESTS_STORAGE_UTIL_H
 #define TVK_TESTS_STORAGE_UTIL_H
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,10 +71,8 @@ inline std::vector<double> Sides(const TVK::eRect2D& r) { return {r.left, r.top,
 
 // Every file below root whose name ends with ".temp".
 inline size_t TempFiles(const fs::path& root) {
-    size_t found = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        found += entry.path().extension() == ".temp";
-    return found;
+    return size_t(std::count_if(fs::recursive_directory_iterator(root), {},
+                                [](const fs::directory_entry& e) { return e.path().extension() == ".temp"; }));
 }
 
 // Records Eassert reports ("expr@source") while alive.
@@ -83,13 +82,11 @@ public:
     ~AssertLog() { TVK::SetAssertHandler(m_previous); }
     AssertLog(const AssertLog&) = delete;
     AssertLog& operator=(const AssertLog&) = delete;
-    static std::vector<std::string>& Entries() {
-        static std::vector<std::string> entries;
-        return entries;
-    }
+    static std::vector<std::string>& Entries() { return s_entries; }
 
 private:
-    static void Record(const char* expr, const char* file, int) { Entries().push_back(std::string(expr) + "@" + file); }
+    static inline std::vector<std::string> s_entries;
+    static void Record(const char* expr, const char* file, int) { s_entries.push_back(std::string(expr) + "@" + file); }
     TVK::eAssertHandler m_previous;
 };
 
