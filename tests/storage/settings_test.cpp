@@ -25,9 +25,6 @@ TEST(StorageSettings, TileRecordAndStorageDefaults) {
                                 storage.GetPosInverseMode(), storage.GetRowInverseMode(), storage.GetLevelZoomMode(),
                                 storage.GetTileIndexRadixFormat(), storage.GetTileGroupSize()}),
               std::vector<int>({eTileStorage::Original, 123, 1, 0, 0, 0, 0, 0, 0, 10, 128}));
-    // LevelZoomMode lives in the tiling scheme and is reached through both.
-    storage.SetLevelZoomMode(1);
-    EXPECT_EQ(storage.GetTileCoordSys().GetLevelZoomMode(), 1);
 }
 
 TEST(StorageSettings, ExtensionAndTypeTables) {

@@ -14,10 +14,7 @@ using namespace storagetest;
 
 namespace {
 
-std::string Fixtures() {
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind('/')) + "/fixtures/";
-}
+std::string Fixtures() { return std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/fixtures/"; }
 
 constexpr double kPi = 3.141592653589793;
 
@@ -34,60 +31,53 @@ const std::string kEnvelope = "<EnvelopeN><XMin>-10</XMin><YMin>-20</YMin><XMax>
 
 }  // namespace
 
-TEST(ArcGISImport, CompactWebMercatorCache) {
-    eTileStorage storage;
-    storage.SetTileType(eFileType::JPG);
-    storage.SetTileGroupSize(16);
-    const std::string path = Fixtures() + "arcgis_compact/conf.xml";
-    ASSERT_EQ(storage.FromArcGISConfigFile(path.c_str()), 1);
-    const eTileCoordSys& scheme = storage.GetTileCoordSys();
-    EXPECT_EQ(scheme.GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
-    EXPECT_EQ(scheme.UnitsRatio, 10000.0);  // metres
-    EXPECT_EQ(scheme.GetTileOrigin().y, 20037508.342787001);
-    EXPECT_EQ(scheme.GetTileSize(), 256);
-    EXPECT_DOUBLE_EQ(scheme.GetDPI(), 96.0);
-    const double resolutions[] = {156543.03392800014, 78271.516963999937, 39135.758482000092, 19567.879240999919};
-    ASSERT_EQ(scheme.GetLevelCaptions().size(), 4u);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(scheme.GetLevelCaptions()[i].Level, i);
-        EXPECT_DOUBLE_EQ(scheme.GetLevelCaptions()[i].Scale, Scale(resolutions[i], 96.0, 10000.0));
+// Two real-shaped caches. The second was made on Windows: "Conf.xml" beside
+// "conf.cdi", levels numbered from 2, JPEG tiles in the exploded layout, a
+// DPI that is not a whole number. The bottom level is the level count; the
+// index bounds are web mercator's whole world or the geographic defaults.
+TEST(ArcGISImport, RealShapedCaches) {
+    const double degrees = 6378137.0 * 10000.0 * kPi / 180.0, world = 20037508.342789244;
+    const struct {
+        const char *dir, *file;
+        double unitsRatio, originX, dpi;
+        int tileSize, firstLevel, format;
+        std::vector<double> resolutions, bounds, indexBounds;
+    } cases[] = {
+        {"arcgis_compact/", "conf", 10000.0, -20037508.342787001, 96.0, 256, 0, eTileStorage::Compact,
+         {156543.03392800014, 78271.516963999937, 39135.758482000092, 19567.879240999919},
+         {-13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503}, {-world, world, world, -world}},
+        {"arcgis_exploded/", "Conf", degrees, -400.0, 90.714285714285708, 512, 2, eTileStorage::Original,
+         {0.17578125, 0.087890625, 0.0439453125}, {-180, 90, 180, -90}, {-180, 90, 180, -90}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        eTileStorage storage;
+        storage.SetTileType(eFileType::JPG);
+        storage.SetTileGroupSize(16);
+        storage.SetCacheFormat(eTileStorage::CompactV2);
+        ASSERT_EQ(storage.FromArcGISConfigFile((Fixtures() + c.dir + c.file + ".xml").c_str()), 1);
+        const eTileCoordSys& scheme = storage.GetTileCoordSys();
+        EXPECT_EQ(scheme.GetPrjCoordSys().GetSpatialRefType() == 1, c.unitsRatio == degrees);
+        EXPECT_DOUBLE_EQ(scheme.UnitsRatio, c.unitsRatio);
+        EXPECT_EQ(scheme.GetTileOrigin().x, c.originX);
+        EXPECT_EQ(scheme.GetTileOrigin().y, -c.originX);
+        EXPECT_DOUBLE_EQ(scheme.GetDPI(), c.dpi);
+        const size_t n = c.resolutions.size();
+        ASSERT_EQ(scheme.GetLevelCaptions().size(), n);
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(scheme.GetLevelCaptions()[i].Level, c.firstLevel + int(i));
+            EXPECT_DOUBLE_EQ(scheme.GetLevelCaptions()[i].Scale, Scale(c.resolutions[i], c.dpi, c.unitsRatio));
+        }
+        EXPECT_EQ(std::vector<double>({double(scheme.GetTileSize()), double(scheme.GetTileBottomLevel()),
+                                       scheme.GetRefResolution(), double(storage.GetTileType()),
+                                       double(storage.GetCacheFormat()), double(storage.GetTileGroupSize())}),
+                  std::vector<double>({double(c.tileSize), double(n), c.tileSize * double(1 << n), eFileType::PNG,
+                                       double(c.format), 128}));
+        EXPECT_EQ(Sides(scheme.GetBounds()), c.bounds);
+        EXPECT_EQ(Sides(scheme.GetIndexBounds()), c.indexBounds);
+        EXPECT_EQ(storage.GetName().Std(), c.file);
+        EXPECT_EQ(storage.GetFileDirectory().Std(), Fixtures() + c.dir);
     }
-    EXPECT_EQ(std::vector<double>({double(scheme.GetTileBottomLevel()), scheme.GetRefResolution(),
-                                   double(storage.GetTileType()), double(storage.GetCacheFormat()),
-                                   double(storage.GetTileGroupSize())}),
-              std::vector<double>({4, 256.0 * 16, eFileType::PNG, eTileStorage::Compact, 128}));
-    EXPECT_EQ(Sides(scheme.GetBounds()),
-              std::vector<double>({-13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503}));
-    const double world = 20037508.342789244;  // web mercator's whole world for the index bounds
-    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-world, world, world, -world}));
-    EXPECT_EQ(storage.GetFileDirectory().Std(), Fixtures() + "arcgis_compact/");
-}
-
-// Made on Windows: "Conf.xml" beside "conf.cdi", levels numbered from 2,
-// JPEG tiles in the exploded layout, a DPI that is not a whole number.
-TEST(ArcGISImport, ExplodedGeographicCacheWithCaseMismatchedExtentFile) {
-    eTileStorage storage;
-    storage.SetCacheFormat(eTileStorage::Compact);
-    const std::string path = Fixtures() + "arcgis_exploded/Conf.xml";
-    ASSERT_EQ(storage.FromArcGISConfigFile(path.c_str()), 1);
-    const eTileCoordSys& scheme = storage.GetTileCoordSys();
-    EXPECT_EQ(scheme.GetPrjCoordSys().GetSpatialRefType(), 1);
-    const double ratio = 6378137.0 * 10000.0 * kPi / 180.0;
-    EXPECT_DOUBLE_EQ(scheme.UnitsRatio, ratio);
-    EXPECT_EQ(scheme.GetTileOrigin().x, -400.0);
-    EXPECT_EQ(scheme.GetTileSize(), 512);
-    EXPECT_DOUBLE_EQ(scheme.GetDPI(), 90.714285714285708);
-    ASSERT_EQ(scheme.GetLevelCaptions().size(), 3u);
-    const double resolutions[] = {0.17578125, 0.087890625, 0.0439453125};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(scheme.GetLevelCaptions()[i].Level, i + 2);
-        EXPECT_DOUBLE_EQ(scheme.GetLevelCaptions()[i].Scale, Scale(resolutions[i], 90.714285714285708, ratio));
-    }
-    // The bottom level is the count, not the last LevelID; JPEG tiles give PNG too.
-    EXPECT_EQ(std::vector<int>({scheme.GetTileBottomLevel(), storage.GetTileType(), storage.GetCacheFormat()}),
-              std::vector<int>({3, eFileType::PNG, eTileStorage::Original}));
-    EXPECT_EQ(Sides(scheme.GetBounds()), std::vector<double>({-180, 90, 180, -90}));
-    EXPECT_EQ(storage.GetName().Std(), "Conf");
 }
 
 TEST(ArcGISImport, FailuresAndRulesOfTheReader) {
