@@ -110,7 +110,6 @@ TEST(ArcGISCompact, ImportedV2CacheReadsAndWritesV2Bundles) {
     auto storage = ImportCache(dir, "esriMapCacheStorageModeCompactV2", "PNG", Lod(2, 0.5) + Lod(3, 0.25));
     EXPECT_EQ(Load(*storage, 1, 130, 257), kPng);
     EXPECT_EQ(Load(*storage, 1, 255, 383), kJpeg);
-    EXPECT_EQ(storage->IsTileExist(0, 130, 257), 0);
     const Bytes added = TileBytes(3, 500);
     ASSERT_EQ(Save(*storage, 1, 200, 300, added), 1);
     ASSERT_EQ(Save(*storage, 0, 5, 6, added), 1);

@@ -146,11 +146,12 @@ TEST(ConfigFile, WritesTheExactDocumentAndReadsItBack) {
     EXPECT_EQ(ReadText(again), expected);
 }
 
-TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
+TEST(ConfigFile, ReaderFailuresLevelsAndNumbers) {
     TempDir dir;
     const std::string path = (dir / "c.xml").string();
     eTileStorage storage;
-    storage.GetTileCoordSys().SetScales({0.001, 0.002});
+    eTileCoordSys& scheme = storage.GetTileCoordSys();
+    scheme.SetScales({0.001, 0.002});
     auto read = [&](const std::string& text) {
         WriteText(path, text);
         return storage.FromConfigFile(path.c_str());
@@ -168,28 +169,28 @@ TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
     EXPECT_EQ(storage.GetTileGroupSize(), 128);
     EXPECT_EQ(storage.GetFileDirectory().Std(), dir.Str() + "/");
-    EXPECT_EQ(storage.GetTileCoordSys().GetLevelCaptions().size(), 2u);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 2u);
 
     // No coordinate system, or one refused: 0, the rest is read.
-    storage.GetTileCoordSys().SetPrjCoordSys(Crs("EPSG:3857"));
+    scheme.SetPrjCoordSys(Crs("EPSG:3857"));
     EXPECT_EQ(read(Doc("<TileSize>300</TileSize><Levels/>", "original", "")), 0);
-    EXPECT_EQ(storage.GetTileCoordSys().GetTileSize(), 300);
+    EXPECT_EQ(scheme.GetTileSize(), 300);
     EXPECT_EQ(read(Doc("<TileSize>301</TileSize><Levels/>", "Original",
                        "<SpatialReference><WKT>LOCAL_NONSENSE[</WKT></SpatialReference>")), 0);
-    EXPECT_EQ(storage.GetTileCoordSys().GetTileSize(), 301);
-    EXPECT_EQ(storage.GetTileCoordSys().GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
+    EXPECT_EQ(scheme.GetTileSize(), 301);
+    EXPECT_EQ(scheme.GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
     // The coordinate library's own XML form.
     EXPECT_EQ(read(Doc("<Levels/>", "Original",
                        "<CoordinateReferenceSystem>EPSG:4326</CoordinateReferenceSystem>")), 1);
-    EXPECT_EQ(storage.GetTileCoordSys().GetPrjCoordSys().GetSpatialRefType(), 1);
+    EXPECT_EQ(scheme.GetPrjCoordSys().GetSpatialRefType(), 1);
 
     // No Levels: 0; scale list, reference resolution and bottom level kept.
-    storage.GetTileCoordSys().SetScales({0.001, 0.002});
-    storage.GetTileCoordSys().SetRefResolution(99.0);
+    scheme.SetScales({0.001, 0.002});
+    scheme.SetRefResolution(99.0);
     EXPECT_EQ(read(Doc("<TileSize>256</TileSize>")), 0);
-    EXPECT_EQ(storage.GetTileCoordSys().GetLevelCaptions().size(), 2u);
-    EXPECT_EQ(storage.GetTileCoordSys().GetRefResolution(), 99.0);
-    EXPECT_EQ(storage.GetTileCoordSys().GetTileBottomLevel(), 1);
+    EXPECT_EQ(scheme.GetLevelCaptions().size(), 2u);
+    EXPECT_EQ(scheme.GetRefResolution(), 99.0);
+    EXPECT_EQ(scheme.GetTileBottomLevel(), 1);
 
     // Bad bools and an unknown layout: reported, kept, reading goes on.
     storage.SetTileLevelMode(1);
@@ -204,24 +205,13 @@ TEST(ConfigFile, ReaderFailuresKeepWhatTheyMust) {
     EXPECT_EQ(std::vector<int>({storage.GetTileLevelMode(), storage.GetTileCoordMode(), storage.GetTileBoundMode(),
                                 storage.GetLevelZoomMode(), storage.GetCacheFormat()}),
               std::vector<int>({1, 1, 0, 0, eTileStorage::Compact}));
-}
-
-TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
-    TempDir dir;
-    const std::string path = (dir / "c.xml").string();
-    eTileStorage storage;
-    eTileCoordSys& scheme = storage.GetTileCoordSys();
-    auto read = [&](const std::string& text) {
-        WriteText(path, Doc(text));
-        return storage.FromConfigFile(path.c_str());
-    };
 
     // Values 0.5, 0 and 0.25 (and one without Value): two levels, 0 and 1;
     // no TileBottomLevel gives the count.
-    EXPECT_EQ(read("<TileSize>256</TileSize><Bounds><Left>-1</Left><Top>2</Top><Right>3.5</Right>"
+    EXPECT_EQ(read(Doc("<TileSize>256</TileSize><Bounds><Left>-1</Left><Top>2</Top><Right>3.5</Right>"
                    "<Bottom>-4</Bottom></Bounds><Levels><Level><Value>0.5</Value></Level>"
                    "<Level><Value>0</Value></Level><Level><Caption>9</Caption></Level>"
-                   "<Level><Value>0.25</Value><Caption>4</Caption></Level></Levels>"), 1);
+                   "<Level><Value>0.25</Value><Caption>4</Caption></Level></Levels>")), 1);
     ASSERT_EQ(scheme.GetLevelCaptions().size(), 2u);
     EXPECT_EQ(scheme.GetLevelCaptions()[1].Scale, 0.25);
     EXPECT_EQ(scheme.GetRefResolution(), 256.0 * 4);
@@ -231,7 +221,7 @@ TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
     // Forty levels: 256 x 2^40, no 32-bit overflow; an explicit bottom level wins.
     std::string forty = "<TileSize>256</TileSize><TileBottomLevel>17</TileBottomLevel><Levels>";
     for (int i = 0; i < 40; ++i) forty += "<Level><Value>1e-" + std::to_string(i + 2) + "</Value></Level>";
-    EXPECT_EQ(read(forty + "</Levels>"), 1);
+    EXPECT_EQ(read(Doc(forty + "</Levels>")), 1);
     EXPECT_EQ(scheme.GetLevelCaptions().size(), 40u);
     EXPECT_EQ(scheme.GetRefResolution(), 281474976710656.0);
     EXPECT_EQ(scheme.GetTileBottomLevel(), 17);
@@ -240,12 +230,12 @@ TEST(ConfigFile, LevelsAndNumbersReadAsDocumented) {
     scheme.SetTileSize(256);
     scheme.SetDPI(96.0);
     storage.SetTileIndexRadixFormat(16);
-    EXPECT_EQ(read("<TileSize>big</TileSize><DPI>n/a</DPI><TileOrigin><X>7.5</X><Y>-</Y></TileOrigin>"
-                   "<TileRuler><IndexRadixFormat>hex</IndexRadixFormat></TileRuler><Levels/>"), 1);
+    EXPECT_EQ(read(Doc("<TileSize>big</TileSize><DPI>n/a</DPI><TileOrigin><X>7.5</X><Y>-</Y></TileOrigin>"
+                   "<TileRuler><IndexRadixFormat>hex</IndexRadixFormat></TileRuler><Levels/>")), 1);
     EXPECT_EQ(std::vector<double>({double(scheme.GetTileSize()), scheme.GetDPI(), scheme.GetTileOrigin().x,
                                    scheme.GetTileOrigin().y, double(storage.GetTileIndexRadixFormat())}),
               std::vector<double>({256, 96, 7.5, 0, 16}));
-    EXPECT_EQ(read("<TileRuler><IndexRadixFormat></IndexRadixFormat></TileRuler><Levels/>"), 1);
+    EXPECT_EQ(read(Doc("<TileRuler><IndexRadixFormat></IndexRadixFormat></TileRuler><Levels/>")), 1);
     EXPECT_EQ(storage.GetTileIndexRadixFormat(), 10);
 }
 
