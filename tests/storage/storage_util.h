@@ -26,13 +26,10 @@ inline Bytes TileBytes(unsigned seed, size_t size) {
 }
 
 // Six levels, 1:32,000,000 down to 1:1,000,000 (level 5), halving each time.
-inline std::vector<double> SixScales() {
-    return {1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000, 1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000};
-}
-
 inline std::unique_ptr<TVK::eTileStorage> MakeStorage(const std::string& root, TVK::eTileStorage::EmFormat format) {
     auto storage = std::make_unique<TVK::eTileStorage>();
-    storage->GetTileCoordSys().SetScales(SixScales());
+    storage->GetTileCoordSys().SetScales(
+        {1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000, 1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000});
     storage->SetCacheFormat(format);
     storage->SetFileDirectory(root.c_str());
     return storage;
