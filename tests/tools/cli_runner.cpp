@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <sstream>
 
 namespace clitest {
 
@@ -24,8 +23,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const 
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
         execv(argv[0], argv.data());
         _exit(127);
@@ -48,13 +46,6 @@ tagRun RunTvk(const std::vector<std::string>& args) {
 }
 
 pid_t StartTvk(const std::vector<std::string>& args, const std::string& out) { return Spawn(args, out, "/dev/null"); }
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 void WriteArcGISCache(const std::string& dir) {
     std::string lods;

@@ -31,7 +31,6 @@ tagRun RunTvk(const std::vector<std::string>& args);
 // Starts tvk with standard output into `out` and standard error discarded;
 // the caller waits for or kills it.
 pid_t StartTvk(const std::vector<std::string>& args, const std::string& out);
-std::vector<std::string> Lines(const std::string& text);
 
 // An ArcGIS compact cache of Web Mercator levels 0-2: "Conf.xml" (as caches
 // from Windows name it), conf.cdi, and one bundle pair of level 2 in ArcGIS's

@@ -67,8 +67,7 @@ std::vector<eByteArray> TilesOfView(const eString& description, const eRect2D& v
 
 TEST(ReadmeTour, CreateWriteFindAndReadBack) {
     const tvktest::TempDir dir;
-    const unsigned char bytes[] = {0x89, 'P', 'N', 'G', 1, 2, 3};
-    const eByteArray png(bytes, sizeof(bytes));
+    const eByteArray png = tvktest::ToArray(tvktest::Text("\x89PNG\1\2\3"));
     ASSERT_TRUE(CreateWebMercatorCache(dir.Str().c_str(), png));
     // The four level-1 tiles landed in the level's bundle.
     EXPECT_TRUE(std::filesystem::exists(dir.Str() + "/_alllayers/L01/R0000C0000.bundlx"));
@@ -78,10 +77,9 @@ TEST(ReadmeTour, CreateWriteFindAndReadBack) {
     const double half = eCoordSys::kCircumference / 2;
     const std::string description = dir.Str() + "/tilecache.xml";
     const double level1 = 2 * 256 / (eCoordSys::kCircumference * 96 / 0.0254);
-    std::vector<eByteArray> tiles =
-        TilesOfView(description.c_str(), eRect2D(-half + 1, half - 1, -1, 1), level1 * 1.0000001);
-    EXPECT_EQ(tiles.size(), 1u);
-    tiles = TilesOfView(description.c_str(), eRect2D(-half, half, half, -half), level1 * 1.0000001);
+    EXPECT_EQ(TilesOfView(description.c_str(), eRect2D(-half + 1, half - 1, -1, 1), level1 * 1.0000001).size(), 1u);
+    const std::vector<eByteArray> tiles =
+        TilesOfView(description.c_str(), eRect2D(-half, half, half, -half), level1 * 1.0000001);
     ASSERT_EQ(tiles.size(), 4u);
     EXPECT_TRUE(tiles[3] == png);
 }
