@@ -4,9 +4,10 @@
 // (Original) or as compact bundles of 128 x 128 tiles per level (Compact:
 // .bundle/.bundlx pairs; CompactV2: single .bundle files), chosen by
 // SetCacheFormat. The files of the Original layout are named either in this
-// system's own grammar or in ArcGIS's (SetTileNaming). The storage holds its tiling scheme, its settings
-// and the pool of open bundles; the tile operations read the settings and
-// never change them.
+// system's own grammar or in ArcGIS's (SetTileNaming); with ArcGIS naming the
+// bundle folders of the compact layouts also carry each level's LevelID. The
+// storage holds its tiling scheme, its settings and the pool of open bundles;
+// the tile operations read the settings and never change them.
 //
 // Threads: settings are set up before the storage is shared and take no lock.
 // The four tile operations may then be called from any number of threads at
