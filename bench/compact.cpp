@@ -45,7 +45,7 @@ void WriteTiles(eRasterCompact& writer, const char* what) {
 
 struct Fixture {
     fs::path root;
-    std::string base;  // full bundle: level 0, block R0000C0000
+    std::string base;    // full bundle: level 0, block R0000C0000
     std::string sparse;  // one tile only: level 1, block R0000C0000
     eRasterCompactManager pool;
     eFile data, index, sparseIndex;
@@ -97,7 +97,8 @@ struct FixtureV2 {
         writer.SetSrcPath((root.string() + "/").c_str());
         writer.SetBundleFormat(eRasterCompact::BundleV2);
         WriteTiles(writer, "V2");
-        file.Open((root / "_alllayers" / "L00" / "R0000C0000.bundle").string().c_str(), eFile::OpenRead);
+        file.Open((root / "_alllayers" / "L00" / "R0000C0000.bundle").string().c_str(),
+                  eFile::OpenRead);
     }
     ~FixtureV2() { Release(); }
     void Release() {
@@ -125,10 +126,13 @@ std::map<std::string, double> g_nsPerTile;
 // Wall time of a run, divided by the tiles all its threads handled.
 class RunClock {
 public:
-    explicit RunClock(benchmark::State& state) : m_state(state), m_start(std::chrono::steady_clock::now()) {}
+    explicit RunClock(benchmark::State& state)
+        : m_state(state), m_start(std::chrono::steady_clock::now()) {}
     void Stop(const std::string& name) {
         if (m_state.thread_index() != 0) return;
-        const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - m_start).count();
+        const double ns =
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - m_start)
+                .count();
         const double tiles = double(m_state.iterations()) * m_state.threads();
         std::lock_guard<std::mutex> lock(g_resultsMutex);
         g_nsPerTile[name + "/" + std::to_string(m_state.threads())] = ns / tiles;
@@ -152,7 +156,8 @@ void PoolLoadFrom(benchmark::State& state, eRasterCompactManager& pool, const ch
     for (auto _ : state) {
         const int i = Position(k++);
         eRasterCompactOperator* op = pool.GetOperator(0, 0, 0);
-        if (op == nullptr || !op->LoadTileData(tile, i % 128, i / 128, 0)) state.SkipWithError("load");
+        if (op == nullptr || !op->LoadTileData(tile, i % 128, i / 128, 0))
+            state.SkipWithError("load");
         benchmark::DoNotOptimize(tile.GetData());
     }
     clock.Stop(name);
@@ -168,7 +173,8 @@ void PoolExist(benchmark::State& state, bool present) {
     for (auto _ : state) {
         const int i = Position(k++) | 1;  // odd positions: absent in the sparse bundle
         eRasterCompactOperator* op = f.pool.GetOperator(level, 0, 0);
-        if (op == nullptr || op->IsTileExist(i % 128, i / 128, level) != present) state.SkipWithError("exist");
+        if (op == nullptr || op->IsTileExist(i % 128, i / 128, level) != present)
+            state.SkipWithError("exist");
     }
     clock.Stop(present ? "exist-present/pool" : "exist-absent/pool");
     state.SetItemsProcessed(state.iterations());
@@ -188,7 +194,8 @@ void PoolSave(benchmark::State& state) {
     RunClock clock(state);
     for (auto _ : state) {
         eRasterCompactOperator* op = f.pool.GetOperator(2, rowGroup, 0);
-        if (op == nullptr || !op->SaveTileData(tile, rowGroup + i % 128, i / 128, 2)) state.SkipWithError("save");
+        if (op == nullptr || !op->SaveTileData(tile, rowGroup + i % 128, i / 128, 2))
+            state.SkipWithError("save");
         ++i;
     }
     clock.Stop("save/pool");
@@ -247,7 +254,6 @@ void BareExistV2(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-
 void BareLoad(benchmark::State& state) {
     Fixture& f = Get();
     std::vector<unsigned char> buffer(kTileSize);
@@ -260,7 +266,8 @@ void BareLoad(benchmark::State& state) {
         f.index.ReadAt(16 + 5 * int64_t(s), slot, 5);
         const uint32_t offset = LE32(slot);
         f.data.ReadAt(offset, length, 4);
-        if (f.data.ReadAt(offset + 4, buffer.data(), LE32(length)) != kTileSize) state.SkipWithError("read");
+        if (f.data.ReadAt(offset + 4, buffer.data(), LE32(length)) != kTileSize)
+            state.SkipWithError("read");
         benchmark::DoNotOptimize(buffer.data());
     }
     clock.Stop("load/bare");
@@ -304,8 +311,9 @@ void BareSave(benchmark::State& state) {
     RunClock clock(state);
     for (auto _ : state) {
         unsigned char length[4] = {kTileSize & 0xff, (kTileSize >> 8) & 0xff, 0, 0};
-        unsigned char slot[5] = {static_cast<unsigned char>(end), static_cast<unsigned char>(end >> 8),
-                                 static_cast<unsigned char>(end >> 16), static_cast<unsigned char>(end >> 24), 0};
+        unsigned char slot[5] = {
+            static_cast<unsigned char>(end), static_cast<unsigned char>(end >> 8),
+            static_cast<unsigned char>(end >> 16), static_cast<unsigned char>(end >> 24), 0};
         if (!data.WriteAt(end, length, 4) || !data.WriteAt(end + 4, bytes.data(), kTileSize) ||
             !index.WriteAt(16 + 5 * int64_t(i % kTiles), slot, 5))
             state.SkipWithError("write");
@@ -321,21 +329,23 @@ void BareSave(benchmark::State& state) {
 }
 
 void Summary(benchmark::State& state) {
-    for (auto _ : state) {
-    }
+    for (auto _ : state) {}
     std::lock_guard<std::mutex> lock(g_resultsMutex);
     auto ratio = [&](const std::string& what, int threads) {
         const std::string t = "/" + std::to_string(threads);
         const double pool = g_nsPerTile[what + "/pool" + t], bare = g_nsPerTile[what + "/bare" + t];
-        std::fprintf(stderr, "%-14s %d thread(s): pool %8.0f ns/tile, bare %8.0f ns/tile, ratio %.2f\n",
+        std::fprintf(stderr,
+                     "%-14s %d thread(s): pool %8.0f ns/tile, bare %8.0f ns/tile, ratio %.2f\n",
                      what.c_str(), threads, pool, bare, bare > 0 ? pool / bare : 0.0);
         state.counters[what + t] = bare > 0 ? pool / bare : 0.0;
     };
     for (int threads : {1, 2})
-        for (const char* what : {"load", "exist-present", "exist-absent", "save", "load-v2", "exist-v2"})
+        for (const char* what :
+             {"load", "exist-present", "exist-absent", "save", "load-v2", "exist-v2"})
             ratio(what, threads);
     const double one = g_nsPerTile["load/pool/1"], two = g_nsPerTile["load/pool/2"];
-    std::fprintf(stderr, "pool loads, 2 threads vs 1: %.2fx the tiles per second\n", two > 0 ? one / two : 0.0);
+    std::fprintf(stderr, "pool loads, 2 threads vs 1: %.2fx the tiles per second\n",
+                 two > 0 ? one / two : 0.0);
     state.counters["load-scaling-2v1"] = two > 0 ? one / two : 0.0;
     // Remove the 330 MB bundles now rather than at exit.
     Get().pool.ReleaseAll();

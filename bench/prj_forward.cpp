@@ -13,17 +13,15 @@ namespace {
 
 constexpr int kBatch = 1000;
 
-std::vector<ePoint2D> GeoPoints(double lon0, double lat0)
-{
+std::vector<ePoint2D> GeoPoints(double lon0, double lat0) {
     std::vector<ePoint2D> pts;
     pts.reserve(kBatch);
-    for (int i = 0; i < kBatch; ++i)
-        pts.emplace_back(lon0 + (i % 40) * 0.1, lat0 + (i / 40) * 0.5);
+    for (int i = 0; i < kBatch; ++i) pts.emplace_back(lon0 + (i % 40) * 0.1, lat0 + (i / 40) * 0.5);
     return pts;
 }
 
-void Run(benchmark::State& state, const char* definition, double lon0, double lat0, bool inverse, int perCall)
-{
+void Run(benchmark::State& state, const char* definition, double lon0, double lat0, bool inverse,
+         int perCall) {
     ePrjCoordSys cs;
     if (!(cs << eWKT(definition))) {
         state.SkipWithError("definition refused");

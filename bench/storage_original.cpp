@@ -39,16 +39,17 @@ struct Cache {
         root = fs::temp_directory_path() / ("tvk_bench_storage_" + std::to_string(::getpid()));
         fs::remove_all(root);
         fs::create_directories(root);
-        storage.GetTileCoordSys().SetScales(
-            {1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000, 1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000});
+        storage.GetTileCoordSys().SetScales({1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000,
+                                             1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000});
         storage.SetCacheFormat(TVK::eTileStorage::Original);
         storage.SetFileDirectory(root.string().c_str());
         for (int i = 0; i < kSide * kSide; ++i) {
             const int row = Row(i), col = Col(i);
-            if (storage.SaveImageData(kLevel, row, col, bytes.data(), kTileBytes) != 1) std::abort();
+            if (storage.SaveImageData(kLevel, row, col, bytes.data(), kTileBytes) != 1)
+                std::abort();
             char rel[128];
-            std::snprintf(rel, sizeof(rel), "_alllayers/1000000/R%04dC%04d/%dx%d.epng", row / 128, col / 128,
-                          row, col);
+            std::snprintf(rel, sizeof(rel), "_alllayers/1000000/R%04dC%04d/%dx%d.epng", row / 128,
+                          col / 128, row, col);
             paths.push_back((root / rel).string());
             if (!fs::exists(paths.back())) std::abort();
         }
@@ -90,7 +91,8 @@ void Measure(benchmark::State& state, int slot, Body body) {
         if (++i == count) i = 0;
     }
     const double cpu = ThreadCpuNs() - cpuStart;
-    const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+    const double ns =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
     if (state.iterations() >= 1000) {
         const double n = static_cast<double>(state.iterations());
         g_bestWall[slot] = std::min(g_bestWall[slot], ns / n);
@@ -116,7 +118,8 @@ void BM_LoadBare(benchmark::State& state) {
 void BM_LoadStorage(benchmark::State& state) {
     TVK::eByteArray data;
     Measure(state, kLoadStorage, [&](Cache& cache, int i) {
-        if (cache.storage.LoadImageData(kLevel, Cache::Row(i), Cache::Col(i), data) != 1) std::abort();
+        if (cache.storage.LoadImageData(kLevel, Cache::Row(i), Cache::Col(i), data) != 1)
+            std::abort();
         benchmark::DoNotOptimize(data.GetData());
     });
 }
@@ -135,15 +138,15 @@ void BM_SaveBare(benchmark::State& state) {
 
 void BM_SaveStorage(benchmark::State& state) {
     Measure(state, kSaveStorage, [&](Cache& cache, int i) {
-        if (cache.storage.SaveImageData(kLevel, Cache::Row(i), Cache::Col(i), cache.bytes.data(), kTileBytes) != 1) {
+        if (cache.storage.SaveImageData(kLevel, Cache::Row(i), Cache::Col(i), cache.bytes.data(),
+                                        kTileBytes) != 1) {
             std::abort();
         }
     });
 }
 
 void BM_Ratios(benchmark::State& state) {
-    for (auto _ : state) {
-    }
+    for (auto _ : state) {}
     const double* sets[2] = {g_bestWall, g_bestCpu};
     const char* names[2] = {"wall", "cpu"};
     for (int k = 0; k < 2; ++k) {
@@ -155,7 +158,8 @@ void BM_Ratios(benchmark::State& state) {
         std::fprintf(stderr,
                      "%s: load storage %.0f ns, bare %.0f ns, ratio %.2f (target 1.3); "
                      "save storage %.0f ns, bare %.0f ns, ratio %.2f (target 1.5)\n",
-                     names[k], b[kLoadStorage], b[kLoadBare], load, b[kSaveStorage], b[kSaveBare], save);
+                     names[k], b[kLoadStorage], b[kLoadBare], load, b[kSaveStorage], b[kSaveBare],
+                     save);
     }
 }
 

@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
     const bool compact = arg < argc && std::strcmp(argv[arg], "--compact") == 0;
     if (compact) ++arg;
     if (argc - arg < 3) {
-        std::fprintf(stderr, "usage: %s [--compact] <base-url> <cache-dir> <level>/<row>/<col>...\n",
+        std::fprintf(stderr,
+                     "usage: %s [--compact] <base-url> <cache-dir> <level>/<row>/<col>...\n",
                      argv[0]);
         return 2;
     }

@@ -130,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     if (expected > 0) Check(saved == 0);
     if (saved) {
         TVK::eByteArray loaded;
-        Check(handle.LoadTileData(loaded, row, col, 0) == 3 && std::memcmp(loaded.GetData(), tile, 3) == 0);
+        Check(handle.LoadTileData(loaded, row, col, 0) == 3 &&
+              std::memcmp(loaded.GetData(), tile, 3) == 0);
         Check(handle.RemoveTileData(row, col, 0) == 1);
         // An ArcGIS-headed index points a freed slot at the data file's
         // zero-length record, which fuzzed data need not hold.

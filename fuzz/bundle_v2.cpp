@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     if (raw) {
         file.assign(input + 1, input + size);
     } else {
-        const size_t patchPart = std::min<size_t>(size - 3, size_t(input[1]) | size_t(input[2]) << 8);
+        const size_t patchPart =
+            std::min<size_t>(size - 3, size_t(input[1]) | size_t(input[2]) << 8);
         const unsigned char* part = input + 3;
         file.assign(kStart, 0);
         const unsigned char header[64] = {3, 0, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0, 5};
@@ -81,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     const fs::path path = Root() / "_alllayers" / "L00" / "R0000C0000.bundle";
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+        out.write(reinterpret_cast<const char*>(file.data()),
+                  static_cast<std::streamsize>(file.size()));
     }
 
     TVK::eRasterCompact handle;
@@ -114,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     Check(saved == (expected == 0 ? 1 : 0));
     if (saved) {
         TVK::eByteArray loaded;
-        Check(handle.LoadTileData(loaded, row, col, 0) == 3 && std::memcmp(loaded.GetData(), tile, 3) == 0);
+        Check(handle.LoadTileData(loaded, row, col, 0) == 3 &&
+              std::memcmp(loaded.GetData(), tile, 3) == 0);
         Bytes after;
         {
             std::ifstream in(path, std::ios::binary);

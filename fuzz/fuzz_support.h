@@ -20,7 +20,8 @@ namespace tvkfuzz {
 class ScratchDir {
 public:
     explicit ScratchDir(const std::string& prefix, const char* inner = nullptr) {
-        m_path = std::filesystem::temp_directory_path() / (prefix + std::to_string(std::random_device{}()));
+        m_path = std::filesystem::temp_directory_path() /
+                 (prefix + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(inner != nullptr ? m_path / inner : m_path);
     }
     ~ScratchDir() {

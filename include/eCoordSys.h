@@ -79,8 +79,8 @@ public:
     void WorldToLogical(eSceneMode mode, const eVector3T<double>& world, ePoint2D& logical) const;
     void LogicalToWorld(eSceneMode mode, const ePoint2D& logical, eVector3T<double>& world,
                         double height) const;
-    void LogicalToWorld(eSceneMode mode, const eVector2T<double>& logical,
-                        eVector3T<double>& world, double height) const;
+    void LogicalToWorld(eSceneMode mode, const eVector2T<double>& logical, eVector3T<double>& world,
+                        double height) const;
 
     double LogicalToPixel(double factor, double length) const {
         return (length * RefResolution) / (factor * kCircumference);

@@ -98,7 +98,8 @@ private:
     unsigned char OpenV2(const eString& root, int rowGroup, int colGroup, int level);
     unsigned char CreateV2(int row, int col, int level);
     int EntryOf(int row, int col) const;
-    EmSlot ReadEntry(int row, int col, int level, const eString& path, int64_t& offset, int64_t& size);
+    EmSlot ReadEntry(int row, int col, int level, const eString& path, int64_t& offset,
+                     int64_t& size);
     bool IsStoredV2(int64_t offset, int64_t size);
     int IsTileExistV2(int row, int col, int level, const eString& path);
     unsigned char IsTileStoredV2(int row, int col, int level);

@@ -36,8 +36,14 @@ public:
     int GetTileRow() const { return TileRow; }
     void SetTileCol(int col) { TileCol = col; }
     int GetTileCol() const { return TileCol; }
-    void SetTilePos(int row, int col) { TileRow = row; TileCol = col; }
-    void GetTilePos(int& row, int& col) const { row = TileRow; col = TileCol; }
+    void SetTilePos(int row, int col) {
+        TileRow = row;
+        TileCol = col;
+    }
+    void GetTilePos(int& row, int& col) const {
+        row = TileRow;
+        col = TileCol;
+    }
     void SetFileType(int type) { FileType = type; }
     int GetFileType() const { return FileType; }
     void SetByteArray(const eByteArray& bytes) { ByteArray = bytes; }

@@ -51,9 +51,9 @@ class TVK_API eTileStorage {
 public:
     // Cache layout.
     enum EmFormat : int32_t {
-        Original = 0,  // one file per tile below "_alllayers"
-        Compact = 1,   // .bundle/.bundlx pairs, one per 128 x 128 block of a level
-        CompactV2 = 2, // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        Original = 0,   // one file per tile below "_alllayers"
+        Compact = 1,    // .bundle/.bundlx pairs, one per 128 x 128 block of a level
+        CompactV2 = 2,  // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
     };
 
     // Path grammar of the Original layout.

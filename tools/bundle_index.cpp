@@ -10,16 +10,20 @@ namespace cli {
 namespace {
 
 // The 16-byte index header of bundles ArcGIS writes.
-constexpr unsigned char kArcGISIndexHeader[16] = {3, 0, 0, 0, 16, 0, 0, 0, 0, 0x40, 0, 0, 5, 0, 0, 0};
+constexpr unsigned char kArcGISIndexHeader[16] = {3, 0,    0, 0, 16, 0, 0, 0,
+                                                  0, 0x40, 0, 0, 5,  0, 0, 0};
 
 bool ParseHex(const std::string& text, int& value) {
     if (text.empty() || text.size() > 7) return false;
     int v = 0;
     for (char ch : text) {
         int digit;
-        if (ch >= '0' && ch <= '9') digit = ch - '0';
-        else if (ch >= 'a' && ch <= 'f') digit = ch - 'a' + 10;
-        else return false;
+        if (ch >= '0' && ch <= '9')
+            digit = ch - '0';
+        else if (ch >= 'a' && ch <= 'f')
+            digit = ch - 'a' + 10;
+        else
+            return false;
         v = v * 16 + digit;
     }
     value = v;
@@ -34,21 +38,23 @@ std::string Hex4(int value) {
 
 int64_t ReadLE32(const unsigned char* p) {
     return static_cast<int64_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+                                static_cast<uint32_t>(p[2]) << 16 |
+                                static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Opens `path` and reads its first `need` bytes, which hold `holds`; false
 // with a reason starting with `noun` when it cannot or the file is shorter.
-bool ReadHead(eFile& file, const std::string& path, int64_t need, const std::string& noun, const char* holds,
-              std::vector<unsigned char>& head, int64_t& size, std::string& reason) {
+bool ReadHead(eFile& file, const std::string& path, int64_t need, const std::string& noun,
+              const char* holds, std::vector<unsigned char>& head, int64_t& size,
+              std::string& reason) {
     if (!file.Open(path, eFile::OpenRead)) {
         reason = noun + "cannot be opened";
         return false;
     }
     size = file.Size();
     if (size < need) {
-        reason = noun + "is " + std::to_string(size) + " bytes, shorter than the " + std::to_string(need) + " of " +
-                 holds;
+        reason = noun + "is " + std::to_string(size) + " bytes, shorter than the " +
+                 std::to_string(need) + " of " + holds;
         return false;
     }
     head.assign(static_cast<size_t>(need), 0);
@@ -95,9 +101,11 @@ bool ParseBundleBaseName(const std::string& name, int& rowGroup, int& colGroup) 
     return true;
 }
 
-bool eBundleReader::Open(const std::string& indexPath, const std::string& dataPath, std::string& reason) {
+bool eBundleReader::Open(const std::string& indexPath, const std::string& dataPath,
+                         std::string& reason) {
     eFile index;
-    if (!ReadHead(index, indexPath, kIndexSize, "index file ", "16,384 slots", m_index, m_indexSize, reason))
+    if (!ReadHead(index, indexPath, kIndexSize, "index file ", "16,384 slots", m_index, m_indexSize,
+                  reason))
         return false;
     m_arcgis = std::memcmp(m_index.data(), kArcGISIndexHeader, sizeof(kArcGISIndexHeader)) == 0;
     if (!m_data.Open(dataPath, eFile::OpenRead)) {
@@ -131,9 +139,11 @@ eBundleReader::EmSlot eBundleReader::ReadSlot(int slot, int64_t& offset, int64_t
 }
 
 bool eBundleV2Reader::Open(const std::string& path, std::string& reason) {
-    if (!ReadHead(m_file, path, kV2RecordsStart, "file ", "its header and 16,384 entries", m_head, m_fileSize, reason))
+    if (!ReadHead(m_file, path, kV2RecordsStart, "file ", "its header and 16,384 entries", m_head,
+                  m_fileSize, reason))
         return false;
-    if (HeaderField(kV2VersionAt, 4) != 3 || HeaderField(kV2RecordCountAt, 4) != uint64_t(kSlotCount) ||
+    if (HeaderField(kV2VersionAt, 4) != 3 ||
+        HeaderField(kV2RecordCountAt, 4) != uint64_t(kSlotCount) ||
         HeaderField(kV2OffsetBytesAt, 4) != 5) {
         reason = "header is not a V2 bundle's (version 3, 16384 records, 5 offset bytes)";
         return false;
@@ -147,7 +157,8 @@ uint64_t eBundleV2Reader::HeaderField(int at, int count) const {
     return value;
 }
 
-eBundleV2Reader::EmEntry eBundleV2Reader::ReadEntry(int entry, int64_t& offset, int64_t& size) const {
+eBundleV2Reader::EmEntry eBundleV2Reader::ReadEntry(int entry, int64_t& offset,
+                                                    int64_t& size) const {
     const uint64_t value = HeaderField(static_cast<int>(kV2HeaderSize + entry * kV2EntrySize), 8);
     offset = static_cast<int64_t>(value & ((uint64_t{1} << 40) - 1));
     size = static_cast<int64_t>(value >> 40);

@@ -26,13 +26,13 @@
 namespace TVK {
 namespace cli {
 
-constexpr int kPacketSize = 128;                          // tiles per bundle side
-constexpr int kSlotCount = kPacketSize * kPacketSize;     // 16,384 slots per index
-constexpr int64_t kIndexHeaderSize = 16;                  // bytes before slot 0
+constexpr int kPacketSize = 128;                       // tiles per bundle side
+constexpr int kSlotCount = kPacketSize * kPacketSize;  // 16,384 slots per index
+constexpr int64_t kIndexHeaderSize = 16;               // bytes before slot 0
 constexpr int64_t kSlotSize = 5;
 constexpr int64_t kIndexSize = kIndexHeaderSize + kSlotCount * kSlotSize;  // 81,936
-constexpr int64_t kArcGISIndexSize = kIndexSize + 16;     // ArcGIS adds a 16-byte trailer
-constexpr int64_t kArcGISDataHeader = 60;                 // ArcGIS data file header
+constexpr int64_t kArcGISIndexSize = kIndexSize + 16;  // ArcGIS adds a 16-byte trailer
+constexpr int64_t kArcGISDataHeader = 60;              // ArcGIS data file header
 // ArcGIS data files hold a zero length per position after their header.
 constexpr int64_t kArcGISDataPrelude = kArcGISDataHeader + 4 * kSlotCount;  // 65,596
 
@@ -51,12 +51,12 @@ bool ParseBundleBaseName(const std::string& name, int& rowGroup, int& colGroup);
 class eBundleReader {
 public:
     enum EmSlot {
-        SlotEmpty,         // empty pattern or a zero-length record
-        SlotStored,        // a record of one or more bytes inside the data file
-        SlotNegative,      // offset with bit 31 set
-        SlotPastEnd,       // the record's length field lies past the data file's end
-        SlotRecordPastEnd, // the record's bytes run past the data file's end
-        SlotBadLength,     // negative record length
+        SlotEmpty,          // empty pattern or a zero-length record
+        SlotStored,         // a record of one or more bytes inside the data file
+        SlotNegative,       // offset with bit 31 set
+        SlotPastEnd,        // the record's length field lies past the data file's end
+        SlotRecordPastEnd,  // the record's bytes run past the data file's end
+        SlotBadLength,      // negative record length
     };
 
     // Reads the index whole and opens the data file; false with a reason.
@@ -79,13 +79,14 @@ private:
 
 constexpr int64_t kV2HeaderSize = 64;
 constexpr int64_t kV2EntrySize = 8;
-constexpr int64_t kV2RecordsStart = kV2HeaderSize + kSlotCount * kV2EntrySize;  // 131,136: a new file
+constexpr int64_t kV2RecordsStart =
+    kV2HeaderSize + kSlotCount * kV2EntrySize;  // 131,136: a new file
 // Header fields (little-endian) a reader depends on or a writer keeps current.
-constexpr int kV2VersionAt = 0;        // 4 bytes, 3
-constexpr int kV2RecordCountAt = 4;    // 4 bytes, 16,384
-constexpr int kV2MaxTileAt = 8;        // 4 bytes, the largest tile stored
-constexpr int kV2OffsetBytesAt = 12;   // 4 bytes, 5
-constexpr int kV2FileSizeAt = 24;      // 8 bytes
+constexpr int kV2VersionAt = 0;       // 4 bytes, 3
+constexpr int kV2RecordCountAt = 4;   // 4 bytes, 16,384
+constexpr int kV2MaxTileAt = 8;       // 4 bytes, the largest tile stored
+constexpr int kV2OffsetBytesAt = 12;  // 4 bytes, 5
+constexpr int kV2FileSizeAt = 24;     // 8 bytes
 
 // One V2 bundle read for inspection: header and entries in memory, the file
 // open for the record sizes.

@@ -10,14 +10,16 @@ namespace cli {
 
 namespace {
 
-constexpr eLayout kLayouts[] = {eLayout::Original, eLayout::Compact, eLayout::CompactV2, eLayout::ArcGISExploded};
+constexpr eLayout kLayouts[] = {eLayout::Original, eLayout::Compact, eLayout::CompactV2,
+                                eLayout::ArcGISExploded};
 
 // Formats the library may add later are refused until the tool knows them.
 // The naming matters only to the one-file-per-tile layout.
 bool LayoutOf(const eTileStorage& storage, eLayout& layout) {
     switch (storage.GetCacheFormat()) {
         case eTileStorage::Original:
-            layout = storage.GetTileNaming() == eTileStorage::ArcGIS ? eLayout::ArcGISExploded : eLayout::Original;
+            layout = storage.GetTileNaming() == eTileStorage::ArcGIS ? eLayout::ArcGISExploded
+                                                                     : eLayout::Original;
             return true;
         case eTileStorage::Compact: layout = eLayout::Compact; return true;
         case eTileStorage::CompactV2: layout = eLayout::CompactV2; return true;
@@ -107,7 +109,8 @@ int OpenCache(const std::string& arg, eOpenCache& cache) {
     if (const int code = ResolveConfig(arg, path)) return code;
 
     eFile probe;
-    if (!probe.Open(path, eFile::OpenRead)) return Fail(kExitFailed, path, "cannot be opened for reading");
+    if (!probe.Open(path, eFile::OpenRead))
+        return Fail(kExitFailed, path, "cannot be opened for reading");
     probe.Close();
     eMarkup doc;
     if (!doc.Load(path)) return Fail(kExitFailed, path, "not a well-formed XML file");
@@ -120,7 +123,8 @@ int OpenCache(const std::string& arg, eOpenCache& cache) {
     if (!loaded) {
         return Fail(kExitFailed, path,
                     cache.ArcGIS ? "not a usable ArcGIS cache configuration"
-                                 : "not a usable cache description (coordinate system or levels missing or refused)");
+                                 : "not a usable cache description (coordinate system or levels "
+                                   "missing or refused)");
     }
     if (cache.Storage->GetTileCoordSys().GetLevelCaptions().empty())
         return Fail(kExitFailed, path, "describes no levels");
@@ -134,8 +138,9 @@ int OpenCache(const std::string& arg, eOpenCache& cache) {
 int CheckLevel(const eOpenCache& cache, int level) {
     const int count = cache.LevelCount();
     if (level >= 0 && level < count) return kExitOk;
-    return Fail(kExitFailed, cache.ConfigPath,
-                "has no level " + std::to_string(level) + " (levels 0-" + std::to_string(count - 1) + ")");
+    return Fail(
+        kExitFailed, cache.ConfigPath,
+        "has no level " + std::to_string(level) + " (levels 0-" + std::to_string(count - 1) + ")");
 }
 
 }  // namespace cli

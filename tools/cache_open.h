@@ -31,7 +31,9 @@ bool ParseLayout(const std::string& text, eLayout& layout);
 // "original, compact, compact-v2 or arcgis-exploded", for messages and help.
 std::string LayoutNames();
 // Bundles never overwrite a stored tile: a replacement removes it first.
-inline bool IsBundled(eLayout layout) { return layout == eLayout::Compact || layout == eLayout::CompactV2; }
+inline bool IsBundled(eLayout layout) {
+    return layout == eLayout::Compact || layout == eLayout::CompactV2;
+}
 // The storage settings that make a layout (format and file naming).
 void ApplyLayout(eLayout layout, eTileStorage& storage);
 

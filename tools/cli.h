@@ -23,7 +23,9 @@ enum EmExit : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 // Subcommands register here; main runs the one that was parsed.
 class eCommandTable {
 public:
-    void Add(CLI::App* sub, std::function<int()> run) { m_entries.emplace_back(sub, std::move(run)); }
+    void Add(CLI::App* sub, std::function<int()> run) {
+        m_entries.emplace_back(sub, std::move(run));
+    }
     // Exit code of the subcommand that was parsed; kExitUsage when none was.
     int RunParsed() const;
 

@@ -14,7 +14,9 @@ int Fail(int code, const std::string& subject, const std::string& reason) {
 }
 
 void AddCacheArgument(CLI::App* sub, std::string& cache) {
-    sub->add_option("CACHE", cache, "Cache description file, ArcGIS conf.xml, or a folder holding one")->required();
+    sub->add_option("CACHE", cache,
+                    "Cache description file, ArcGIS conf.xml, or a folder holding one")
+        ->required();
 }
 
 namespace {

@@ -45,7 +45,8 @@ bool SameGrid(const eTileCoordSys& a, const eTileCoordSys& b, int level) {
     const eRect2D tb = b.ComputeTileWorldBounds(level, 0, 0);
     const double pixel = ta.Width() / a.GetTileSize();
     return std::fabs(ta.Width() - tb.Width()) <= 1e-9 * ta.Width() &&
-           std::fabs(ta.left - tb.left) <= 0.01 * pixel && std::fabs(ta.top - tb.top) <= 0.01 * pixel;
+           std::fabs(ta.left - tb.left) <= 0.01 * pixel &&
+           std::fabs(ta.top - tb.top) <= 0.01 * pixel;
 }
 
 std::string Duration(double seconds) {
@@ -57,7 +58,8 @@ std::string Duration(double seconds) {
 
 class eProgress {
 public:
-    eProgress(int64_t total, bool enabled) : m_total(total), m_enabled(enabled), m_start(Clock::now()) {}
+    eProgress(int64_t total, bool enabled)
+        : m_total(total), m_enabled(enabled), m_start(Clock::now()) {}
     void Update(int64_t done, bool force) {
         if (!m_enabled) return;
         const auto now = Clock::now();
@@ -66,8 +68,8 @@ public:
         const double elapsed = Seconds(now);
         const double rate = elapsed > 0.0 ? done / elapsed : 0.0;
         const double left = rate > 0.0 ? (m_total - done) / rate : 0.0;
-        std::fprintf(stderr, "\r%" PRId64 "/%" PRId64 " tiles  %.0f tiles/s  %s left   ", done, m_total, rate,
-                     Duration(left).c_str());
+        std::fprintf(stderr, "\r%" PRId64 "/%" PRId64 " tiles  %.0f tiles/s  %s left   ", done,
+                     m_total, rate, Duration(left).c_str());
         std::fflush(stderr);
     }
     void Finish() {
@@ -77,7 +79,9 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    double Seconds(Clock::time_point t) const { return std::chrono::duration<double>(t - m_start).count(); }
+    double Seconds(Clock::time_point t) const {
+        return std::chrono::duration<double>(t - m_start).count();
+    }
     int64_t m_total;
     bool m_enabled;
     Clock::time_point m_start;
@@ -88,7 +92,8 @@ int RunCopy(const tagCopyOptions& opt) {
     eRect2D box;
     const bool haveBox = !opt.Box.empty();
     if (haveBox && !ParseBox(opt.Box, box))
-        return Fail(kExitUsage, "--bbox", "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
+        return Fail(kExitUsage, "--bbox",
+                    "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
     eOpenCache src, dst;
     if (const int code = OpenCache(opt.Src, src)) return code;
     if (const int code = OpenCache(opt.Dst, dst)) return code;
@@ -98,13 +103,15 @@ int RunCopy(const tagCopyOptions& opt) {
     if (!opt.Levels.empty() && !ParseLevelRange(opt.Levels, first, last))
         return Fail(kExitUsage, "--levels", "expected A-B or A, got '" + opt.Levels + "'");
     last = std::min(last, src.LevelCount() - 1);
-    if (first > last) return Fail(kExitFailed, src.ConfigPath, "has none of the levels " + opt.Levels);
+    if (first > last)
+        return Fail(kExitFailed, src.ConfigPath, "has none of the levels " + opt.Levels);
     for (int level = first; level <= last; ++level) {
         if (level >= dst.LevelCount())
             return Fail(kExitFailed, dst.ConfigPath, "has no level " + std::to_string(level));
         if (!SameGrid(src.Storage->GetTileCoordSys(), dst.Storage->GetTileCoordSys(), level))
             return Fail(kExitFailed, dst.ConfigPath,
-                        "tiles of level " + std::to_string(level) + " differ from the source's (tile size, origin or scale)");
+                        "tiles of level " + std::to_string(level) +
+                            " differ from the source's (tile size, origin or scale)");
     }
 
     // The tiles to copy, listed first so that progress knows the total.
@@ -129,8 +136,8 @@ int RunCopy(const tagCopyOptions& opt) {
     eByteArray data;
     for (size_t i = 0; i < tiles.size(); ++i) {
         const tagStoredTile& t = tiles[i];
-        const std::string where = "level " + std::to_string(t.Level) + " row " + std::to_string(t.Row) +
-                                  " column " + std::to_string(t.Col);
+        const std::string where = "level " + std::to_string(t.Level) + " row " +
+                                  std::to_string(t.Row) + " column " + std::to_string(t.Col);
         const bool exists = out.IsTileExist(t.Level, t.Row, t.Col) != 0;
         if (exists && opt.SkipExisting) {
             ++skipped;
@@ -161,8 +168,8 @@ int RunCopy(const tagCopyOptions& opt) {
     progress.Update(static_cast<int64_t>(tiles.size()), true);
     progress.Finish();
     out.ReleaseHandles();
-    std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64 " existing, %" PRId64
-                " failed, in %.1f s\n",
+    std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
+                " existing, %" PRId64 " failed, in %.1f s\n",
                 copied, bytes, skipped, failed, progress.Elapsed());
     return failed > 0 ? kExitFailed : kExitOk;
 }
@@ -171,11 +178,15 @@ int RunCopy(const tagCopyOptions& opt) {
 
 void RegisterCopy(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagCopyOptions>();
-    CLI::App* sub = app.add_subcommand("copy", "Copy tiles from one cache into another of the same tiling scheme");
+    CLI::App* sub = app.add_subcommand(
+        "copy", "Copy tiles from one cache into another of the same tiling scheme");
     sub->add_option("SRC", opt->Src, "Source cache")->required();
-    sub->add_option("DST", opt->Dst, "Destination cache (made with `tvk create` or an existing one)")->required();
+    sub->add_option("DST", opt->Dst,
+                    "Destination cache (made with `tvk create` or an existing one)")
+        ->required();
     sub->add_option("--levels", opt->Levels, "Only levels A-B (or one level A)");
-    sub->add_option("--bbox", opt->Box, "Only tiles covering MINX,MINY,MAXX,MAXY (map units of SRC)");
+    sub->add_option("--bbox", opt->Box,
+                    "Only tiles covering MINX,MINY,MAXX,MAXY (map units of SRC)");
     sub->add_flag("--lonlat", opt->LonLat, "The --bbox is longitude/latitude in degrees");
     sub->add_flag("--skip-existing", opt->SkipExisting,
                   "Leave tiles the destination already has (resumes an interrupted copy)");

@@ -49,10 +49,13 @@ const char* ArcGISFormatOf(const std::string& tileType) {
 }
 
 bool ParseTileType(const std::string& text, eFileType::EmType& type) {
-    static const struct { const char* name; eFileType::EmType type; } kTypes[] = {
-        {"png", eFileType::PNG}, {"jpg", eFileType::JPG}, {"jpeg", eFileType::JPG},
+    static const struct {
+        const char* name;
+        eFileType::EmType type;
+    } kTypes[] = {
+        {"png", eFileType::PNG}, {"jpg", eFileType::JPG},  {"jpeg", eFileType::JPG},
         {"tif", eFileType::TIF}, {"tiff", eFileType::TIF}, {"bmp", eFileType::BMP},
-        {"gif", eFileType::GIF}, {"bil", eFileType::BIL}, {"data", eFileType::DATA},
+        {"gif", eFileType::GIF}, {"bil", eFileType::BIL},  {"data", eFileType::DATA},
         {"pbf", eFileType::PBF},
     };
     for (const auto& entry : kTypes) {
@@ -67,29 +70,35 @@ bool ParseTileType(const std::string& text, eFileType::EmType& type) {
 int RunCreate(const tagCreateOptions& opt) {
     int firstLevel = 0, lastLevel = 0;
     if (!ParseLevelRange(opt.Levels, firstLevel, lastLevel) || lastLevel > 40)
-        return Fail(kExitUsage, "--levels", "expected A-B with 0 <= A <= B <= 40, got '" + opt.Levels + "'");
+        return Fail(kExitUsage, "--levels",
+                    "expected A-B with 0 <= A <= B <= 40, got '" + opt.Levels + "'");
     eLayout layout;
     if (!ParseLayout(opt.Layout, layout))
-        return Fail(kExitUsage, "--layout", "expected " + LayoutNames() + ", got '" + opt.Layout + "'");
+        return Fail(kExitUsage, "--layout",
+                    "expected " + LayoutNames() + ", got '" + opt.Layout + "'");
     if (opt.ArcGIS && layout == eLayout::Original)
-        return Fail(kExitUsage, "--arcgis", "ArcGIS caches are compact, compact-v2 or arcgis-exploded");
+        return Fail(kExitUsage, "--arcgis",
+                    "ArcGIS caches are compact, compact-v2 or arcgis-exploded");
     // ArcGIS names its tile files after its format text, so both need it.
     const bool arcgisFormat = opt.ArcGIS || layout == eLayout::ArcGISExploded;
     const char* formatText = ArcGISFormatOf(opt.TileType);
     if (arcgisFormat && formatText == nullptr)
-        return Fail(kExitUsage, "--tile-type", "ArcGIS caches hold png, jpg or mixed tiles, not '" + opt.TileType + "'");
+        return Fail(kExitUsage, "--tile-type",
+                    "ArcGIS caches hold png, jpg or mixed tiles, not '" + opt.TileType + "'");
     eFileType::EmType tileType = eFileType::PNG;
     if (opt.TileType != "mixed" && !ParseTileType(opt.TileType, tileType))
         return Fail(kExitUsage, "--tile-type", "unknown tile type '" + opt.TileType + "'");
     if (opt.TileType == "mixed" && !arcgisFormat)
-        return Fail(kExitUsage, "--tile-type", "mixed is for ArcGIS caches (--arcgis or --layout arcgis-exploded)");
+        return Fail(kExitUsage, "--tile-type",
+                    "mixed is for ArcGIS caches (--arcgis or --layout arcgis-exploded)");
     if (opt.TileSize < 1 || opt.TileSize > 8192)
         return Fail(kExitUsage, "--tile-size", "expected 1 to 8192 pixels");
     if (!(opt.Dpi > 0.0)) return Fail(kExitUsage, "--dpi", "expected a positive number");
     eRect2D bounds;
     const bool haveBounds = !opt.Bounds.empty();
     if (haveBounds && !ParseBox(opt.Bounds, bounds))
-        return Fail(kExitUsage, "--bounds", "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Bounds + "'");
+        return Fail(kExitUsage, "--bounds",
+                    "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Bounds + "'");
 
     ePrjCoordSys prj;
     if (!(prj << eWKT(opt.Crs.c_str())))
@@ -111,19 +120,22 @@ int RunCreate(const tagCreateOptions& opt) {
         tileMapSize = std::max(bounds.Width(), bounds.Height());
     } else {
         return Fail(kExitUsage, "--bounds",
-                    "required for " + opt.Crs + ": only Web Mercator and geographic systems have a known full extent");
+                    "required for " + opt.Crs +
+                        ": only Web Mercator and geographic systems have a known full extent");
     }
 
-    const std::vector<double> scales =
-        eTileCoordSys::ComputeMapScale(prj, tileMapSize, opt.TileSize, lastLevel + 1, opt.Dpi / 25.4);
+    const std::vector<double> scales = eTileCoordSys::ComputeMapScale(
+        prj, tileMapSize, opt.TileSize, lastLevel + 1, opt.Dpi / 25.4);
     if (static_cast<int>(scales.size()) < lastLevel + 1 || !(scales.front() > 0.0))
-        return Fail(kExitUsage, "--levels",
-                    "level " + std::to_string(scales.size()) + " and deeper would be larger than 1:1");
+        return Fail(
+            kExitUsage, "--levels",
+            "level " + std::to_string(scales.size()) + " and deeper would be larger than 1:1");
 
     const eString dir = opt.Dir.c_str();
     const eString path = eFile::GetAbsolutePath(dir, opt.ArcGIS ? "conf.xml" : kDescriptionName);
     eString existing = eFile::GetAbsolutePath(dir, kDescriptionName);
-    if (eFile::IsExist(existing) || eFindFileNoCase(eFile::GetAbsolutePath(dir, "conf.xml"), existing))
+    if (eFile::IsExist(existing) ||
+        eFindFileNoCase(eFile::GetAbsolutePath(dir, "conf.xml"), existing))
         return Fail(kExitFailed, existing.Std(), "already exists; not overwriting a cache");
     if (!eFile::MkDirEx(dir)) return Fail(kExitFailed, opt.Dir, "folder cannot be created");
 
@@ -160,16 +172,21 @@ int RunCreate(const tagCreateOptions& opt) {
 
 void RegisterCreate(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagCreateOptions>();
-    CLI::App* sub = app.add_subcommand("create", "Create an empty cache and write DIR/tilecache.xml (or DIR/conf.xml)");
+    CLI::App* sub = app.add_subcommand(
+        "create", "Create an empty cache and write DIR/tilecache.xml (or DIR/conf.xml)");
     sub->add_option("DIR", opt->Dir, "Folder of the new cache (created when missing)")->required();
-    sub->add_option("--crs", opt->Crs, "Coordinate system: EPSG:3857, EPSG:4326, WKT, PROJ string")->required();
+    sub->add_option("--crs", opt->Crs, "Coordinate system: EPSG:3857, EPSG:4326, WKT, PROJ string")
+        ->required();
     sub->add_option("--levels", opt->Levels, "Levels A-B (default 0-18)");
     sub->add_option("--layout", opt->Layout, LayoutNames() + " (default compact)");
     sub->add_option("--tile-type", opt->TileType,
-                    "png, jpg, tif, bmp, gif, bil, data or pbf (default png); ArcGIS caches: png, jpg or mixed");
-    sub->add_flag("--arcgis", opt->ArcGIS, "Write an ArcGIS configuration (conf.xml, conf.cdi) instead of tilecache.xml");
-    sub->add_option("--bounds", opt->Bounds,
-                    "MINX,MINY,MAXX,MAXY in map units (default: the full extent; required for other systems)");
+                    "png, jpg, tif, bmp, gif, bil, data or pbf (default png); ArcGIS caches: png, "
+                    "jpg or mixed");
+    sub->add_flag("--arcgis", opt->ArcGIS,
+                  "Write an ArcGIS configuration (conf.xml, conf.cdi) instead of tilecache.xml");
+    sub->add_option(
+        "--bounds", opt->Bounds,
+        "MINX,MINY,MAXX,MAXY in map units (default: the full extent; required for other systems)");
     sub->add_option("--tile-size", opt->TileSize, "Tile side in pixels (default 256)");
     sub->add_option("--dpi", opt->Dpi, "Dots per inch (default 96)");
     sub->add_option("--name", opt->Name, "Cache name (default: the folder's name)");

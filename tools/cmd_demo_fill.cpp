@@ -41,7 +41,8 @@ public:
         for (int y = 0; y < m_size; ++y) {
             for (int x = 0; x < m_size; ++x) {
                 unsigned char* p = &m_rgb[(static_cast<size_t>(y) * m_size + x) * 3];
-                const bool edge = x < border || y < border || x >= m_size - border || y >= m_size - border;
+                const bool edge =
+                    x < border || y < border || x >= m_size - border || y >= m_size - border;
                 // A gentle diagonal gradient, so a tile is not one flat colour.
                 const int ramp = (x + y) * 24 / (2 * m_size);
                 for (int c = 0; c < 3; ++c) {
@@ -62,7 +63,7 @@ private:
     static void LevelColour(int level, unsigned char rgb[3]) {
         // Hues 60 degrees apart with an offset per cycle: neighbours differ clearly.
         static const unsigned char kPalette[][3] = {
-            {230, 120, 100}, {235, 190, 90}, {150, 210, 110}, {100, 200, 190},
+            {230, 120, 100}, {235, 190, 90},  {150, 210, 110}, {100, 200, 190},
             {110, 150, 230}, {180, 130, 220}, {230, 130, 180}, {200, 200, 200},
         };
         const auto& c = kPalette[level % 8];
@@ -76,7 +77,8 @@ private:
                 if (glyph.Ch != ch) continue;
                 for (int gy = 0; gy < 5; ++gy)
                     for (int gx = 0; gx < 3; ++gx)
-                        if (glyph.Rows[gy] & (4 >> gx)) Block(x + gx * scale, y0 + gy * scale, scale);
+                        if (glyph.Rows[gy] & (4 >> gx))
+                            Block(x + gx * scale, y0 + gy * scale, scale);
             }
             x += 4 * scale;
         }
@@ -108,7 +110,8 @@ int RunFill(const tagFillOptions& opt) {
     eRect2D box;
     const bool haveBox = !opt.Box.empty();
     if (haveBox && !ParseBox(opt.Box, box))
-        return Fail(kExitUsage, "--bbox", "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
+        return Fail(kExitUsage, "--bbox",
+                    "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
     eOpenCache cache;
     if (const int code = OpenCache(opt.Cache, cache)) return code;
     if (const int code = CheckLevel(cache, last)) return code;
@@ -129,20 +132,25 @@ int RunFill(const tagFillOptions& opt) {
         for (int row = area.StartRow; row <= area.EndRow; ++row) {
             for (int col = area.StartCol; col <= area.EndCol; ++col) {
                 if (storage.IsTileExist(level, row, col)) continue;
-                if (!EncodePng(scheme.GetTileSize(), scheme.GetTileSize(), painter.Paint(level, row, col), true, png))
+                if (!EncodePng(scheme.GetTileSize(), scheme.GetTileSize(),
+                               painter.Paint(level, row, col), true, png))
                     return Fail(kExitFailed, "PNG", "encoding failed");
-                if (!storage.SaveImageData(level, row, col, png.data(), static_cast<unsigned int>(png.size())))
+                if (!storage.SaveImageData(level, row, col, png.data(),
+                                           static_cast<unsigned int>(png.size())))
                     return Fail(kExitFailed, cache.ConfigPath,
-                                "cannot store the tile at level " + std::to_string(level) + " row " +
-                                    std::to_string(row) + " column " + std::to_string(col));
+                                "cannot store the tile at level " + std::to_string(level) +
+                                    " row " + std::to_string(row) + " column " +
+                                    std::to_string(col));
                 ++saved;
                 bytes += static_cast<int64_t>(png.size());
             }
         }
     }
     storage.ReleaseHandles();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("generated %" PRId64 " tiles (%" PRId64 " bytes) in %.1f s\n", saved, bytes, seconds);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("generated %" PRId64 " tiles (%" PRId64 " bytes) in %.1f s\n", saved, bytes,
+                seconds);
     return kExitOk;
 }
 

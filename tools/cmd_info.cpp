@@ -46,8 +46,9 @@ void PrintJson(const eOpenCache& cache) {
     const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
     nlohmann::ordered_json doc;
     doc["name"] = storage.GetName().Std();
-    doc["crs"] = {{"name", prj.GetName().Std()},
-                  {"epsg", prj.GetEpsgCode() > 0 ? nlohmann::ordered_json(prj.GetEpsgCode()) : nullptr}};
+    doc["crs"] = {
+        {"name", prj.GetName().Std()},
+        {"epsg", prj.GetEpsgCode() > 0 ? nlohmann::ordered_json(prj.GetEpsgCode()) : nullptr}};
     doc["layout"] = LayoutName(cache.Layout);
     doc["tileSize"] = scheme.GetTileSize();
     doc["dpi"] = scheme.GetDPI();
@@ -83,16 +84,20 @@ void PrintText(const eOpenCache& cache) {
     // ArcGIS caches name their tile kind (PNG, JPEG, MIXED) rather than an extension.
     const eString& arcgisFormat = storage.GetArcGISTileFormat();
     std::printf("Tile size:     %d x %d pixels, %s\n", scheme.GetTileSize(), scheme.GetTileSize(),
-                arcgisFormat.IsEmpty() ? (eTileStorage::GetFileExtName(storage.GetTileType()).Std() + " files").c_str()
-                                       : (arcgisFormat.Std() + " tiles").c_str());
+                arcgisFormat.IsEmpty()
+                    ? (eTileStorage::GetFileExtName(storage.GetTileType()).Std() + " files").c_str()
+                    : (arcgisFormat.Std() + " tiles").c_str());
     std::printf("DPI:           %.10g\n", scheme.GetDPI());
-    std::printf("Origin:        %.17g, %.17g\n", scheme.GetTileOrigin().x, scheme.GetTileOrigin().y);
+    std::printf("Origin:        %.17g, %.17g\n", scheme.GetTileOrigin().x,
+                scheme.GetTileOrigin().y);
     const eRect2D b = scheme.GetBounds();
     const eRect2D ib = scheme.GetIndexBounds();
-    std::printf("Bounds:        left %.17g top %.17g right %.17g bottom %.17g\n", b.left, b.top, b.right, b.bottom);
-    std::printf("Index bounds:  left %.17g top %.17g right %.17g bottom %.17g\n", ib.left, ib.top, ib.right,
-                ib.bottom);
-    std::printf("Levels:\n  %5s  %6s  %18s  %20s  %s\n", "level", "render", "scale", "resolution", "rows x cols");
+    std::printf("Bounds:        left %.17g top %.17g right %.17g bottom %.17g\n", b.left, b.top,
+                b.right, b.bottom);
+    std::printf("Index bounds:  left %.17g top %.17g right %.17g bottom %.17g\n", ib.left, ib.top,
+                ib.right, ib.bottom);
+    std::printf("Levels:\n  %5s  %6s  %18s  %20s  %s\n", "level", "render", "scale", "resolution",
+                "rows x cols");
     for (const tagLevelRow& row : LevelTable(scheme)) {
         std::printf("  %5d  %6d  %18s  %20.10f  %d x %d\n", row.Level, row.RenderLevel,
                     ("1:" + std::to_string(static_cast<long long>(row.Denominator + 0.5))).c_str(),
@@ -105,14 +110,17 @@ void PrintText(const eOpenCache& cache) {
 void RegisterInfo(CLI::App& app, eCommandTable& table) {
     auto cache = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
-    CLI::App* sub = app.add_subcommand("info", "Describe a cache: coordinate system, layout, tiling and levels");
+    CLI::App* sub = app.add_subcommand(
+        "info", "Describe a cache: coordinate system, layout, tiling and levels");
     AddCacheArgument(sub, *cache);
     sub->add_flag("--json", *json, "Print one JSON object instead of text");
     table.Add(sub, [cache, json]() {
         eOpenCache open;
         if (const int code = OpenCache(*cache, open)) return code;
-        if (*json) PrintJson(open);
-        else PrintText(open);
+        if (*json)
+            PrintJson(open);
+        else
+            PrintText(open);
         return static_cast<int>(kExitOk);
     });
 }

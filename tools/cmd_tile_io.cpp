@@ -13,7 +13,7 @@ namespace {
 struct tagAddressOptions {
     std::string Cache;
     int Level = 0, Row = 0, Col = 0;
-    std::string File;   // get -o / put input
+    std::string File;  // get -o / put input
     bool Replace = false;
 };
 
@@ -45,7 +45,8 @@ int RunGet(const tagAddressOptions& opt) {
     // Written beside the target and renamed, so a failed write leaves no half file.
     const std::string temp = opt.File + ".temp";
     eFile out;
-    if (!out.Open(temp, eFile::CreateTruncate)) return Fail(kExitFailed, opt.File, "cannot be created");
+    if (!out.Open(temp, eFile::CreateTruncate))
+        return Fail(kExitFailed, opt.File, "cannot be created");
     const bool written = out.WriteAt(0, data.GetData(), data.GetSize());
     const bool closed = out.Close();
     if (!written || !closed || !eFile::Rename(temp, opt.File)) {
@@ -61,9 +62,11 @@ int RunPut(const tagAddressOptions& opt) {
     if (const int code = CheckLevel(cache, opt.Level)) return code;
     eFileStream in;
     eByteArray data;
-    if (!in.Open(opt.File.c_str(), eFileStream::Read)) return Fail(kExitFailed, opt.File, "cannot be opened");
+    if (!in.Open(opt.File.c_str(), eFileStream::Read))
+        return Fail(kExitFailed, opt.File, "cannot be opened");
     if (!in.LoadByteArray(data)) return Fail(kExitFailed, opt.File, "cannot be read");
-    if (data.GetSize() == 0) return Fail(kExitFailed, opt.File, "is empty; an empty tile is no tile");
+    if (data.GetSize() == 0)
+        return Fail(kExitFailed, opt.File, "is empty; an empty tile is no tile");
     eTileStorage& storage = *cache.Storage;
     if (storage.IsTileExist(opt.Level, opt.Row, opt.Col)) {
         if (!opt.Replace)
@@ -72,7 +75,8 @@ int RunPut(const tagAddressOptions& opt) {
         // Bundles never overwrite a record: the old one is unlinked first and
         // stays in the data file as dead space.
         if (IsBundled(cache.Layout) && !storage.RemoveTile(opt.Level, opt.Row, opt.Col))
-            return Fail(kExitFailed, cache.ConfigPath, "cannot remove the old tile at " + AddressText(opt));
+            return Fail(kExitFailed, cache.ConfigPath,
+                        "cannot remove the old tile at " + AddressText(opt));
     }
     if (!storage.SaveImageData(opt.Level, opt.Row, opt.Col, data.GetData(),
                                static_cast<unsigned int>(data.GetSize())))
@@ -96,7 +100,8 @@ int RunRm(const tagAddressOptions& opt) {
 
 void RegisterTileCommands(CLI::App& app, eCommandTable& table) {
     auto get = std::make_shared<tagAddressOptions>();
-    CLI::App* sub = app.add_subcommand("get", "Write one tile's bytes to standard output or a file");
+    CLI::App* sub =
+        app.add_subcommand("get", "Write one tile's bytes to standard output or a file");
     AddAddress(sub, *get);
     sub->add_option("-o,--output", get->File, "Output file (default: standard output)");
     table.Add(sub, [get]() { return RunGet(*get); });

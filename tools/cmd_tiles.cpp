@@ -25,7 +25,8 @@ struct tagTilesOptions {
 int RunTiles(const tagTilesOptions& opt) {
     eRect2D box;
     if (!ParseBox(opt.Box, box))
-        return Fail(kExitUsage, "--bbox", "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
+        return Fail(kExitUsage, "--bbox",
+                    "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
     eOpenCache cache;
     if (const int code = OpenCache(opt.Cache, cache)) return code;
     if (const int code = CheckLevel(cache, opt.Level)) return code;
@@ -36,7 +37,8 @@ int RunTiles(const tagTilesOptions& opt) {
         return kExitOk;
     }
     for (int row = area.StartRow; row <= area.EndRow; ++row) {
-        for (int col = area.StartCol; col <= area.EndCol; ++col) std::printf("%d %d %d\n", opt.Level, row, col);
+        for (int col = area.StartCol; col <= area.EndCol; ++col)
+            std::printf("%d %d %d\n", opt.Level, row, col);
     }
     return kExitOk;
 }
@@ -64,10 +66,13 @@ int RunLs(const tagLsOptions& opt) {
 
 void RegisterTiles(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagTilesOptions>();
-    CLI::App* sub = app.add_subcommand("tiles", "List the tile addresses (LEVEL ROW COLUMN) covering an area");
+    CLI::App* sub =
+        app.add_subcommand("tiles", "List the tile addresses (LEVEL ROW COLUMN) covering an area");
     AddCacheArgument(sub, opt->Cache);
     sub->add_option("LEVEL", opt->Level, "Level")->required();
-    sub->add_option("--bbox", opt->Box, "MINX,MINY,MAXX,MAXY in map units (or degrees with --lonlat)")->required();
+    sub->add_option("--bbox", opt->Box,
+                    "MINX,MINY,MAXX,MAXY in map units (or degrees with --lonlat)")
+        ->required();
     sub->add_flag("--lonlat", opt->LonLat, "The box is longitude/latitude in degrees");
     sub->add_flag("--count", opt->Count, "Print only the number of tiles");
     table.Add(sub, [opt]() { return RunTiles(*opt); });
@@ -75,7 +80,8 @@ void RegisterTiles(CLI::App& app, eCommandTable& table) {
 
 void RegisterLs(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagLsOptions>();
-    CLI::App* sub = app.add_subcommand("ls", "List the stored tiles, one 'LEVEL ROW COLUMN BYTES' line each");
+    CLI::App* sub =
+        app.add_subcommand("ls", "List the stored tiles, one 'LEVEL ROW COLUMN BYTES' line each");
     AddCacheArgument(sub, opt->Cache);
     sub->add_option("--level", opt->Level, "Only this level");
     table.Add(sub, [opt]() { return RunLs(*opt); });

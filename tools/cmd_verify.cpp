@@ -28,7 +28,7 @@ constexpr int kSlotReportsPerBundle = 10;  // enough to see the pattern
 struct tagVerifyReport {
     int64_t Containers = 0;  // bundles or tile files checked
     int64_t Tiles = 0;
-    int64_t Bytes = 0;       // tile bytes
+    int64_t Bytes = 0;  // tile bytes
     int64_t DeadBytes = 0;
     int64_t Problems = 0;
     int64_t Warnings = 0;
@@ -58,11 +58,12 @@ struct tagBundleTally {
     }
     // True while the damaged slot is still to be reported by line.
     bool ReportDamage() { return ++Damaged <= kSlotReportsPerBundle; }
-    void Finish(const std::string& path, const char* slots, int64_t dead, tagVerifyReport& report) const {
+    void Finish(const std::string& path, const char* slots, int64_t dead,
+                tagVerifyReport& report) const {
         if (Damaged > kSlotReportsPerBundle) {
             report.Problems += Damaged - kSlotReportsPerBundle;
-            std::printf("problem: %s: ... and %d more damaged %s\n", path.c_str(), Damaged - kSlotReportsPerBundle,
-                        slots);
+            std::printf("problem: %s: ... and %d more damaged %s\n", path.c_str(),
+                        Damaged - kSlotReportsPerBundle, slots);
         }
         if (dead > 0) report.DeadBytes += dead;
     }
@@ -82,13 +83,15 @@ void VerifyBundle(const std::string& base, int rowGroup, int colGroup, tagVerify
         return;
     }
     if (reader.IndexSize() != kIndexSize && reader.IndexSize() != kArcGISIndexSize) {
-        report.Problem(base + ".bundlx", "index file is " + std::to_string(reader.IndexSize()) + " bytes, expected " +
-                                             std::to_string(kIndexSize) + " or " + std::to_string(kArcGISIndexSize));
+        report.Problem(base + ".bundlx", "index file is " + std::to_string(reader.IndexSize()) +
+                                             " bytes, expected " + std::to_string(kIndexSize) +
+                                             " or " + std::to_string(kArcGISIndexSize));
     }
     const int64_t header = reader.ArcGISStructure() ? kArcGISDataPrelude : 0;
     if (reader.DataSize() < header) {
         report.Problem(dataPath, "data file is " + std::to_string(reader.DataSize()) +
-                                     " bytes, shorter than the ArcGIS header of " + std::to_string(header));
+                                     " bytes, shorter than the ArcGIS header of " +
+                                     std::to_string(header));
     }
     tagBundleTally tally;
     for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -105,7 +108,8 @@ void VerifyBundle(const std::string& base, int rowGroup, int colGroup, tagVerify
                                   std::to_string(colGroup + slot / kPacketSize) + ")";
         switch (state) {
             case eBundleReader::SlotNegative:
-                report.Problem(dataPath, where + " holds offset " + std::to_string(offset) + ", beyond 2 GiB");
+                report.Problem(
+                    dataPath, where + " holds offset " + std::to_string(offset) + ", beyond 2 GiB");
                 break;
             case eBundleReader::SlotPastEnd:
                 report.Problem(dataPath, where + " points at offset " + std::to_string(offset) +
@@ -138,38 +142,48 @@ void ForEachLevelFolder(const eOpenCache& cache, tagVerifyReport& report, Visit 
         int level = 0;
         const std::string folder = root + "/" + levelName.Std();
         std::vector<eString> files;
-        if (!ParseLevelFolder(levelName.Std(), level)) report.Warning(folder, "not a level folder of a compact cache");
-        else if (!eListDir(folder, files)) report.Problem(folder, "folder cannot be read");
-        else visit(folder, files);
+        if (!ParseLevelFolder(levelName.Std(), level))
+            report.Warning(folder, "not a level folder of a compact cache");
+        else if (!eListDir(folder, files))
+            report.Problem(folder, "folder cannot be read");
+        else
+            visit(folder, files);
     }
 }
 
 void VerifyCompact(const eOpenCache& cache, tagVerifyReport& report) {
-    ForEachLevelFolder(cache, report, [&](const std::string& folder, const std::vector<eString>& files) {
-        std::set<std::string> indexes, datas;
-        for (const eString& name : files) {
-            const std::string& file = name.Std();
-            if (EndsWith(file, ".bundlx")) indexes.insert(file.substr(0, file.size() - 7));
-            else if (EndsWith(file, ".bundle")) datas.insert(file.substr(0, file.size() - 7));
-            else report.Warning(folder + "/" + file, "not a bundle file");
-        }
-        for (const std::string& base : indexes) {
-            int rowGroup = 0, colGroup = 0;
-            if (!ParseBundleBaseName(base, rowGroup, colGroup)) {
-                report.Warning(folder + "/" + base + ".bundlx", "name is not one the cache uses; its tiles are unreachable");
-                continue;
+    ForEachLevelFolder(
+        cache, report, [&](const std::string& folder, const std::vector<eString>& files) {
+            std::set<std::string> indexes, datas;
+            for (const eString& name : files) {
+                const std::string& file = name.Std();
+                if (EndsWith(file, ".bundlx"))
+                    indexes.insert(file.substr(0, file.size() - 7));
+                else if (EndsWith(file, ".bundle"))
+                    datas.insert(file.substr(0, file.size() - 7));
+                else
+                    report.Warning(folder + "/" + file, "not a bundle file");
             }
-            if (datas.count(base) == 0) {
-                report.Problem(folder + "/" + base + ".bundlx", "index without its .bundle data file");
-                continue;
+            for (const std::string& base : indexes) {
+                int rowGroup = 0, colGroup = 0;
+                if (!ParseBundleBaseName(base, rowGroup, colGroup)) {
+                    report.Warning(folder + "/" + base + ".bundlx",
+                                   "name is not one the cache uses; its tiles are unreachable");
+                    continue;
+                }
+                if (datas.count(base) == 0) {
+                    report.Problem(folder + "/" + base + ".bundlx",
+                                   "index without its .bundle data file");
+                    continue;
+                }
+                VerifyBundle(folder + "/" + base, rowGroup, colGroup, report);
             }
-            VerifyBundle(folder + "/" + base, rowGroup, colGroup, report);
-        }
-        for (const std::string& base : datas) {
-            if (indexes.count(base) == 0)
-                report.Problem(folder + "/" + base + ".bundle", "data file without its .bundlx index");
-        }
-    });
+            for (const std::string& base : datas) {
+                if (indexes.count(base) == 0)
+                    report.Problem(folder + "/" + base + ".bundle",
+                                   "data file without its .bundlx index");
+            }
+        });
 }
 
 void VerifyBundleV2(const std::string& path, int rowGroup, int colGroup, tagVerifyReport& report) {
@@ -203,41 +217,49 @@ void VerifyBundleV2(const std::string& path, int rowGroup, int colGroup, tagVeri
             largest = std::max(largest, length);
             const int64_t prefix = reader.RecordSize(offset);
             if (prefix == length) continue;
-            damage = "has " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
-                     " but the record's size field says " + std::to_string(prefix);
+            damage = "has " + std::to_string(length) + " bytes at offset " +
+                     std::to_string(offset) + " but the record's size field says " +
+                     std::to_string(prefix);
         } else if (state == eBundleV2Reader::EntryBeforeRecords) {
-            damage = "points at offset " + std::to_string(offset) + ", inside the header and entries";
+            damage =
+                "points at offset " + std::to_string(offset) + ", inside the header and entries";
         } else if (state == eBundleV2Reader::EntryPastEnd) {
             damage = "points at offset " + std::to_string(offset) + ", past the end of the file (" +
                      std::to_string(size) + " bytes)";
         } else {
-            damage = "has a record of " + std::to_string(length) + " bytes at offset " + std::to_string(offset) +
-                     " running past the end of the file (" + std::to_string(size) + " bytes)";
+            damage = "has a record of " + std::to_string(length) + " bytes at offset " +
+                     std::to_string(offset) + " running past the end of the file (" +
+                     std::to_string(size) + " bytes)";
         }
         if (!tally.ReportDamage()) continue;
-        report.Problem(path, "entry " + std::to_string(entry) + " (row " + std::to_string(rowGroup + entry / kPacketSize) +
-                                 ", column " + std::to_string(colGroup + entry % kPacketSize) + ") " + damage);
+        report.Problem(path, "entry " + std::to_string(entry) + " (row " +
+                                 std::to_string(rowGroup + entry / kPacketSize) + ", column " +
+                                 std::to_string(colGroup + entry % kPacketSize) + ") " + damage);
     }
     tally.Finish(path, "entries", size - kV2RecordsStart - tally.Live, report);
     if (static_cast<int64_t>(reader.HeaderField(kV2MaxTileAt, 4)) < largest)
-        report.Warning(path, "header's largest tile size is below the " + std::to_string(largest) + " bytes stored");
+        report.Warning(path, "header's largest tile size is below the " + std::to_string(largest) +
+                                 " bytes stored");
 }
 
 void VerifyCompactV2(const eOpenCache& cache, tagVerifyReport& report) {
-    ForEachLevelFolder(cache, report, [&](const std::string& folder, const std::vector<eString>& files) {
-        for (const eString& name : files) {
-            const std::string& file = name.Std();
-            const std::string path = folder + "/" + file;
-            int rowGroup = 0, colGroup = 0;
-            if (!EndsWith(file, ".bundle")) {
-                report.Warning(path, "not a bundle file");
-            } else if (!ParseBundleBaseName(file.substr(0, file.size() - 7), rowGroup, colGroup)) {
-                report.Warning(path, "name is not one the cache uses; its tiles are unreachable");
-            } else {
-                VerifyBundleV2(path, rowGroup, colGroup, report);
+    ForEachLevelFolder(
+        cache, report, [&](const std::string& folder, const std::vector<eString>& files) {
+            for (const eString& name : files) {
+                const std::string& file = name.Std();
+                const std::string path = folder + "/" + file;
+                int rowGroup = 0, colGroup = 0;
+                if (!EndsWith(file, ".bundle")) {
+                    report.Warning(path, "not a bundle file");
+                } else if (!ParseBundleBaseName(file.substr(0, file.size() - 7), rowGroup,
+                                                colGroup)) {
+                    report.Warning(path,
+                                   "name is not one the cache uses; its tiles are unreachable");
+                } else {
+                    VerifyBundleV2(path, rowGroup, colGroup, report);
+                }
             }
-        }
-    });
+        });
 }
 
 // A tile file: empty is damage (an empty tile is no tile), else counted.
@@ -257,7 +279,8 @@ void VerifyTileFile(const std::string& path, tagVerifyReport& report) {
 void VerifyExploded(const eOpenCache& cache, tagVerifyReport& report) {
     const std::string root = cache.Root + "_alllayers";
     std::set<std::string> levelFolders;
-    for (int level = 0; level < cache.LevelCount(); ++level) levelFolders.insert(ExplodedLevelFolder(cache, level));
+    for (int level = 0; level < cache.LevelCount(); ++level)
+        levelFolders.insert(ExplodedLevelFolder(cache, level));
     const eExplodedKind kind = ExplodedKind(cache);
     const char* unused = "name is not one the cache uses; the tile is unreachable";
     std::vector<eString> levels;
@@ -286,7 +309,8 @@ void VerifyExploded(const eOpenCache& cache, tagVerifyReport& report) {
                 continue;
             }
             // Sorted, a MIXED tile's ".jpg" (the one read) comes before its ".png".
-            std::sort(files.begin(), files.end(), [](const eString& a, const eString& b) { return a.Std() < b.Std(); });
+            std::sort(files.begin(), files.end(),
+                      [](const eString& a, const eString& b) { return a.Std() < b.Std(); });
             std::set<std::string> stems;
             for (const eString& name : files) {
                 const std::string& file = name.Std();
@@ -295,7 +319,8 @@ void VerifyExploded(const eOpenCache& cache, tagVerifyReport& report) {
                     report.Warning(path, "left over from an interrupted save");
                     continue;
                 }
-                const std::string ext = file.size() > 4 ? file.substr(file.size() - 4) : std::string();
+                const std::string ext =
+                    file.size() > 4 ? file.substr(file.size() - 4) : std::string();
                 const bool known = kind == eExplodedKind::Jpg   ? ext == ".jpg"
                                    : kind == eExplodedKind::Png ? ext == ".png"
                                                                 : ext == ".jpg" || ext == ".png";
@@ -355,14 +380,14 @@ int RunVerify(const std::string& arg) {
         const int64_t total = report.Bytes + report.DeadBytes;
         std::printf("%s: %" PRId64 " bundles, %" PRId64 " tiles (%" PRId64 " bytes), %" PRId64
                     " bytes dead space (%.1f%%), ",
-                    cache.ConfigPath.c_str(), report.Containers, report.Tiles, report.Bytes, report.DeadBytes,
-                    total > 0 ? 100.0 * report.DeadBytes / total : 0.0);
+                    cache.ConfigPath.c_str(), report.Containers, report.Tiles, report.Bytes,
+                    report.DeadBytes, total > 0 ? 100.0 * report.DeadBytes / total : 0.0);
     } else {
-        std::printf("%s: %" PRId64 " tiles (%" PRId64 " bytes), ", cache.ConfigPath.c_str(), report.Tiles,
-                    report.Bytes);
+        std::printf("%s: %" PRId64 " tiles (%" PRId64 " bytes), ", cache.ConfigPath.c_str(),
+                    report.Tiles, report.Bytes);
     }
-    std::printf("%" PRId64 " problems, %" PRId64 " warnings: %s\n", report.Problems, report.Warnings,
-                report.Problems > 0 ? "DAMAGED" : "OK");
+    std::printf("%" PRId64 " problems, %" PRId64 " warnings: %s\n", report.Problems,
+                report.Warnings, report.Problems > 0 ? "DAMAGED" : "OK");
     return report.Problems > 0 ? kExitFailed : kExitOk;
 }
 
@@ -370,7 +395,8 @@ int RunVerify(const std::string& arg) {
 
 void RegisterVerify(CLI::App& app, eCommandTable& table) {
     auto cache = std::make_shared<std::string>();
-    CLI::App* sub = app.add_subcommand("verify", "Check a cache's bundles or tile files; exit 1 when damaged");
+    CLI::App* sub =
+        app.add_subcommand("verify", "Check a cache's bundles or tile files; exit 1 when damaged");
     AddCacheArgument(sub, *cache);
     table.Add(sub, [cache]() { return RunVerify(*cache); });
 }

@@ -38,8 +38,9 @@ bool Encode(ePngWriter& w, int width, int height, const unsigned char* rgb, bool
             std::vector<unsigned char>* out) {
     if (setjmp(png_jmpbuf(w.Png))) return false;
     png_set_write_fn(w.Png, out, AppendBytes, NoFlush);
-    png_set_IHDR(w.Png, w.Info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(w.Png, w.Info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     if (fast) {
         png_set_compression_level(w.Png, 1);
         png_set_filter(w.Png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
@@ -56,15 +57,16 @@ bool Encode(ePngWriter& w, int width, int height, const unsigned char* rgb, bool
 
 bool EncodePng(int width, int height, const std::vector<unsigned char>& rgb, bool fast,
                std::vector<unsigned char>& png) {
-    if (width <= 0 || height <= 0 || rgb.size() != static_cast<size_t>(width) * height * 3) return false;
+    if (width <= 0 || height <= 0 || rgb.size() != static_cast<size_t>(width) * height * 3)
+        return false;
     png.clear();
     ePngWriter writer;
     if (writer.Png == nullptr || writer.Info == nullptr) return false;
     return Encode(writer, width, height, rgb.data(), fast, &png);
 }
 
-bool WritePngFile(const std::string& path, int width, int height, const std::vector<unsigned char>& rgb,
-                  std::string& reason) {
+bool WritePngFile(const std::string& path, int width, int height,
+                  const std::vector<unsigned char>& rgb, std::string& reason) {
     std::vector<unsigned char> png;
     if (!EncodePng(width, height, rgb, false, png)) {
         reason = "PNG encoding failed";

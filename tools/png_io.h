@@ -13,8 +13,8 @@ namespace cli {
 bool EncodePng(int width, int height, const std::vector<unsigned char>& rgb, bool fast,
                std::vector<unsigned char>& png);
 // Encodes and writes the file through a temporary name; false with a reason.
-bool WritePngFile(const std::string& path, int width, int height, const std::vector<unsigned char>& rgb,
-                  std::string& reason);
+bool WritePngFile(const std::string& path, int width, int height,
+                  const std::vector<unsigned char>& rgb, std::string& reason);
 
 }  // namespace cli
 }  // namespace TVK

@@ -8,18 +8,22 @@
 namespace TVK {
 namespace cli {
 
-int BoxToTileArea(const eOpenCache& cache, int level, const eRect2D& box, bool lonlat, tagTileArea& area) {
+int BoxToTileArea(const eOpenCache& cache, int level, const eRect2D& box, bool lonlat,
+                  tagTileArea& area) {
     const eTileCoordSys& scheme = cache.Storage->GetTileCoordSys();
     eRect2D map = box;
     if (lonlat && !LonLatBoxToMap(scheme.GetPrjCoordSys(), box, map))
-        return Fail(kExitUsage, "--bbox", "the longitude/latitude box cannot be converted to the cache's coordinate system");
+        return Fail(
+            kExitUsage, "--bbox",
+            "the longitude/latitude box cannot be converted to the cache's coordinate system");
     scheme.ComputeTileWorldRange(level, map, area);
     // Edges within a small margin of a tile boundary count as on it, so a box
     // thinner than that margin comes back empty; it still lies in the tile
     // under its centre.
     if (area.StartCol > area.EndCol || area.StartRow > area.EndRow) {
         int row = 0, col = 0;
-        scheme.ComputeTilePosition(level, ePoint2D((map.left + map.right) / 2, (map.top + map.bottom) / 2), row, col);
+        scheme.ComputeTilePosition(
+            level, ePoint2D((map.left + map.right) / 2, (map.top + map.bottom) / 2), row, col);
         if (area.StartCol > area.EndCol) area.StartCol = area.EndCol = col;
         if (area.StartRow > area.EndRow) area.StartRow = area.EndRow = row;
     }

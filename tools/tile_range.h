@@ -13,7 +13,8 @@ namespace cli {
 // lonlat), clipped to the grid from the origin to the index bounds. An empty
 // range has End < Start. kExitOk, or kExitUsage after printing why the box
 // cannot be converted.
-int BoxToTileArea(const eOpenCache& cache, int level, const eRect2D& box, bool lonlat, tagTileArea& area);
+int BoxToTileArea(const eOpenCache& cache, int level, const eRect2D& box, bool lonlat,
+                  tagTileArea& area);
 
 inline int64_t TileAreaCount(const tagTileArea& a) {
     if (a.EndRow < a.StartRow || a.EndCol < a.StartCol) return 0;

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <sstream>
 #include <iomanip>
+#include <sstream>
 #include <vector>
 
 #include "bundle_index.h"
@@ -26,7 +26,9 @@ int ScanCompactLevel(const eOpenCache& cache, int level, std::vector<tagStoredTi
     for (const eString& name : names) {
         const std::string& file = name.Std();
         const std::string ext = ".bundlx";
-        if (file.size() <= ext.size() || file.compare(file.size() - ext.size(), ext.size(), ext) != 0) continue;
+        if (file.size() <= ext.size() ||
+            file.compare(file.size() - ext.size(), ext.size(), ext) != 0)
+            continue;
         const std::string base = file.substr(0, file.size() - ext.size());
         int rowGroup = 0, colGroup = 0;
         if (!ParseBundleBaseName(base, rowGroup, colGroup)) continue;
@@ -39,7 +41,8 @@ int ScanCompactLevel(const eOpenCache& cache, int level, std::vector<tagStoredTi
             int64_t offset = 0, length = 0;
             if (reader.ReadSlot(slot, offset, length) != eBundleReader::SlotStored) continue;
             // Column-major slots: slot = (col % 128) * 128 + row % 128.
-            out.push_back({level, rowGroup + slot % kPacketSize, colGroup + slot / kPacketSize, length});
+            out.push_back(
+                {level, rowGroup + slot % kPacketSize, colGroup + slot / kPacketSize, length});
         }
     }
     return kExitOk;
@@ -52,17 +55,22 @@ int ScanCompactV2Level(const eOpenCache& cache, int level, std::vector<tagStored
     for (const eString& name : names) {
         const std::string& file = name.Std();
         const std::string ext = ".bundle";
-        if (file.size() <= ext.size() || file.compare(file.size() - ext.size(), ext.size(), ext) != 0) continue;
+        if (file.size() <= ext.size() ||
+            file.compare(file.size() - ext.size(), ext.size(), ext) != 0)
+            continue;
         int rowGroup = 0, colGroup = 0;
-        if (!ParseBundleBaseName(file.substr(0, file.size() - ext.size()), rowGroup, colGroup)) continue;
+        if (!ParseBundleBaseName(file.substr(0, file.size() - ext.size()), rowGroup, colGroup))
+            continue;
         eBundleV2Reader reader;
         std::string reason;
-        if (!reader.Open(folder + "/" + file, reason)) return Fail(kExitFailed, folder + "/" + file, reason);
+        if (!reader.Open(folder + "/" + file, reason))
+            return Fail(kExitFailed, folder + "/" + file, reason);
         for (int entry = 0; entry < kSlotCount; ++entry) {
             int64_t offset = 0, size = 0;
             if (reader.ReadEntry(entry, offset, size) != eBundleV2Reader::EntryStored) continue;
             // Row-major entries: entry = (row % 128) * 128 + col % 128.
-            out.push_back({level, rowGroup + entry / kPacketSize, colGroup + entry % kPacketSize, size});
+            out.push_back(
+                {level, rowGroup + entry / kPacketSize, colGroup + entry % kPacketSize, size});
         }
     }
     return kExitOk;
@@ -80,14 +88,16 @@ int ScanExplodedLevel(const eOpenCache& cache, int level, const std::string& fol
         std::vector<eString> files;
         if (!eListDir(rowPath, files)) continue;
         // A MIXED tile may exist as both kinds; the library reads ".jpg" first.
-        std::sort(files.begin(), files.end(), [](const eString& a, const eString& b) { return a.Std() < b.Std(); });
+        std::sort(files.begin(), files.end(),
+                  [](const eString& a, const eString& b) { return a.Std() < b.Std(); });
         const size_t before = out.size();
         for (const eString& name : files) {
             const std::string& file = name.Std();
             if (file.size() != 13 || file[9] != '.') continue;
             const std::string ext = file.substr(10);
             const bool jpg = ext == "jpg", png = ext == "png";
-            if (!(kind == eExplodedKind::Jpg ? jpg : kind == eExplodedKind::Png ? png : jpg || png)) continue;
+            if (!(kind == eExplodedKind::Jpg ? jpg : kind == eExplodedKind::Png ? png : jpg || png))
+                continue;
             int col = 0;
             if (!ParseExplodedName(file.substr(0, 9), 'C', col)) continue;
             const std::string path = rowPath + "/" + file;
@@ -118,7 +128,9 @@ int ScanOriginalLevel(const eOpenCache& cache, int level, std::vector<tagStoredT
         if (!eListDir(groupPath, files)) continue;  // a stray file, not a group folder
         for (const eString& name : files) {
             const std::string& file = name.Std();
-            if (file.size() <= ext.size() || file.compare(file.size() - ext.size(), ext.size(), ext) != 0) continue;
+            if (file.size() <= ext.size() ||
+                file.compare(file.size() - ext.size(), ext.size(), ext) != 0)
+                continue;
             const std::string stem = file.substr(0, file.size() - ext.size());
             const auto x = stem.find('x');
             int row = 0, col = 0;
@@ -158,14 +170,18 @@ std::string OriginalGroupFolder(const eOpenCache& cache, int row, int col) {
 eExplodedKind ExplodedKind(const eOpenCache& cache) {
     // As the library names files: the ArcGIS format text, else the tile type.
     const eString& format = cache.Storage->GetArcGISTileFormat();
-    if (format.IsEmpty()) return cache.Storage->GetTileType() == eFileType::JPG ? eExplodedKind::Jpg : eExplodedKind::Png;
-    if (format.CompareNoCase("JPEG") == 0 || format.CompareNoCase("JPG") == 0) return eExplodedKind::Jpg;
+    if (format.IsEmpty())
+        return cache.Storage->GetTileType() == eFileType::JPG ? eExplodedKind::Jpg
+                                                              : eExplodedKind::Png;
+    if (format.CompareNoCase("JPEG") == 0 || format.CompareNoCase("JPG") == 0)
+        return eExplodedKind::Jpg;
     if (format.CompareNoCase("MIXED") == 0) return eExplodedKind::Mixed;
     return eExplodedKind::Png;
 }
 
 std::string ExplodedLevelFolder(const eOpenCache& cache, int level) {
-    const int number = cache.Storage->GetTileCoordSys().GetLevelCaptions().at(static_cast<size_t>(level)).Level;
+    const int number =
+        cache.Storage->GetTileCoordSys().GetLevelCaptions().at(static_cast<size_t>(level)).Level;
     if (number < 0) return std::string();
     return AllLayers(cache) + "/" + LevelFolderName(number);
 }
@@ -175,9 +191,12 @@ bool ParseExplodedName(const std::string& text, char prefix, int& value) {
     uint32_t v = 0;
     for (size_t i = 1; i < text.size(); ++i) {
         const char ch = text[i];
-        if (ch >= '0' && ch <= '9') v = v * 16 + static_cast<uint32_t>(ch - '0');
-        else if (ch >= 'a' && ch <= 'f') v = v * 16 + static_cast<uint32_t>(ch - 'a' + 10);
-        else return false;
+        if (ch >= '0' && ch <= '9')
+            v = v * 16 + static_cast<uint32_t>(ch - '0');
+        else if (ch >= 'a' && ch <= 'f')
+            v = v * 16 + static_cast<uint32_t>(ch - 'a' + 10);
+        else
+            return false;
     }
     if (v > 0x7fffffffu) return false;
     value = static_cast<int>(v);
@@ -194,22 +213,20 @@ int ScanTiles(const eOpenCache& cache, int first, int last, const eTileVisitor& 
         tiles.clear();
         int code = kExitOk;
         switch (cache.Layout) {
-            case eLayout::Compact:
-                code = ScanCompactLevel(cache, level, tiles);
-                break;
-            case eLayout::CompactV2:
-                code = ScanCompactV2Level(cache, level, tiles);
-                break;
+            case eLayout::Compact: code = ScanCompactLevel(cache, level, tiles); break;
+            case eLayout::CompactV2: code = ScanCompactV2Level(cache, level, tiles); break;
             case eLayout::Original: {
                 const std::string folder = OriginalLevelFolder(cache, level);
-                if (std::find(seenFolders.begin(), seenFolders.end(), folder) != seenFolders.end()) continue;
+                if (std::find(seenFolders.begin(), seenFolders.end(), folder) != seenFolders.end())
+                    continue;
                 seenFolders.push_back(folder);
                 code = ScanOriginalLevel(cache, level, tiles);
                 break;
             }
             case eLayout::ArcGISExploded: {
                 const std::string folder = ExplodedLevelFolder(cache, level);
-                if (folder.empty() || std::find(seenFolders.begin(), seenFolders.end(), folder) != seenFolders.end())
+                if (folder.empty() ||
+                    std::find(seenFolders.begin(), seenFolders.end(), folder) != seenFolders.end())
                     continue;
                 seenFolders.push_back(folder);
                 code = ScanExplodedLevel(cache, level, folder, tiles);

@@ -66,8 +66,8 @@ public:
             return 0;
         }
         if (nCount <= 0 || nIndex >= GetSize()) return 0;
-        const eInt end = static_cast<eInt>(
-            std::min<int64_t>(static_cast<int64_t>(nIndex) + nCount, GetSize()));
+        const eInt end =
+            static_cast<eInt>(std::min<int64_t>(static_cast<int64_t>(nIndex) + nCount, GetSize()));
         m_array.erase(m_array.begin() + nIndex, m_array.begin() + end);
         return end - nIndex;
     }

@@ -25,10 +25,18 @@ public:
     void Add(const unsigned char* data, eInt count) {
         if (data != nullptr && count > 0) m_data.insert(m_data.end(), data, data + count);
     }
-    void RemoveAll() { m_data.clear(); m_data.shrink_to_fit(); m_position = 0; }
+    void RemoveAll() {
+        m_data.clear();
+        m_data.shrink_to_fit();
+        m_position = 0;
+    }
 
-    friend bool operator==(const eByteArray& a, const eByteArray& b) { return a.m_data == b.m_data; }
-    friend bool operator!=(const eByteArray& a, const eByteArray& b) { return a.m_data != b.m_data; }
+    friend bool operator==(const eByteArray& a, const eByteArray& b) {
+        return a.m_data == b.m_data;
+    }
+    friend bool operator!=(const eByteArray& a, const eByteArray& b) {
+        return a.m_data != b.m_data;
+    }
 
 private:
     std::vector<unsigned char> m_data;

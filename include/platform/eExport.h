@@ -5,15 +5,15 @@
 #include <cstdint>
 
 #if defined(_WIN32)
-#  ifdef TVK_BUILDING_LIBRARY
-#    define TVK_API __declspec(dllexport)
-#  else
-#    define TVK_API __declspec(dllimport)
-#  endif
-#  define TVK_LOCAL
+#ifdef TVK_BUILDING_LIBRARY
+#define TVK_API __declspec(dllexport)
 #else
-#  define TVK_API __attribute__((visibility("default")))
-#  define TVK_LOCAL __attribute__((visibility("hidden")))
+#define TVK_API __declspec(dllimport)
+#endif
+#define TVK_LOCAL
+#else
+#define TVK_API __attribute__((visibility("default")))
+#define TVK_LOCAL __attribute__((visibility("hidden")))
 #endif
 
 namespace TVK {

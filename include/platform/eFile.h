@@ -44,10 +44,10 @@ public:
 
     // ---- an owned descriptor ----
     enum EmOpen {
-        OpenRead = 0,          // existing file, read only
-        OpenReadWrite = 1,     // existing file, read and write
-        CreateExclusive = 2,   // new file, read and write; fails when it exists
-        CreateTruncate = 3,    // new or emptied file, write only
+        OpenRead = 0,         // existing file, read only
+        OpenReadWrite = 1,    // existing file, read and write
+        CreateExclusive = 2,  // new file, read and write; fails when it exists
+        CreateTruncate = 3,   // new or emptied file, write only
     };
 
     eFile() = default;

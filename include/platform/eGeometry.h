@@ -24,7 +24,12 @@ struct eRect2D {
     eRect2D(double l, double t, double r, double b) : left(l), top(t), right(r), bottom(b) {}
     // The empty rectangle is inverted (left > right, bottom > top), so any
     // union with a real rectangle yields that rectangle.
-    void SetEmpty() { left = 1.0; right = -1.0; top = -1.0; bottom = 1.0; }
+    void SetEmpty() {
+        left = 1.0;
+        right = -1.0;
+        top = -1.0;
+        bottom = 1.0;
+    }
     bool IsEmpty() const { return left > right || bottom > top; }
     double Width() const { return right - left; }
     double Height() const { return top - bottom; }

@@ -15,7 +15,7 @@ public:
     eString() = default;
     eString(const char* text);  // NOLINT: implicit by design, like a C string
     eString(const char* text, eInt length);
-    eString(const std::string& text);  // NOLINT
+    eString(const std::string& text);      // NOLINT
     eString(std::string&& text) noexcept;  // NOLINT
 
     const char* Cstr() const { return m_str.c_str(); }
@@ -52,14 +52,25 @@ public:
     eString Mid(eInt start, eInt count = -1) const;
     char GetAt(eInt index) const { return m_str[static_cast<size_t>(index)]; }
 
-    eString& operator+=(const eString& other) { m_str += other.m_str; return *this; }
-    eString& operator+=(const char* other) { m_str += other; return *this; }
-    eString& operator+=(char ch) { m_str += ch; return *this; }
+    eString& operator+=(const eString& other) {
+        m_str += other.m_str;
+        return *this;
+    }
+    eString& operator+=(const char* other) {
+        m_str += other;
+        return *this;
+    }
+    eString& operator+=(char ch) {
+        m_str += ch;
+        return *this;
+    }
 
     friend bool operator==(const eString& a, const eString& b) { return a.m_str == b.m_str; }
     friend bool operator!=(const eString& a, const eString& b) { return a.m_str != b.m_str; }
     friend bool operator<(const eString& a, const eString& b) { return a.m_str < b.m_str; }
-    friend eString operator+(const eString& a, const eString& b) { return eString(a.m_str + b.m_str); }
+    friend eString operator+(const eString& a, const eString& b) {
+        return eString(a.m_str + b.m_str);
+    }
 
     const std::string& Std() const { return m_str; }
     std::string& Std() { return m_str; }

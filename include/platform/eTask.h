@@ -131,7 +131,7 @@ private:
 
     eTaskMessageLoop* m_pLoop = nullptr;
     std::thread m_thread;
-    bool m_bStopRequested = false;            // guarded by m_pLoop->m_mutex
+    bool m_bStopRequested = false;              // guarded by m_pLoop->m_mutex
     std::vector<eTaskFilter*> m_filterScratch;  // worker thread only
 };
 

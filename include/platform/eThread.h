@@ -48,6 +48,7 @@ public:
     ~eReadGuard() { m_lock.readUnlock(); }
     eReadGuard(const eReadGuard&) = delete;
     eReadGuard& operator=(const eReadGuard&) = delete;
+
 private:
     eReadWriteLock& m_lock;
 };
@@ -58,6 +59,7 @@ public:
     ~eWriteGuard() { m_lock.writeUnlock(); }
     eWriteGuard(const eWriteGuard&) = delete;
     eWriteGuard& operator=(const eWriteGuard&) = delete;
+
 private:
     eReadWriteLock& m_lock;
 };

@@ -21,13 +21,13 @@
 namespace TVK {
 namespace bundle {
 
-constexpr int kPacketSize = 128;                          // tiles per block side
-constexpr int kSlotCount = kPacketSize * kPacketSize;     // 16,384 positions
-constexpr int kSlotSize = 5;                              // bytes per index slot
-constexpr int64_t kIndexHeaderSize = 16;                  // bytes before slot 0
+constexpr int kPacketSize = 128;                                      // tiles per block side
+constexpr int kSlotCount = kPacketSize * kPacketSize;                 // 16,384 positions
+constexpr int kSlotSize = 5;                                          // bytes per index slot
+constexpr int64_t kIndexHeaderSize = 16;                              // bytes before slot 0
 constexpr int64_t kIndexSlotsSize = int64_t(kSlotCount) * kSlotSize;  // 81,920
 constexpr int64_t kIndexSize = kIndexHeaderSize + kIndexSlotsSize;    // 81,936
-constexpr int64_t kRecordLengthSize = 4;                  // length before each record
+constexpr int64_t kRecordLengthSize = 4;                              // length before each record
 // Record offsets are 32-bit signed positions: nothing may start at 2 GiB or later.
 constexpr int64_t kMaxRecordOffset = int64_t(0x7fffffff);
 
@@ -37,10 +37,10 @@ constexpr unsigned char kEmptyByte = 0x01;
 // ArcGIS (10.0-10.2) bundles: the index carries this header and a 16-byte
 // trailer; the data file starts with a 60-byte header and one zero length per
 // position, and an empty slot points at its position's zero-length record.
-constexpr unsigned char kArcGISIndexHeader[16] = {0x03, 0, 0, 0, 0x10, 0, 0, 0,
-                                                  0, 0x40, 0, 0, 0x05, 0, 0, 0};
-constexpr unsigned char kArcGISIndexTrailer[16] = {0, 0, 0, 0, 0x10, 0, 0, 0,
-                                                   0x10, 0, 0, 0, 0, 0, 0, 0};
+constexpr unsigned char kArcGISIndexHeader[16] = {0x03, 0,    0, 0, 0x10, 0, 0, 0,
+                                                  0,    0x40, 0, 0, 0x05, 0, 0, 0};
+constexpr unsigned char kArcGISIndexTrailer[16] = {0,    0, 0, 0, 0x10, 0, 0, 0,
+                                                   0x10, 0, 0, 0, 0,    0, 0, 0};
 constexpr int64_t kArcGISDataHeaderSize = 60;
 
 // Structure of an open pair.
@@ -56,8 +56,8 @@ inline int64_t SlotPosition(int slot) { return kIndexHeaderSize + int64_t(slot) 
 // size, 40 (8 bytes each); 16, first row, last row, first column, last column
 // (4 bytes each). Then one zero length per position.
 constexpr int64_t kArcGISDataStart = kArcGISDataHeaderSize + 4 * int64_t(kSlotCount);  // 65,596
-constexpr int64_t kArcGISIndexSize = kIndexSize + sizeof kArcGISIndexTrailer;            // 81,952
-constexpr int64_t kArcGISMaxTileField = 8;    // 4 bytes
+constexpr int64_t kArcGISIndexSize = kIndexSize + sizeof kArcGISIndexTrailer;          // 81,952
+constexpr int64_t kArcGISMaxTileField = 8;                                             // 4 bytes
 constexpr int64_t kArcGISTileCountField = 16;  // 8 bytes, 4 x the tiles stored
 constexpr int64_t kArcGISFileSizeField = 24;   // 8 bytes
 // The counters a save or removal keeps current: bytes 8 to 31.
@@ -146,7 +146,7 @@ constexpr uint64_t kV2OffsetMask = (uint64_t(1) << kV2OffsetBits) - 1;
 // The entry's 24 size bits bound a tile; its 40 offset bits bound the file.
 constexpr int64_t kV2MaxTileSize = (int64_t(1) << 24) - 1;
 constexpr int64_t kV2MaxFileSize = int64_t(1) << kV2OffsetBits;
-constexpr int64_t kV2MaxTileField = 8;   // 4 bytes, the largest tile stored
+constexpr int64_t kV2MaxTileField = 8;    // 4 bytes, the largest tile stored
 constexpr int64_t kV2FileSizeField = 24;  // 8 bytes
 // Bytes 8 to 31 hold both fields a save keeps current (with the offset byte
 // count and the slack between them, written back as read).
@@ -158,7 +158,8 @@ inline int64_t V2EntryPosition(int entry) { return kV2HeaderSize + int64_t(entry
 // A new V2 file's header: version 3, 16,384 records, the largest tile, 5
 // offset bytes, no slack, the file size, the user header at 40 of 20 +
 // 131,072 bytes (3, 16, 16,384, 5, then the index size).
-inline void EncodeV2Header(unsigned char header[kV2HeaderSize], uint32_t maxTile, uint64_t fileSize) {
+inline void EncodeV2Header(unsigned char header[kV2HeaderSize], uint32_t maxTile,
+                           uint64_t fileSize) {
     WriteLE(header + 0, 3, 4);
     WriteLE(header + 4, uint64_t(kSlotCount), 4);
     WriteLE(header + kV2MaxTileField, maxTile, 4);
@@ -188,7 +189,8 @@ inline void DecodeV2Entry(const unsigned char entry[kV2EntrySize], int64_t& offs
 }
 
 inline void EncodeV2Entry(unsigned char entry[kV2EntrySize], int64_t offset, int64_t size) {
-    WriteLE(entry, (uint64_t(size) << kV2OffsetBits) | (uint64_t(offset) & kV2OffsetMask), kV2EntrySize);
+    WriteLE(entry, (uint64_t(size) << kV2OffsetBits) | (uint64_t(offset) & kV2OffsetMask),
+            kV2EntrySize);
 }
 
 }  // namespace bundle

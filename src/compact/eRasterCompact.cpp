@@ -88,7 +88,8 @@ eString eRasterCompact::MakeRelativeString(int rowGroup, int colGroup, int level
     return relative;
 }
 
-eString eRasterCompact::MakeBaseName(const eString& root, int rowGroup, int colGroup, int level) const {
+eString eRasterCompact::MakeBaseName(const eString& root, int rowGroup, int colGroup,
+                                     int level) const {
     // GetAbsolutePath inserts the separator a root without a trailing '/' lacks.
     return eFile::GetAbsolutePath(root, MakeRelativeString(rowGroup, colGroup, level));
 }
@@ -270,7 +271,8 @@ bool eRasterCompact::UpdateArcGISCounters(int64_t length, int tiles) {
     unsigned char* maxTile = fields + (bundle::kArcGISMaxTileField - bundle::kArcGISCountersAt);
     unsigned char* count = fields + (bundle::kArcGISTileCountField - bundle::kArcGISCountersAt);
     unsigned char* size = fields + (bundle::kArcGISFileSizeField - bundle::kArcGISCountersAt);
-    if (uint64_t(length) > bundle::ReadLE(maxTile, 4)) bundle::WriteLE(maxTile, uint64_t(length), 4);
+    if (uint64_t(length) > bundle::ReadLE(maxTile, 4))
+        bundle::WriteLE(maxTile, uint64_t(length), 4);
     // The field holds 4 x the tiles; a damaged count never goes below 0.
     const int64_t tiles4 = static_cast<int64_t>(bundle::ReadLE(count, 8)) + 4 * int64_t(tiles);
     bundle::WriteLE(count, uint64_t(tiles4 > 0 ? tiles4 : 0), 8);
@@ -346,8 +348,8 @@ bool eRasterCompact::WriteNewPair(int rowGroup, int colGroup) {
     }
     if (arcgis) {
         // The data header, then one zero length per position.
-        std::unique_ptr<unsigned char[]> data(new (std::nothrow)
-                                                  unsigned char[bundle::kArcGISDataStart]);
+        std::unique_ptr<unsigned char[]> data(
+            new (std::nothrow) unsigned char[bundle::kArcGISDataStart]);
         if (!data) return false;
         bundle::EncodeArcGISDataHeader(data.get(), rowGroup, colGroup);
         std::memset(data.get() + bundle::kArcGISDataHeaderSize, 0,

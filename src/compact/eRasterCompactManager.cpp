@@ -73,7 +73,8 @@ eString eRasterCompactManager::MakeKey(int level, int rowGroup, int colGroup) {
     return key;
 }
 
-eRasterCompactManager::tagThreadCompact* eRasterCompactManager::GetThreadCompact(uint32_t threadId) {
+eRasterCompactManager::tagThreadCompact* eRasterCompactManager::GetThreadCompact(
+    uint32_t threadId) {
     const auto it = m_ThreadCompacts.find(threadId);
     if (it != m_ThreadCompacts.end()) return &it->second;
     if (m_strSrcPath.IsEmpty()) return nullptr;

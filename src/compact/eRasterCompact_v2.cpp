@@ -129,14 +129,16 @@ unsigned char eRasterCompact::SaveTileDataV2(const eByteArray& data, int row, in
         static_cast<int64_t>(sizeof fields))
         return 0;
     unsigned char* maxTile = fields + (bundle::kV2MaxTileField - bundle::kV2CountersAt);
-    if (uint64_t(length) > bundle::ReadLE(maxTile, 4)) bundle::WriteLE(maxTile, uint64_t(length), 4);
+    if (uint64_t(length) > bundle::ReadLE(maxTile, 4))
+        bundle::WriteLE(maxTile, uint64_t(length), 4);
     bundle::WriteLE(fields + (bundle::kV2FileSizeField - bundle::kV2CountersAt), uint64_t(end), 8);
     if (!m_BundleFile.WriteAt(bundle::kV2CountersAt, fields, sizeof fields)) return 0;
 
     unsigned char entry[bundle::kV2EntrySize];
     bundle::EncodeV2Entry(entry, position + bundle::kRecordLengthSize, length);
-    return m_BundleFile.WriteAt(bundle::V2EntryPosition(EntryOf(row, col)), entry, sizeof entry) ? 1
-                                                                                                 : 0;
+    return m_BundleFile.WriteAt(bundle::V2EntryPosition(EntryOf(row, col)), entry, sizeof entry)
+               ? 1
+               : 0;
 }
 
 unsigned char eRasterCompact::RemoveTileDataV2(int row, int col, int level) {
@@ -144,8 +146,9 @@ unsigned char eRasterCompact::RemoveTileDataV2(int row, int col, int level) {
     if (ReadEntry(row, col, level, eString(), offset, size) != SlotOffset) return 1;
     if (!IsStoredV2(offset, size)) return 1;
     const unsigned char empty[bundle::kV2EntrySize] = {};
-    return m_BundleFile.WriteAt(bundle::V2EntryPosition(EntryOf(row, col)), empty, sizeof empty) ? 1
-                                                                                                 : 0;
+    return m_BundleFile.WriteAt(bundle::V2EntryPosition(EntryOf(row, col)), empty, sizeof empty)
+               ? 1
+               : 0;
 }
 
 unsigned char eRasterCompact::CreateV2(int row, int col, int level) {
@@ -166,7 +169,8 @@ unsigned char eRasterCompact::CreateV2(int row, int col, int level) {
     }
 
     // The header and an index of zero entries, in one write.
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[bundle::kV2RecordsStart]);
+    std::unique_ptr<unsigned char[]> buffer(
+        new (std::nothrow) unsigned char[bundle::kV2RecordsStart]);
     bool written = false;
     if (buffer) {
         bundle::EncodeV2Header(buffer.get(), 0, uint64_t(bundle::kV2RecordsStart));

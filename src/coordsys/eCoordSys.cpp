@@ -138,8 +138,8 @@ void eCoordSys::WorldToLogical(eSceneMode mode, const eVector3T<double>& world,
     logical = p;
 }
 
-void eCoordSys::LogicalToWorld(eSceneMode mode, const ePoint2D& logical,
-                               eVector3T<double>& world, double height) const {
+void eCoordSys::LogicalToWorld(eSceneMode mode, const ePoint2D& logical, eVector3T<double>& world,
+                               double height) const {
     if (mode != eSceneGlobe) {
         world = eVector3T<double>(logical.x, logical.y, height);
         return;

@@ -43,13 +43,11 @@ eRect2D TileBounds(double t, const ePoint2D& origin, int row, int col) {
 }  // namespace
 
 eSize2D eTileCoordSys::ComputeTileMPSize(double scale) const {
-    const double t =
-        static_cast<double>(TenTimesTileSize(TileSize)) / DPI / (scale * UnitsRatio);
+    const double t = static_cast<double>(TenTimesTileSize(TileSize)) / DPI / (scale * UnitsRatio);
     return eSize2D(t, t);
 }
 
-void eTileCoordSys::ComputeTileLogicRange(int level, const eRect2D& rect,
-                                          tagTileArea& area) const {
+void eTileCoordSys::ComputeTileLogicRange(int level, const eRect2D& rect, tagTileArea& area) const {
     const double scale = GetScale(level);
     if (scale == 0.0) {
         SetEmptyArea(area);
@@ -65,8 +63,7 @@ void eTileCoordSys::ComputeTileLogicRange(int level, const eRect2D& rect,
     area.EndRow = FloorToInt32((oy - m.bottom) / t - kLogicMargin);
 }
 
-void eTileCoordSys::ComputeTileWorldRange(int level, const eRect2D& rect,
-                                          tagTileArea& area) const {
+void eTileCoordSys::ComputeTileWorldRange(int level, const eRect2D& rect, tagTileArea& area) const {
     const double scale = GetScale(level);
     // An infinite tile would make the margin infinite too (inf/inf = NaN):
     // nothing is covered.

@@ -23,18 +23,12 @@ constexpr int kMaxLevelsPastEnd = 30;
 constexpr double kLevelTolerance = 1e-13;
 
 // s outside (0, 1) as the list accepts it; tiny magnitudes count as zero.
-bool IsOutsideScaleRange(double s) {
-    return s < 0.0 || (s > -1e-20 && s < 1e-20) || s >= 1.0;
-}
+bool IsOutsideScaleRange(double s) { return s < 0.0 || (s > -1e-20 && s < 1e-20) || s >= 1.0; }
 
 }  // namespace
 
 eTileCoordSys::eTileCoordSys()
-    : TileSize(256),
-      DataTileSize(256),
-      LevelZoomMode(false),
-      TileTopLevel(0),
-      TileBottomLevel(22) {
+    : TileSize(256), DataTileSize(256), LevelZoomMode(false), TileTopLevel(0), TileBottomLevel(22) {
     // 256 * 2^22, whatever the process-wide render level says.
     RefResolution = 1073741824.0;
 }

@@ -21,7 +21,9 @@ constexpr double kMetresPerDegree = 111194.872221777;
 
 // The units ratio truncated to a whole number (a projected system's is one
 // already).
-int64_t IntegerUnitsRatio(const ePrjCoordSys& prj) { return tilemath::TruncToInt64(unitsratio::Of(prj)); }
+int64_t IntegerUnitsRatio(const ePrjCoordSys& prj) {
+    return tilemath::TruncToInt64(unitsratio::Of(prj));
+}
 
 }  // namespace
 
@@ -33,8 +35,7 @@ double eTileCoordSys::ComputeMapScale(const ePrjCoordSys& prj, double tileMapSiz
 }
 
 std::vector<double> eTileCoordSys::ComputeMapScale(const ePrjCoordSys& prj, double tileMapSize,
-                                                   int tileSize, int levelCount,
-                                                   double dotsPerMM) {
+                                                   int tileSize, int levelCount, double dotsPerMM) {
     double s = ComputeMapScale(prj, tileMapSize, tileSize, dotsPerMM);
     std::vector<double> scales;
     // A doubling list of positive scales below 1 has at most ~1100 entries;
@@ -51,8 +52,8 @@ std::vector<double> eTileCoordSys::ComputeMapScale(const ePrjCoordSys& prj, doub
     return scales;
 }
 
-double eTileCoordSys::ComputeMapResolution(const ePrjCoordSys& prj, double scale,
-                                           double dotsPerMM, double mapLength) {
+double eTileCoordSys::ComputeMapResolution(const ePrjCoordSys& prj, double scale, double dotsPerMM,
+                                           double mapLength) {
     const double u = static_cast<double>(IntegerUnitsRatio(prj));
     return ((dotsPerMM * mapLength) * scale) * u / 10.0;
 }

@@ -27,9 +27,7 @@ inline int32_t FloorToInt32(double x) { return TruncToInt32(std::floor(x)); }
 
 // Rounds half away from zero: trunc(x + 0.5) above 0, trunc(x - 0.5)
 // otherwise, to int32 (saturating; NaN gives 0).
-inline int32_t RoundAwayToInt32(double x) {
-    return TruncToInt32(x > 0.0 ? x + 0.5 : x - 0.5);
-}
+inline int32_t RoundAwayToInt32(double x) { return TruncToInt32(x > 0.0 ? x + 0.5 : x - 0.5); }
 
 // Truncation toward zero to int64, saturating; NaN gives 0.
 inline int64_t TruncToInt64(double x) {

@@ -22,8 +22,8 @@ void Eassert(const char* expr, const char* file, int line) {
 }
 
 eAssertHandler SetAssertHandler(eAssertHandler handler) {
-    eAssertHandler previous =
-        Handler().exchange(handler != nullptr ? handler : &SilentHandler, std::memory_order_acq_rel);
+    eAssertHandler previous = Handler().exchange(handler != nullptr ? handler : &SilentHandler,
+                                                 std::memory_order_acq_rel);
     return previous == &SilentHandler ? nullptr : previous;
 }
 

@@ -15,7 +15,6 @@ namespace TVK {
 template class eArray<eTaskFilter*>;
 template class eList<eTaskBase*>;
 
-
 namespace {
 
 void DropTask(eTaskBase* task) {

@@ -22,8 +22,7 @@ using Context = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
 using Object = std::unique_ptr<PJ, ObjectDeleter>;
 
 // A fresh context that logs nothing (the library never writes to stderr).
-inline Context NewContext()
-{
+inline Context NewContext() {
     Context ctx(proj_context_create());
     if (ctx) {
         proj_log_func(ctx.get(), nullptr, [](void*, int, const char*) {});

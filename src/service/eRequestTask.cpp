@@ -7,7 +7,8 @@ eRequestTask::eRequestTask() = default;
 
 eRequestTask::eRequestTask(const eString& request) : m_strRequest(request) {}
 
-eRequestTask::eRequestTask(const eRequestTask& other) : eTaskBase(other), m_strRequest(other.m_strRequest) {}
+eRequestTask::eRequestTask(const eRequestTask& other)
+    : eTaskBase(other), m_strRequest(other.m_strRequest) {}
 
 eRequestTask& eRequestTask::operator=(const eRequestTask& other) {
     m_strRequest = other.m_strRequest;

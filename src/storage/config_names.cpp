@@ -35,16 +35,13 @@ constexpr FormatName kArcGISFormatNames[] = {
 
 }  // namespace
 
-const char* StorageFormatName(eTileStorage::EmFormat format)
-{
+const char* StorageFormatName(eTileStorage::EmFormat format) {
     for (const FormatName& entry : kFormatNames)
-        if (entry.format == format)
-            return entry.name;
+        if (entry.format == format) return entry.name;
     return "";
 }
 
-bool StorageFormatFromName(const eString& lowerName, eTileStorage::EmFormat& format)
-{
+bool StorageFormatFromName(const eString& lowerName, eTileStorage::EmFormat& format) {
     for (const FormatName& entry : kFormatNames) {
         if (eString(entry.name).MakeLower() == lowerName) {
             format = entry.format;
@@ -54,8 +51,7 @@ bool StorageFormatFromName(const eString& lowerName, eTileStorage::EmFormat& for
     return false;
 }
 
-bool ArcGISStorageFormatFromName(const eString& name, eTileStorage::EmFormat& format)
-{
+bool ArcGISStorageFormatFromName(const eString& name, eTileStorage::EmFormat& format) {
     for (const FormatName& entry : kArcGISFormatNames) {
         if (name == eString(entry.name)) {
             format = entry.format;
@@ -65,24 +61,19 @@ bool ArcGISStorageFormatFromName(const eString& name, eTileStorage::EmFormat& fo
     return false;
 }
 
-const char* ArcGISStorageFormatName(eTileStorage::EmFormat format)
-{
+const char* ArcGISStorageFormatName(eTileStorage::EmFormat format) {
     for (const FormatName& entry : kArcGISFormatNames)
-        if (entry.format == format)
-            return entry.name;
+        if (entry.format == format) return entry.name;
     return "";
 }
 
-const char* TileNamingName(eTileStorage::EmNaming naming)
-{
+const char* TileNamingName(eTileStorage::EmNaming naming) {
     for (const NamingName& entry : kNamingNames)
-        if (entry.naming == naming)
-            return entry.name;
+        if (entry.naming == naming) return entry.name;
     return "";
 }
 
-bool TileNamingFromName(const eString& name, eTileStorage::EmNaming& naming)
-{
+bool TileNamingFromName(const eString& name, eTileStorage::EmNaming& naming) {
     for (const NamingName& entry : kNamingNames) {
         if (name.CompareNoCase(entry.name) == 0) {
             naming = entry.naming;

@@ -60,7 +60,8 @@ bool EnterChild(eMarkup& doc, const char* name);
 bool ChildPoint(eMarkup& doc, const char* name, ePoint2D& point);
 // A rectangle from four children of the current element with the names
 // given, each over the default rectangle's value.
-eRect2D ReadRect(eMarkup& doc, const char* left, const char* bottom, const char* right, const char* top);
+eRect2D ReadRect(eMarkup& doc, const char* left, const char* bottom, const char* right,
+                 const char* top);
 
 }  // namespace config
 }  // namespace TVK

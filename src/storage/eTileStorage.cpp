@@ -99,8 +99,8 @@ eFileType::EmType eTileStorage::GetFileType(const eString& text) {
         const char* name;
         eFileType::EmType type;
     } kNames[] = {
-        {"ePNG", eFileType::PNG},   {"eJPG", eFileType::JPG},   {"eBIL", eFileType::BIL},
-        {"eGIF", eFileType::GIF},   {"eBMP", eFileType::BMP},   {"eDATA", eFileType::DATA},
+        {"ePNG", eFileType::PNG}, {"eJPG", eFileType::JPG}, {"eBIL", eFileType::BIL},
+        {"eGIF", eFileType::GIF}, {"eBMP", eFileType::BMP}, {"eDATA", eFileType::DATA},
         {"pbf", eFileType::PBF},
     };
     for (const auto& entry : kNames) {

@@ -46,10 +46,8 @@ constexpr int kWebMercator = 43045;
 constexpr double kWebMercatorHalfWorld = 20037508.342789244;
 
 // SpatialReference / WKT; false when it is missing or refused.
-bool ReadSpatialReference(eMarkup& doc, eTileCoordSys& scheme)
-{
-    if (!EnterChild(doc, "SpatialReference"))
-        return false;
+bool ReadSpatialReference(eMarkup& doc, eTileCoordSys& scheme) {
+    if (!EnterChild(doc, "SpatialReference")) return false;
     bool ok = false;
     eString wkt;
     if (ChildText(doc, "WKT", wkt)) {
@@ -67,10 +65,8 @@ bool ReadSpatialReference(eMarkup& doc, eTileCoordSys& scheme)
 
 // LODInfos: one level per LODInfo, its scale from its resolution at the
 // file's DPI. False when there is no LODInfos.
-bool ReadLevelsOfDetail(eMarkup& doc, eTileCoordSys& scheme)
-{
-    if (!EnterChild(doc, "LODInfos"))
-        return false;
+bool ReadLevelsOfDetail(eMarkup& doc, eTileCoordSys& scheme) {
+    if (!EnterChild(doc, "LODInfos")) return false;
     // dots per millimetre x one map unit in ten-thousandths of a logical
     // unit; the representative fraction of r map units per pixel is then
     // 10 / (r x this).
@@ -79,8 +75,7 @@ bool ReadLevelsOfDetail(eMarkup& doc, eTileCoordSys& scheme)
     captions.clear();
     doc.ResetChildPos();
     while (doc.FindChildElem("LODInfo")) {
-        if (!doc.IntoElem())
-            break;
+        if (!doc.IntoElem()) break;
         tagLevelCaption caption;
         int level = 0;
         ChildInt(doc, "LevelID", level);
@@ -101,35 +96,27 @@ bool ReadLevelsOfDetail(eMarkup& doc, eTileCoordSys& scheme)
 
 // Everything below TileCacheInfo (the current element); false when a
 // required part is missing.
-bool ReadTileCacheInfo(eMarkup& doc, eTileCoordSys& scheme)
-{
+bool ReadTileCacheInfo(eMarkup& doc, eTileCoordSys& scheme) {
     bool ok = ReadSpatialReference(doc, scheme);
 
     ePoint2D origin;
-    if (ChildPoint(doc, "TileOrigin", origin))
-        scheme.SetTileOrigin(origin);
+    if (ChildPoint(doc, "TileOrigin", origin)) scheme.SetTileOrigin(origin);
     // Square tiles: the larger of the two edges.
     int tileSize = 0;
     int number = 0;
-    if (ChildInt(doc, "TileCols", number))
-        tileSize = number;
-    if (ChildInt(doc, "TileRows", number) && number > tileSize)
-        tileSize = number;
+    if (ChildInt(doc, "TileCols", number)) tileSize = number;
+    if (ChildInt(doc, "TileRows", number) && number > tileSize) tileSize = number;
     scheme.SetTileSize(tileSize);
     double dpi = 0.0;
-    if (ChildDouble(doc, "DPI", dpi))
-        scheme.SetDPI(dpi);
-    if (ChildInt(doc, "TileTopLevel", number))
-        scheme.SetTileTopLevel(number);
+    if (ChildDouble(doc, "DPI", dpi)) scheme.SetDPI(dpi);
+    if (ChildInt(doc, "TileTopLevel", number)) scheme.SetTileTopLevel(number);
 
-    if (!ReadLevelsOfDetail(doc, scheme))
-        ok = false;
+    if (!ReadLevelsOfDetail(doc, scheme)) ok = false;
     return ok;
 }
 
 // CacheStorageInfo (the current element); false when StorageFormat is missing.
-bool ReadCacheStorageInfo(eMarkup& doc, eTileStorage& storage)
-{
+bool ReadCacheStorageInfo(eMarkup& doc, eTileStorage& storage) {
     bool ok = true;
     eString text;
     if (ChildText(doc, "StorageFormat", text)) {
@@ -154,11 +141,9 @@ bool ReadCacheStorageInfo(eMarkup& doc, eTileStorage& storage)
 
 // Index bounds when the extent file names none: the whole world of the
 // usual tiling schemes, else the cache's bounds.
-eRect2D DefaultIndexBounds(const eTileCoordSys& scheme)
-{
+eRect2D DefaultIndexBounds(const eTileCoordSys& scheme) {
     const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
-    if (prj.GetSpatialRefType() == kGeographic)
-        return eRect2D(-180.0, 90.0, 180.0, -90.0);
+    if (prj.GetSpatialRefType() == kGeographic) return eRect2D(-180.0, 90.0, 180.0, -90.0);
     if (prj.GetProjection().GetProjectionType() == kWebMercator)
         return eRect2D(-kWebMercatorHalfWorld, kWebMercatorHalfWorld, kWebMercatorHalfWorld,
                        -kWebMercatorHalfWorld);
@@ -166,11 +151,11 @@ eRect2D DefaultIndexBounds(const eTileCoordSys& scheme)
 }
 
 // The extent file; false when it has no EnvelopeN (or cannot be loaded).
-bool ReadExtent(const eString& configPath, eTileCoordSys& scheme)
-{
+bool ReadExtent(const eString& configPath, eTileCoordSys& scheme) {
     eString extentPath;
     eMarkup doc;
-    const bool loaded = eFindFileNoCase(eFile::ChangeExt(configPath, "cdi"), extentPath) && doc.Load(extentPath);
+    const bool loaded =
+        eFindFileNoCase(eFile::ChangeExt(configPath, "cdi"), extentPath) && doc.Load(extentPath);
 
     bool ok = false;
     if (loaded && doc.FindElem("EnvelopeN")) {
@@ -188,16 +173,13 @@ bool ReadExtent(const eString& configPath, eTileCoordSys& scheme)
 
 }  // namespace
 
-unsigned char eTileStorage::FromArcGISConfigFile(const eString& path)
-{
+unsigned char eTileStorage::FromArcGISConfigFile(const eString& path) {
     eMarkup doc;
-    if (!doc.Load(path))
-        return 0;
+    if (!doc.Load(path)) return 0;
     unsigned char result = 1;
     if (doc.FindElem("CacheInfo")) {
         if (EnterChild(doc, "TileCacheInfo")) {
-            if (!ReadTileCacheInfo(doc, m_TileCoordSys))
-                result = 0;
+            if (!ReadTileCacheInfo(doc, m_TileCoordSys)) result = 0;
             doc.OutOfElem();
         }
         eString tileFormat;
@@ -205,23 +187,20 @@ unsigned char eTileStorage::FromArcGISConfigFile(const eString& path)
             // Any CacheTileFormat (JPEG, PNG, PNG8, PNG24, PNG32, MIXED) is
             // read as PNG: the library never decodes tiles. The text itself
             // is kept: it names the files of an exploded cache (jpg / png).
-            if (ChildText(doc, "CacheTileFormat", tileFormat))
-                SetTileType(eFileType::PNG);
+            if (ChildText(doc, "CacheTileFormat", tileFormat)) SetTileType(eFileType::PNG);
             doc.OutOfElem();
         }
         SetArcGISTileFormat(tileFormat);
         // ArcGIS's own bundles for every V1 bundle this cache gets from now on.
         SetArcGISStructure(1);
         if (EnterChild(doc, "CacheStorageInfo")) {
-            if (!ReadCacheStorageInfo(doc, *this))
-                result = 0;
+            if (!ReadCacheStorageInfo(doc, *this)) result = 0;
             doc.OutOfElem();
         }
     }
     SetFileDirectory(ConfigFolder(path));
     SetName(eFile::GetTitle(path));
-    if (!ReadExtent(path, m_TileCoordSys))
-        result = 0;
+    if (!ReadExtent(path, m_TileCoordSys)) result = 0;
     return result;
 }
 

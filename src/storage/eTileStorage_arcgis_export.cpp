@@ -34,8 +34,7 @@ constexpr int kPacketSize = 128;
 // ArcGIS's defaults for what the storage does not hold.
 constexpr int kCompressionQuality = 75;
 
-void AppendEscaped(std::string& out, const std::string& text)
-{
+void AppendEscaped(std::string& out, const std::string& text) {
     for (const char ch : text) {
         switch (ch) {
             case '&': out += "&amp;"; break;
@@ -46,8 +45,7 @@ void AppendEscaped(std::string& out, const std::string& text)
     }
 }
 
-void AppendElem(std::string& out, const char* name, const eString& text)
-{
+void AppendElem(std::string& out, const char* name, const eString& text) {
     out += '<';
     out += name;
     out += '>';
@@ -57,8 +55,7 @@ void AppendElem(std::string& out, const char* name, const eString& text)
     out += '>';
 }
 
-void AppendSpatialReference(std::string& out, const ePrjCoordSys& prj)
-{
+void AppendSpatialReference(std::string& out, const ePrjCoordSys& prj) {
     eWKT wkt;
     prj >> wkt;  // empty for an unset system
     out += prj.IsGeographic() ? "<SpatialReference xsi:type=\"typens:GeographicCoordinateSystem\">"
@@ -72,15 +69,13 @@ void AppendSpatialReference(std::string& out, const ePrjCoordSys& prj)
 }
 
 // CacheTileFormat: the text the cache came with, else the tile type's kind.
-eString TileFormatText(const eString& arcgisFormat, eFileType::EmType type)
-{
-    if (!arcgisFormat.IsEmpty())
-        return arcgisFormat;
+eString TileFormatText(const eString& arcgisFormat, eFileType::EmType type) {
+    if (!arcgisFormat.IsEmpty()) return arcgisFormat;
     return eString(type == eFileType::JPG ? "JPEG" : "PNG");
 }
 
-std::string ConfigText(const eTileCoordSys& scheme, const char* storageFormat, const eString& tileFormat)
-{
+std::string ConfigText(const eTileCoordSys& scheme, const char* storageFormat,
+                       const eString& tileFormat) {
     std::string out;
     out.reserve(4096);
     out += "<CacheInfo xsi:type=\"typens:CacheInfo\"";
@@ -127,8 +122,7 @@ std::string ConfigText(const eTileCoordSys& scheme, const char* storageFormat, c
     return out;
 }
 
-std::string ExtentText(const eTileCoordSys& scheme)
-{
+std::string ExtentText(const eTileCoordSys& scheme) {
     const eRect2D bounds = scheme.GetBounds();
     std::string out;
     out.reserve(2048);
@@ -144,8 +138,7 @@ std::string ExtentText(const eTileCoordSys& scheme)
     return out;
 }
 
-bool SaveText(const std::string& text, const eString& path)
-{
+bool SaveText(const std::string& text, const eString& path) {
     eMarkup doc;
     doc.SetEncoding(eMarkup::kCharsetUtf8);
     return doc.SetDoc(eString(text)) && doc.Save(path);
@@ -153,25 +146,20 @@ bool SaveText(const std::string& text, const eString& path)
 
 }  // namespace
 
-unsigned char eTileStorage::ToArcGISConfigFile(const eString& path)
-{
+unsigned char eTileStorage::ToArcGISConfigFile(const eString& path) {
     const char* storageFormat = ArcGISStorageFormatName(m_emCacheFormat);
-    if (*storageFormat == '\0' || path.IsEmpty())
-        return 0;
+    if (*storageFormat == '\0' || path.IsEmpty()) return 0;
     // An exploded ArcGIS cache is read with ArcGIS's tile names; describing a
     // tree of this system's own names as one would lose every tile.
-    if (m_emCacheFormat == Original && m_emTileNaming != ArcGIS)
-        return 0;
-    const std::string config =
-        ConfigText(m_TileCoordSys, storageFormat, TileFormatText(m_strArcGISTileFormat, m_emTileType));
+    if (m_emCacheFormat == Original && m_emTileNaming != ArcGIS) return 0;
+    const std::string config = ConfigText(m_TileCoordSys, storageFormat,
+                                          TileFormatText(m_strArcGISTileFormat, m_emTileType));
     const std::string extent = ExtentText(m_TileCoordSys);
 
     const eString folder = ConfigFolder(path);
-    if (!eFile::IsExist(folder))
-        eFile::MkDirEx(folder);  // a failure shows in the saves
+    if (!eFile::IsExist(folder)) eFile::MkDirEx(folder);  // a failure shows in the saves
     // The extent first: a reader finding the new conf.xml finds its extent.
-    if (!SaveText(extent, eFile::ChangeExt(path, "cdi")) || !SaveText(config, path))
-        return 0;
+    if (!SaveText(extent, eFile::ChangeExt(path, "cdi")) || !SaveText(config, path)) return 0;
     SetFileDirectory(folder);
     SetArcGISStructure(1);
     return 1;

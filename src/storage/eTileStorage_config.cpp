@@ -31,15 +31,13 @@ using namespace config;
 
 constexpr const char* kAssertSource = "eTileStorage";
 
-eString FormatUnsigned(unsigned int value)
-{
+eString FormatUnsigned(unsigned int value) {
     // Scale names can pass 2^31 for very small scales; "%d" would print them
     // negative.
     return eString(std::to_string(value));
 }
 
-void AddRect(eMarkup& doc, const char* name, const eRect2D& rect)
-{
+void AddRect(eMarkup& doc, const char* name, const eRect2D& rect) {
     doc.AddChildElem(name);
     doc.IntoElem();
     doc.AddChildElem("Left", FormatTrimmed(rect.left));
@@ -52,11 +50,9 @@ void AddRect(eMarkup& doc, const char* name, const eRect2D& rect)
 // Reads a bool child; a text other than "True"/"False" is a broken file:
 // report it and keep the setting.
 template <typename Setter>
-void ReadBool(eMarkup& doc, const char* name, Setter set)
-{
+void ReadBool(eMarkup& doc, const char* name, Setter set) {
     eString text;
-    if (!ChildText(doc, name, text))
-        return;
+    if (!ChildText(doc, name, text)) return;
     bool value = false;
     if (ParseBool(text, value))
         set(value ? 1 : 0);
@@ -65,8 +61,7 @@ void ReadBool(eMarkup& doc, const char* name, Setter set)
 }
 
 // Reads the coordinate system; false when the file's form is refused.
-bool ReadCoordSys(eMarkup& doc, eTileCoordSys& scheme)
-{
+bool ReadCoordSys(eMarkup& doc, eTileCoordSys& scheme) {
     if (EnterChild(doc, "SpatialReference")) {
         bool ok = true;
         eString wkt;
@@ -97,11 +92,9 @@ bool ReadCoordSys(eMarkup& doc, eTileCoordSys& scheme)
     return false;
 }
 
-void ReadTileRuler(eMarkup& doc, eTileStorage& storage)
-{
+void ReadTileRuler(eMarkup& doc, eTileStorage& storage) {
     eString text;
-    if (ChildText(doc, "URLFormat", text))
-        storage.SetTileURLFormat(text);
+    if (ChildText(doc, "URLFormat", text)) storage.SetTileURLFormat(text);
     ReadBool(doc, "LevelMode", [&](unsigned char v) { storage.SetTileLevelMode(v); });
     ReadBool(doc, "LevelInverseMode", [&](unsigned char v) { storage.SetLevelInverseMode(v); });
     ReadBool(doc, "PositionInverseMode", [&](unsigned char v) { storage.SetPosInverseMode(v); });
@@ -119,16 +112,13 @@ void ReadTileRuler(eMarkup& doc, eTileStorage& storage)
 
 // Reads the scale list; false when there is none. Levels are numbered in
 // list order, skipping entries without a positive value.
-bool ReadLevels(eMarkup& doc, eTileCoordSys& scheme, bool bottomLevelRead)
-{
-    if (!EnterChild(doc, "Levels"))
-        return false;
+bool ReadLevels(eMarkup& doc, eTileCoordSys& scheme, bool bottomLevelRead) {
+    if (!EnterChild(doc, "Levels")) return false;
     std::vector<tagLevelCaption>& captions = scheme.GetLevelCaptions();
     captions.clear();
     doc.ResetChildPos();
     while (doc.FindChildElem("Level")) {
-        if (!doc.IntoElem())
-            break;
+        if (!doc.IntoElem()) break;
         double value = 0.0;
         if (ChildDouble(doc, "Value", value) && value > 0.0) {
             tagLevelCaption caption;
@@ -141,34 +131,26 @@ bool ReadLevels(eMarkup& doc, eTileCoordSys& scheme, bool bottomLevelRead)
     doc.OutOfElem();
     const int count = static_cast<int>(captions.size());
     scheme.SetRefResolution(ReferenceResolution(scheme.GetTileSize(), count));
-    if (!bottomLevelRead)
-        scheme.SetTileBottomLevel(count);
+    if (!bottomLevelRead) scheme.SetTileBottomLevel(count);
     return true;
 }
 
 // Everything below TileCacheInfo (the current element); false when a
 // required part is missing or refused. Reads on after a failure.
-bool ReadTileCacheInfo(eMarkup& doc, eTileStorage& storage)
-{
+bool ReadTileCacheInfo(eMarkup& doc, eTileStorage& storage) {
     eTileCoordSys& scheme = storage.GetTileCoordSys();
     bool ok = true;
     eString text;
-    if (ChildText(doc, "Name", text))
-        storage.SetName(text);
-    if (ChildText(doc, "Provider", text))
-        storage.SetServiceProvider(text);
-    if (!ReadCoordSys(doc, scheme))
-        ok = false;
+    if (ChildText(doc, "Name", text)) storage.SetName(text);
+    if (ChildText(doc, "Provider", text)) storage.SetServiceProvider(text);
+    if (!ReadCoordSys(doc, scheme)) ok = false;
 
     ePoint2D origin;
-    if (ChildPoint(doc, "TileOrigin", origin))
-        scheme.SetTileOrigin(origin);
+    if (ChildPoint(doc, "TileOrigin", origin)) scheme.SetTileOrigin(origin);
     int number = 0;
-    if (ChildInt(doc, "TileSize", number))
-        scheme.SetTileSize(number);
+    if (ChildInt(doc, "TileSize", number)) scheme.SetTileSize(number);
     double real = 0.0;
-    if (ChildDouble(doc, "DPI", real))
-        scheme.SetDPI(real);
+    if (ChildDouble(doc, "DPI", real)) scheme.SetDPI(real);
     if (EnterChild(doc, "Bounds")) {
         scheme.SetBounds(ReadRect(doc, "Left", "Bottom", "Right", "Top"));
         doc.OutOfElem();
@@ -179,27 +161,23 @@ bool ReadTileCacheInfo(eMarkup& doc, eTileStorage& storage)
     } else {
         scheme.SetIndexBounds(scheme.GetBounds());
     }
-    if (ChildText(doc, "TileType", text))
-        storage.SetTileType(eTileStorage::GetFileType(text));
+    if (ChildText(doc, "TileType", text)) storage.SetTileType(eTileStorage::GetFileType(text));
     if (EnterChild(doc, "TileRuler")) {
         ReadTileRuler(doc, storage);
         doc.OutOfElem();
     }
     ReadBool(doc, "LevelZoomMode", [&](unsigned char v) { scheme.SetLevelZoomMode(v); });
-    if (ChildInt(doc, "TileTopLevel", number))
-        scheme.SetTileTopLevel(number);
+    if (ChildInt(doc, "TileTopLevel", number)) scheme.SetTileTopLevel(number);
     bool bottomLevelRead = false;
     if (ChildInt(doc, "TileBottomLevel", number)) {
         scheme.SetTileBottomLevel(number);
         bottomLevelRead = true;
     }
-    if (!ReadLevels(doc, scheme, bottomLevelRead))
-        ok = false;
+    if (!ReadLevels(doc, scheme, bottomLevelRead)) ok = false;
     return ok;
 }
 
-void ReadTileStorageInfo(eMarkup& doc, eTileStorage& storage)
-{
+void ReadTileStorageInfo(eMarkup& doc, eTileStorage& storage) {
     eString text;
     if (ChildText(doc, "StorageFormat", text)) {
         eTileStorage::EmFormat format = eTileStorage::Original;
@@ -219,15 +197,13 @@ void ReadTileStorageInfo(eMarkup& doc, eTileStorage& storage)
         naming = storage.GetTileNaming();
     }
     storage.SetTileNaming(naming);
-    if (!ChildText(doc, "ArcGISTileFormat", text))
-        text = eString();
+    if (!ChildText(doc, "ArcGISTileFormat", text)) text = eString();
     storage.SetArcGISTileFormat(text);
 }
 
 }  // namespace
 
-unsigned char eTileStorage::ToConfigFile(const eString& path)
-{
+unsigned char eTileStorage::ToConfigFile(const eString& path) {
     eTileCoordSys& scheme = m_TileCoordSys;
     eMarkup doc;
     doc.SetEncoding(eMarkup::kCharsetUtf8);
@@ -292,31 +268,25 @@ unsigned char eTileStorage::ToConfigFile(const eString& path)
     doc.AddChildElem("PacketSize", FormatInt(m_nTileGroupSize));
     // Written only when not the defaults, so that descriptions of caches in
     // this system's own naming read exactly as before these settings existed.
-    if (m_emTileNaming != Native)
-        doc.AddChildElem("TileNaming", TileNamingName(m_emTileNaming));
+    if (m_emTileNaming != Native) doc.AddChildElem("TileNaming", TileNamingName(m_emTileNaming));
     if (!m_strArcGISTileFormat.IsEmpty())
         doc.AddChildElem("ArcGISTileFormat", m_strArcGISTileFormat);
     doc.OutOfElem();
 
     const eString folder = ConfigFolder(path);
-    if (!eFile::IsExist(folder))
-        eFile::MkDirEx(folder);  // a failure shows in Save
-    if (!doc.Save(path))
-        return 0;
+    if (!eFile::IsExist(folder)) eFile::MkDirEx(folder);  // a failure shows in Save
+    if (!doc.Save(path)) return 0;
     SetFileDirectory(folder);
     return 1;
 }
 
-unsigned char eTileStorage::FromConfigFile(const eString& path)
-{
+unsigned char eTileStorage::FromConfigFile(const eString& path) {
     eMarkup doc;
-    if (!doc.Load(path))
-        return 0;
+    if (!doc.Load(path)) return 0;
     unsigned char result = 1;
     // The root's own name is not checked.
     if (EnterChild(doc, "TileCacheInfo")) {
-        if (!ReadTileCacheInfo(doc, *this))
-            result = 0;
+        if (!ReadTileCacheInfo(doc, *this)) result = 0;
         doc.OutOfElem();
     }
     if (EnterChild(doc, "TileStorageInfo")) {

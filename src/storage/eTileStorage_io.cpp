@@ -113,7 +113,8 @@ enum class ArcGISKind { Jpg, Png, Mixed };
 
 ArcGISKind ArcGISKindOf(const eString& format, eFileType::EmType type) {
     if (format.IsEmpty()) return type == eFileType::JPG ? ArcGISKind::Jpg : ArcGISKind::Png;
-    if (format.CompareNoCase("JPEG") == 0 || format.CompareNoCase("JPG") == 0) return ArcGISKind::Jpg;
+    if (format.CompareNoCase("JPEG") == 0 || format.CompareNoCase("JPG") == 0)
+        return ArcGISKind::Jpg;
     if (format.CompareNoCase("MIXED") == 0) return ArcGISKind::Mixed;
     return ArcGISKind::Png;  // PNG, PNG8, PNG24, PNG32 and whatever else
 }
@@ -129,7 +130,8 @@ bool IsJpegBytes(const unsigned char* data, unsigned int size) {
 eString OtherKindPath(const eString& path) {
     std::string other = path.Std();
     const size_t at = other.size() - kArcGISExtLength;
-    other.replace(at, kArcGISExtLength, other.compare(at, kArcGISExtLength, "jpg") == 0 ? "png" : "jpg");
+    other.replace(at, kArcGISExtLength,
+                  other.compare(at, kArcGISExtLength, "jpg") == 0 ? "png" : "jpg");
     return eString(std::move(other));
 }
 
@@ -160,8 +162,8 @@ bool AppendArcGISPath(std::string& out, const eTileCoordSys& scheme, int level, 
 
 // The tile's relative path (no extension) in the naming chosen; false for a
 // tile without an ArcGIS name.
-bool AppendTilePath(std::string& out, eTileCoordSys& scheme, bool arcgisNaming, int groupSize, int level,
-                    int row, int col) {
+bool AppendTilePath(std::string& out, eTileCoordSys& scheme, bool arcgisNaming, int groupSize,
+                    int level, int row, int col) {
     if (arcgisNaming) return AppendArcGISPath(out, scheme, level, row, col);
     AppendRelativePath(out, scheme, groupSize, level, row, col);
     return true;
@@ -179,7 +181,8 @@ void eTileStorage::TilePos2TileGroupPos(int row, int col, int& groupRow, int& gr
 eString eTileStorage::TilePos2RelativeFilePathName(int level, int row, int col) {
     std::string path;
     path.reserve(64);
-    if (!AppendTilePath(path, m_TileCoordSys, m_emTileNaming == ArcGIS, m_nTileGroupSize, level, row, col)) {
+    if (!AppendTilePath(path, m_TileCoordSys, m_emTileNaming == ArcGIS, m_nTileGroupSize, level,
+                        row, col)) {
         return eString();
     }
     return eString(std::move(path));
@@ -212,7 +215,8 @@ eString eTileStorage::TilePos2AbsoluteFilePathName(int level, int row, int col, 
         path.append(root, 0, keep);
         if (path.back() != '/') path += '/';
     }
-    if (!AppendTilePath(path, m_TileCoordSys, m_emTileNaming == ArcGIS, m_nTileGroupSize, level, row, col)) {
+    if (!AppendTilePath(path, m_TileCoordSys, m_emTileNaming == ArcGIS, m_nTileGroupSize, level,
+                        row, col)) {
         return eString();
     }
     path += '.';
@@ -225,7 +229,8 @@ bool eTileStorage::IsMixedNaming() const {
            ArcGISKindOf(m_strArcGISTileFormat, m_emTileType) == ArcGISKind::Mixed;
 }
 
-eRasterCompactOperator* eTileStorage::BundleOperator(int level, int row, int col, int& bundleLevel) {
+eRasterCompactOperator* eTileStorage::BundleOperator(int level, int row, int col,
+                                                     int& bundleLevel) {
     bundleLevel = BundleLevel(m_TileCoordSys, m_emTileNaming == ArcGIS, level);
     return m_pCompactManager->GetOperator(bundleLevel, BundleStart(row), BundleStart(col));
 }
@@ -286,7 +291,8 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
     if (data == nullptr && size != 0) return 0;
     switch (m_emCacheFormat) {
         case Original: {
-            const eString tilePath = TilePos2AbsoluteFilePathName(level, row, col, IsJpegBytes(data, size));
+            const eString tilePath =
+                TilePos2AbsoluteFilePathName(level, row, col, IsJpegBytes(data, size));
             if (tilePath.IsEmpty()) return 0;
             std::string temp;
             temp.reserve(tilePath.Std().size() + kTempSuffixLength);
@@ -307,8 +313,8 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
             const unsigned char* next = data;
             unsigned int left = size;
             while (written && left > 0) {
-                const unsigned int chunk =
-                    std::min<unsigned int>(left, static_cast<unsigned int>(std::numeric_limits<eInt>::max()));
+                const unsigned int chunk = std::min<unsigned int>(
+                    left, static_cast<unsigned int>(std::numeric_limits<eInt>::max()));
                 written = stream.Save(next, static_cast<eInt>(chunk));
                 next += chunk;
                 left -= chunk;

@@ -11,8 +11,14 @@ using namespace tvktest;
 
 namespace {
 
-Bytes Slot(const Bytes& index, int i) { return Bytes(index.begin() + 16 + 5 * i, index.begin() + 21 + 5 * i); }
-Bytes Five(uint64_t offset) { Bytes b(5); PutLE(b, 0, offset, 5); return b; }
+Bytes Slot(const Bytes& index, int i) {
+    return Bytes(index.begin() + 16 + 5 * i, index.begin() + 21 + 5 * i);
+}
+Bytes Five(uint64_t offset) {
+    Bytes b(5);
+    PutLE(b, 0, offset, 5);
+    return b;
+}
 // The counters of an ArcGIS data header: largest tile, 4 x tiles, file size.
 void SetCounters(Bytes& data, uint32_t maxTile, uint64_t tiles) {
     PutLE(data, 8, maxTile, 4);
@@ -82,7 +88,8 @@ TEST(BundleFiles, StoredTilesAreKeptRemovalEmptiesTheSlot) {
     const fs::path base = tmp.Path() / "_alllayers" / "L03" / "R0000C0000";
     const Bytes a = Text("AAAA"), b = Text("BBBBBBB");
     ASSERT_EQ(1, handle.SaveTileData(ToArray(a), 0, 0, 3));  // the record at offset 0
-    const Bytes indexBefore = ReadFile(base.string() + ".bundlx"), dataBefore = ReadFile(base.string() + ".bundle");
+    const Bytes indexBefore = ReadFile(base.string() + ".bundlx"),
+                dataBefore = ReadFile(base.string() + ".bundle");
     EXPECT_EQ(0, handle.SaveTileData(ToArray(b), 0, 0, 3));  // a stored tile is kept
     EXPECT_EQ(1, handle.RemoveTileData(5, 0, 3));            // nothing stored: nothing written
     EXPECT_EQ(indexBefore, ReadFile(base.string() + ".bundlx"));
@@ -148,7 +155,7 @@ TEST(BundleFiles, CorruptSlotsAndRecordsAreNoTiles) {
     TempDir tmp;
     const std::string base = (tmp.Path() / "_alllayers" / "L00" / "R0000C0000").string();
     Bytes index = NativeIndex();
-    PutLE(index, 16 + 5 * 0, 0, 5);            // record at 0 announces 1000 bytes, file has 14
+    PutLE(index, 16 + 5 * 0, 0, 5);             // record at 0 announces 1000 bytes, file has 14
     PutLE(index, 16 + 5 * 1, 0x0001010101, 5);  // 01 01 01 01 00 is an offset, not empty
     PutLE(index, 16 + 5 * 2, 0x80000000, 5);    // bit 31 set: negative
     PutLE(index, 16 + 5 * 3, 12, 5);            // length field cut short by the end of file

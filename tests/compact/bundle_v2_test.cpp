@@ -69,13 +69,14 @@ TEST(BundleV2Files, ReadsABuiltBundleWhoseDamagedEntriesAreNoTiles) {
     const fs::path file = tmp.Path() / "_alllayers" / "L00" / "R0000C0000.bundle";
     Bytes bytes = V2Bundle();
     const Bytes good = Text("good");
-    V2Append(bytes, 1, 0, good);  // entry 128, its bytes at 131,140; column-major order would call it slot 1
+    V2Append(bytes, 1, 0,
+             good);  // entry 128, its bytes at 131,140; column-major order would call it slot 1
     V2Append(bytes, 0, 5, Text("cut short"));
-    bytes.resize(bytes.size() - 3);                                                    // truncated record
-    PutLE(bytes, V2EntryAt(0, 2), uint64_t(10) << 40 | (bytes.size() - 4), 8);         // runs past the end
-    PutLE(bytes, V2EntryAt(0, 3), uint64_t(4) << 40 | 100, 8);                         // inside the index
+    bytes.resize(bytes.size() - 3);                                             // truncated record
+    PutLE(bytes, V2EntryAt(0, 2), uint64_t(10) << 40 | (bytes.size() - 4), 8);  // runs past the end
+    PutLE(bytes, V2EntryAt(0, 3), uint64_t(4) << 40 | 100, 8);                  // inside the index
     PutLE(bytes, V2EntryAt(0, 4), uint64_t(1) << 40 | ((uint64_t(1) << 40) - 1), 8);  // far past
-    PutLE(bytes, V2EntryAt(0, 6), 131140, 8);                                          // an offset but size 0
+    PutLE(bytes, V2EntryAt(0, 6), 131140, 8);  // an offset but size 0
     WriteFile(file, bytes);
 
     V2Handle handle(tmp);
@@ -104,7 +105,8 @@ TEST(BundleV2Files, ReadsABuiltBundleWhoseDamagedEntriesAreNoTiles) {
     PutLE(otherVersion, 0, 2, 4);
     const Bytes bad[2] = {Bytes(131135, 0), otherVersion};
     for (int level : {1, 2}) {
-        const fs::path path = tmp.Path() / "_alllayers" / ("L0" + std::to_string(level)) / "R0000C0000.bundle";
+        const fs::path path =
+            tmp.Path() / "_alllayers" / ("L0" + std::to_string(level)) / "R0000C0000.bundle";
         WriteFile(path, bad[level - 1]);
         EXPECT_EQ(-2, handle.IsTileExist(0, 0, level, eString())) << level;
         EXPECT_EQ(0, handle.SaveTileData(ToArray(Text("t")), 0, 0, level)) << level;

@@ -28,7 +28,8 @@ eByteArray Encode(int level, int row, int col, uint32_t version) {
     const uint32_t head[4] = {uint32_t(level), uint32_t(row), uint32_t(col), version};
     Bytes bytes(16 + 50 + (version * 7919u + uint32_t(row)) % 3000);
     std::memcpy(bytes.data(), head, 16);
-    for (size_t i = 16; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(version * 31 + i - 16);
+    for (size_t i = 16; i < bytes.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(version * 31 + i - 16);
     return ToArray(bytes);
 }
 
@@ -38,7 +39,8 @@ int64_t Decode(const eByteArray& data, int level, int row, int col) {
     if (data.GetSize() < 16) return -1;
     uint32_t head[4];
     std::memcpy(head, data.GetData(), 16);
-    if (head[0] != uint32_t(level) || head[1] != uint32_t(row) || head[2] != uint32_t(col)) return -1;
+    if (head[0] != uint32_t(level) || head[1] != uint32_t(row) || head[2] != uint32_t(col))
+        return -1;
     return Encode(level, row, col, head[3]) == data ? int64_t(head[3]) : -1;
 }
 
@@ -83,7 +85,8 @@ TEST(BundlePool, BindsThreadsRecyclesOldestFirstAndReleasesAll) {
     // A new root reaches the handles made after ReleaseAll.
     pool.SetSrcPath(second.Root().c_str());
     pool.ReleaseAll();
-    EXPECT_EQ(0, pool.GetOperatorCount() + pool.GetIdleOperatorCount() + pool.GetThreadCompactCount());
+    EXPECT_EQ(0,
+              pool.GetOperatorCount() + pool.GetIdleOperatorCount() + pool.GetThreadCompactCount());
     ASSERT_TRUE(pool.GetOperator(0, 0, 0)->SaveTileData(Str("new root"), 0, 0, 0));
     EXPECT_TRUE(fs::exists(second.Path() / "_alllayers" / "L00" / "R0000C0000.bundle"));
 }
@@ -119,13 +122,14 @@ TEST(BundlePoolConcurrency, ReadersSeeEveryTileWhileAWriterAppends) {
     pool.SetSrcPath(tmp.Root().c_str());
     constexpr int kPrefilled = 200, kTotal = 800;
     for (int i = 0; i < kPrefilled; ++i)
-        ASSERT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128, i / 128, 2));
+        ASSERT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128,
+                                                            i / 128, 2));
     std::atomic<int> written{kPrefilled}, bad{0};  // tiles 0..written-1 are stored
     auto check = [&](int i) {
         eByteArray data;
         eRasterCompactOperator* op = pool.GetOperator(2, 0, 0);
-        if (op == nullptr || !op->IsTileExist(i % 128, i / 128, 2) || !op->LoadTileData(data, i % 128, i / 128, 2) ||
-            Decode(data, 2, i % 128, i / 128) != 1)
+        if (op == nullptr || !op->IsTileExist(i % 128, i / 128, 2) ||
+            !op->LoadTileData(data, i % 128, i / 128, 2) || Decode(data, 2, i % 128, i / 128) != 1)
             ++bad;
     };
     std::vector<std::thread> readers;
@@ -141,7 +145,8 @@ TEST(BundlePoolConcurrency, ReadersSeeEveryTileWhileAWriterAppends) {
             while (written.load() < kTotal) check(static_cast<int>(rng() % written.load()));
         });
     for (int i = kPrefilled; i < kTotal; ++i) {
-        EXPECT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128, i / 128, 2));
+        EXPECT_TRUE(pool.GetOperator(2, 0, 0)->SaveTileData(Encode(2, i % 128, i / 128, 1), i % 128,
+                                                            i / 128, 2));
         written.store(i + 1);
     }
     for (auto& t : readers) t.join();
@@ -179,13 +184,15 @@ TEST(BundlePoolConcurrency, ThreadsMovingBetweenBundles) {
 namespace {
 
 constexpr int kStressTiles = 24;
-const int kStressBundles[4][2] = {{0, 0}, {0, 128}, {128, 0}, {256, 384}};  // first row, first column
+const int kStressBundles[4][2] = {
+    {0, 0}, {0, 128}, {128, 0}, {256, 384}};  // first row, first column
 
 // Random saves, loads and removals from 4 threads over 4 bundles of level 7;
 // every load must be exactly one version written for its address (a payload
 // names its address and only that address's saves write it), during the run
 // and afterwards. Returns the stored tiles and the largest per bundle.
-std::vector<std::pair<uint64_t, uint64_t>> RunRandomStress(eRasterCompactManager& pool, int milliseconds) {
+std::vector<std::pair<uint64_t, uint64_t>> RunRandomStress(eRasterCompactManager& pool,
+                                                           int milliseconds) {
     std::atomic<uint32_t> nextVersion{1};
     std::atomic<int> wrong{0}, loads{0}, saves{0};
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
@@ -228,7 +235,8 @@ std::vector<std::pair<uint64_t, uint64_t>> RunRandomStress(eRasterCompactManager
             if (!pool.GetOperator(7, group[0], group[1])->LoadTileData(data, row, col, 7)) continue;
             EXPECT_GE(Decode(data, 7, row, col), 0);
             ++stored.back().first;
-            stored.back().second = std::max<uint64_t>(stored.back().second, uint64_t(data.GetSize()));
+            stored.back().second =
+                std::max<uint64_t>(stored.back().second, uint64_t(data.GetSize()));
         }
     }
     return stored;
@@ -249,7 +257,8 @@ TEST(BundlePoolConcurrency, RandomSavesLoadsAndRemovalsKeepEveryTileWhole) {
         const auto stored = RunRandomStress(pool, 700);
         for (int b = 0; mode != 0 && b < 4; ++b) {
             char name[32];
-            std::snprintf(name, sizeof name, "L07/R%04xC%04x.bundle", kStressBundles[b][0], kStressBundles[b][1]);
+            std::snprintf(name, sizeof name, "L07/R%04xC%04x.bundle", kStressBundles[b][0],
+                          kStressBundles[b][1]);
             const Bytes bytes = ReadFile(tmp.Path() / "_alllayers" / name);
             ASSERT_GE(bytes.size(), mode == 1 ? 131136u : 65596u);
             EXPECT_EQ(bytes.size(), GetLE(bytes, 24, 8));             // file size

@@ -27,9 +27,12 @@ constexpr const char* kGradWkt =
 
 inline std::vector<std::string> g_reports;
 struct AssertCapture {
-    AssertCapture() : previous(SetAssertHandler([](const char* e, const char* f, int l) {
-        g_reports.push_back(std::string(e) + "|" + f + "|" + std::to_string(l));
-    })) { g_reports.clear(); }
+    AssertCapture()
+        : previous(SetAssertHandler([](const char* e, const char* f, int l) {
+              g_reports.push_back(std::string(e) + "|" + f + "|" + std::to_string(l));
+          })) {
+        g_reports.clear();
+    }
     ~AssertCapture() { SetAssertHandler(previous); }
     eAssertHandler previous;
 };

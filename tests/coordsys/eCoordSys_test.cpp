@@ -23,7 +23,7 @@ TEST(CoordSys, DefaultsDpiUnitsRatioAndConversionsOfEveryComponent) {
 
     // The units ratio follows the coordinate system only when asked to.
     cs.GetPrjCoordSys() << eWKT("EPSG:2227");  // US survey feet, unit value 3048
-    EXPECT_EQ(10000.0, cs.UnitsRatio);           // not recomputed by reference
+    EXPECT_EQ(10000.0, cs.UnitsRatio);         // not recomputed by reference
     cs.AdjustUnitsRatio();
     EXPECT_DOUBLE_EQ(0.3048, cs.MapToLogical(1.0));
     // Degrees: 6378137 * 10000 * pi / 180
@@ -45,7 +45,6 @@ TEST(CoordSys, DefaultsDpiUnitsRatioAndConversionsOfEveryComponent) {
     EXPECT_DOUBLE_EQ(512.0, cs.WorldToPixel(eSceneFlat, 2.0, 40075016.68557849));
     EXPECT_DOUBLE_EQ(512.0 / 0.762, cs.WorldToPixel(eSceneGlobe, 2.0, 40075016.68557849));
 }
-
 
 TEST(CoordSys, GlobeRoundTrip) {
     eCoordSys geo;

@@ -27,8 +27,12 @@ struct Scheme : eTileCoordSys {
         SetTileOrigin(ePoint2D(-h, h));
         SetScales({s0, 2 * s0, 4 * s0});
     }
-    V World(int z, double l, double t, double r, double b) const { return Range(true, z, eRect2D(l, t, r, b)); }
-    V Logic(int z, double l, double t, double r, double b) const { return Range(false, z, eRect2D(l, t, r, b)); }
+    V World(int z, double l, double t, double r, double b) const {
+        return Range(true, z, eRect2D(l, t, r, b));
+    }
+    V Logic(int z, double l, double t, double r, double b) const {
+        return Range(false, z, eRect2D(l, t, r, b));
+    }
     V Count(int z) const {
         int rows = 5, cols = 5;
         ComputeTileCount(z, rows, cols);
@@ -51,7 +55,7 @@ TEST(TileGeometry, BoundsPositionsAndSizeRowsGrowDownward) {
     const eRect2D b3 = ts.ComputeTileWorldBounds(3, 2, -1);  // past the list: side C / 8
     EXPECT_DOUBLE_EQ(-h - C / 8, b3.left);
     EXPECT_DOUBLE_EQ(h - 3 * C / 8, b3.bottom);
-    Scheme wide;  // 10 * TileSize is a 32-bit product
+    Scheme wide;                  // 10 * TileSize is a 32-bit product
     wide.SetTileSize(214748364);  // 2147483640 fits: T = 2147483640 / 2560 * C
     EXPECT_DOUBLE_EQ(33617360431643.297, wide.ComputeTileMPSize(s0).width);
     wide.SetTileSize(214748365);  // 2147483650 wraps to -2147483646
@@ -81,7 +85,8 @@ TEST(TileGeometry, RangeMarginsDifferBetweenWorldAndLogic) {
     EXPECT_EQ(V({0, 0, 1, 0}), ts.World(1, 0.0, h / 2, 0.0, h / 2));
     // Left of and above the origin (side t = C / 4): negative, not clamped.
     const double t = C / 4;
-    EXPECT_EQ(V({-2, 0, -3, -1}), ts.World(2, -h - 2.5 * t, h + 1.5 * t, -h - 0.5 * t, h - 0.5 * t));
+    EXPECT_EQ(V({-2, 0, -3, -1}),
+              ts.World(2, -h - 2.5 * t, h + 1.5 * t, -h - 0.5 * t, h - 0.5 * t));
 }
 
 TEST(TileGeometry, CountsRoundHalfAwayFromZeroAndLogicFormsConvertFeet) {
@@ -96,7 +101,8 @@ TEST(TileGeometry, CountsRoundHalfAwayFromZeroAndLogicFormsConvertFeet) {
     ts.UnitsRatio = 3048.0;  // side C * 10000 / 3048 feet, 0.3048 logical per foot
     ts.SetTileOrigin(ePoint2D(0.0, 0.0));
     const double tf = 131479713.53536248, f = 0.3048;
-    EXPECT_EQ(V({0, 3, 0, 2}), ts.Logic(0, f * 0.5 * tf, -f * 0.5 * tf, f * 2.5 * tf, -f * 3.5 * tf));
+    EXPECT_EQ(V({0, 3, 0, 2}),
+              ts.Logic(0, f * 0.5 * tf, -f * 0.5 * tf, f * 2.5 * tf, -f * 3.5 * tf));
     EXPECT_EQ(V({0, 3, 0, 2}), ts.World(0, 0.5 * tf, -0.5 * tf, 2.5 * tf, -3.5 * tf));
     EXPECT_DOUBLE_EQ(-f * 2 * tf, ts.ComputeTileLogicBounds(0, 1, 2).bottom);
 }
@@ -110,7 +116,8 @@ TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
         const int level = s == &ts ? -1 : 0;
         const V w = s->World(level, -h, h, h, -h), l = s->Logic(level, -h, h, h, -h);
         EXPECT_TRUE(w[1] < w[0] && w[3] < w[2] && l[1] < l[0] && l[3] < l[2]);  // empty ranges
-        EXPECT_TRUE(s->ComputeTileWorldBounds(level, 1, 1).IsEmpty() && s->ComputeTileLogicBounds(level, 1, 1).IsEmpty());
+        EXPECT_TRUE(s->ComputeTileWorldBounds(level, 1, 1).IsEmpty() &&
+                    s->ComputeTileLogicBounds(level, 1, 1).IsEmpty());
         int row = 5, col = 5;
         s->ComputeTilePosition(level, ePoint2D(1e300, -1e300), row, col);
         EXPECT_TRUE(s->Count(level) == V({0, 0}) && row == 0 && col == 0);
@@ -148,7 +155,7 @@ TEST(TileScale, WorldSchemeLevelZeroIsOneTile) {
     ts.SetIndexBounds(eRect2D(-h, h, h, -h));
     ts.SetScales(eTileCoordSys::ComputeMapScale(ts.GetPrjCoordSys(), C, 256, 20, kDpmm));
     EXPECT_TRUE(ts.Count(0) == V({1, 1}) && ts.Count(19) == V({524288, 524288}));  // 2^19
-    EXPECT_EQ(134217728.0, ts.Zoom2Resolution(19));  // 256 * 2^19
+    EXPECT_EQ(134217728.0, ts.Zoom2Resolution(19));                                // 256 * 2^19
     EXPECT_EQ(10, ts.Resolution2Zoom(262144.0));
     // 1 / s0 = 10000 * C * (96 / 25.4) / 2560 = 591658710.91, rounded.
     EXPECT_EQ(591658711u, ts.Scale2ScaleName(ts.GetScale(0)));
@@ -157,5 +164,3 @@ TEST(TileScale, WorldSchemeLevelZeroIsOneTile) {
     ts.SetPrjCoordSys(test::Make("EPSG:4326"));
     EXPECT_DOUBLE_EQ(264.5838625 / 111194.872221777, ts.CalculateResolution(1e-6));
 }
-
-

@@ -16,15 +16,21 @@ using namespace TVK;
 namespace {
 
 std::vector<std::string> g_reports;  // "expr|file" of every Eassert while captured
-void Capture(const char* expr, const char* file, int) { g_reports.push_back(std::string(expr) + "|" + file); }
+void Capture(const char* expr, const char* file, int) {
+    g_reports.push_back(std::string(expr) + "|" + file);
+}
 
 uint32_t Fnv1a(const std::string& s) {
     uint32_t h = 2166136261u;
     for (unsigned char c : s) h = (h ^ c) * 16777619u;
     return h;
 }
-uint32_t StartSlot(const std::string& key, uint32_t mask) { return (Fnv1a(key) ^ (Fnv1a(key) >> 13)) & mask; }
-uint32_t StepOf(const std::string& key, uint32_t mask) { return ((Fnv1a(key) ^ (Fnv1a(key) >> 17)) | 1u) & mask; }
+uint32_t StartSlot(const std::string& key, uint32_t mask) {
+    return (Fnv1a(key) ^ (Fnv1a(key) >> 13)) & mask;
+}
+uint32_t StepOf(const std::string& key, uint32_t mask) {
+    return ((Fnv1a(key) ^ (Fnv1a(key) >> 17)) | 1u) & mask;
+}
 
 // Exposes the slots so a test can lay out a table by hand.
 struct RawHash : eHash<eString> {
@@ -32,7 +38,10 @@ struct RawHash : eHash<eString> {
         m_pEntries = std::make_unique<tagSlot[]>(slots);
         m_nMask = slots - 1;
     }
-    void Place(uint32_t slot, const eString& key) { m_pEntries[slot].key = key; m_pEntries[slot].value = "19"; }
+    void Place(uint32_t slot, const eString& key) {
+        m_pEntries[slot].key = key;
+        m_pEntries[slot].value = "19";
+    }
 };
 
 }  // namespace
@@ -95,7 +104,7 @@ TEST(Hash, ReplacingReadingAndRefusingKeys) {
     eHash<eString> h;
     EXPECT_TRUE(h["absent"].IsEmpty());  // on a table with no slots yet
     ASSERT_TRUE(h.SetAt("name", "first") && h.SetAt("name", "second"));  // the second replaces
-    EXPECT_TRUE(h["absent"].IsEmpty() && h.GetCount() == 1);  // reading does not insert
+    EXPECT_TRUE(h["absent"].IsEmpty() && h.GetCount() == 1);             // reading does not insert
     eString v("kept");
     EXPECT_TRUE(h.SetAt("", "x") == 0 && h.Lookup("", v) == 0 && v == "kept");
     eHash<eString> copy(h);  // owns its own slots
@@ -116,14 +125,16 @@ TEST(Hash, GrowthKeepsEveryKeyBeforeTheFirstFreeSlotOfItsSequence) {
 
     const int n = 10000;
     eHash<eString> big;
-    for (int i = 0; i < n; ++i) ASSERT_EQ(big.SetAt("tile/" + std::to_string(i), std::to_string(i * 3)), 1);
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(big.SetAt("tile/" + std::to_string(i), std::to_string(i * 3)), 1);
     EXPECT_EQ(big.GetCount(), n);
     const uint32_t mask = big.GetSlotCount() - 1;
     EXPECT_EQ(mask & (mask + 1), 0u);
     for (int i = 0; i < n; ++i) {
         const std::string key = "tile/" + std::to_string(i);
         // Walk the sequence independently: no free slot may come first.
-        for (uint32_t s = StartSlot(key, mask); big.GetSlotKey(s) != key; s = (s + StepOf(key, mask)) & mask)
+        for (uint32_t s = StartSlot(key, mask); big.GetSlotKey(s) != key;
+             s = (s + StepOf(key, mask)) & mask)
             ASSERT_FALSE(big.GetSlotKey(s).IsEmpty()) << key;
         ASSERT_EQ(big[key], std::to_string(i * 3));
     }

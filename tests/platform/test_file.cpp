@@ -15,11 +15,18 @@ namespace fs = std::filesystem;
 
 TEST(FilePath, SplittingAndJoining) {
     const std::pair<eString, const char*> cases[] = {
-        {eFile::GetDir("/a/b/c.xml"), "/a/b/"}, {eFile::GetDir("c.xml"), ""}, {eFile::GetDir("/c.xml"), "/"},
-        {eFile::GetTitle("/a.b/conf"), "conf"}, {eFile::GetTitle("x.tar.gz"), "x.tar"}, {eFile::GetTitle("/a/b/"), ""},
-        {eFile::GetFileName("/a/b/conf.xml"), "conf.xml"}, {eFile::ChangeExt("/a.b/conf", "cdi"), "/a.b/conf.cdi"},
-        {eFile::ChangeExt("/a/conf.xml", ""), "/a/conf"}, {eFile::GetAbsolutePath("/root//", "L00"), "/root/L00"},
-        {eFile::GetAbsolutePath("/root", "/abs/x"), "/abs/x"}, {eFile::GetAbsolutePath("", "rel/x"), "rel/x"}};
+        {eFile::GetDir("/a/b/c.xml"), "/a/b/"},
+        {eFile::GetDir("c.xml"), ""},
+        {eFile::GetDir("/c.xml"), "/"},
+        {eFile::GetTitle("/a.b/conf"), "conf"},
+        {eFile::GetTitle("x.tar.gz"), "x.tar"},
+        {eFile::GetTitle("/a/b/"), ""},
+        {eFile::GetFileName("/a/b/conf.xml"), "conf.xml"},
+        {eFile::ChangeExt("/a.b/conf", "cdi"), "/a.b/conf.cdi"},
+        {eFile::ChangeExt("/a/conf.xml", ""), "/a/conf"},
+        {eFile::GetAbsolutePath("/root//", "L00"), "/root/L00"},
+        {eFile::GetAbsolutePath("/root", "/abs/x"), "/abs/x"},
+        {eFile::GetAbsolutePath("", "rel/x"), "rel/x"}};
     for (const auto& c : cases) EXPECT_EQ(c.first.Std(), c.second);
 }
 
@@ -30,7 +37,8 @@ TEST(FileSystem, MkDirExRenameAndDelete) {
     EXPECT_TRUE(fs::is_directory(root + "a/b/c"));
     EXPECT_TRUE(eFile::MkDirEx(root + "a/b/c"));  // already there
     WriteText(root + "plain", "x");
-    EXPECT_FALSE(eFile::MkDirEx(root + "plain/sub") || eFile::MkDirEx(root + "plain"));  // a file in the way
+    EXPECT_FALSE(eFile::MkDirEx(root + "plain/sub") ||
+                 eFile::MkDirEx(root + "plain"));  // a file in the way
 
     WriteText(root + "tile.png", "old bytes");
     WriteText(root + "tile.png.temp", "new");
@@ -67,7 +75,8 @@ TEST(FileDescriptor, PositionedReadsAndWrites) {
     EXPECT_FALSE(f.Open(path, eFile::CreateExclusive));
     EXPECT_FALSE(f.Open(dir.Str(), eFile::OpenRead));  // a folder is no file
     eFile created;
-    ASSERT_TRUE(created.Open(dir.Root() + "fresh", eFile::CreateExclusive) && created.Write("12", 2));
+    ASSERT_TRUE(created.Open(dir.Root() + "fresh", eFile::CreateExclusive) &&
+                created.Write("12", 2));
     eFile moved(std::move(created));  // the descriptor is closed once, by its new owner
     EXPECT_TRUE(!created.IsOpen() && moved.Write("34", 2) && moved.Close());
     EXPECT_EQ(ReadText(dir.Root() + "fresh"), "1234");
@@ -94,7 +103,8 @@ TEST(FileStream, SaveThenLoadRoundTripsAndFailureLeavesDataUntouched) {
     in.Close();
 
     eFileStream missing;
-    EXPECT_FALSE(missing.Open(dir.Root() + "nope.bin", eFileStream::Read) || missing.LoadByteArray(data));
+    EXPECT_FALSE(missing.Open(dir.Root() + "nope.bin", eFileStream::Read) ||
+                 missing.LoadByteArray(data));
     EXPECT_EQ(data.GetSize(), 70000);  // a failed load leaves the array alone
 
     ASSERT_TRUE(out.Open(path, eFileStream::Write) && out.Close());  // truncates the longer file

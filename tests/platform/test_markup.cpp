@@ -33,15 +33,16 @@ TEST(Markup, CursorBuildsTreeInOrderAndSavesIt) {
 
 TEST(Markup, RepeatedFindChildWalksSiblingsAndTextComesBackExactly) {
     eMarkup doc;
-    ASSERT_TRUE(doc.SetDoc("<L><Level><V>1</V></Level><Other/><Level><V>2</V></Level>"
-                           "<T>  a<![CDATA[<b>]]>c </T></L>"));
+    ASSERT_TRUE(
+        doc.SetDoc("<L><Level><V>1</V></Level><Other/><Level><V>2</V></Level>"
+                   "<T>  a<![CDATA[<b>]]>c </T></L>"));
     for (const char* v : {"1", "2"}) {
         ASSERT_TRUE(doc.FindChildElem("Level") && doc.IntoElem());
         EXPECT_EQ(doc.GetSubDoc(), std::string("<Level><V>") + v + "</V></Level>");
         ASSERT_TRUE(doc.FindChildElem("V"));
         EXPECT_EQ(doc.GetChildData(), v);
         EXPECT_FALSE(doc.FindChildElem("V"));  // only one V in this Level
-        ASSERT_TRUE(doc.OutOfElem());  // the next search resumes after this Level
+        ASSERT_TRUE(doc.OutOfElem());          // the next search resumes after this Level
     }
     EXPECT_FALSE(doc.FindChildElem("Level"));
     doc.ResetChildPos();
@@ -52,28 +53,37 @@ TEST(Markup, RepeatedFindChildWalksSiblingsAndTextComesBackExactly) {
 TEST(Markup, ReadsArcGISConfigurationAndSeveralTopLevelElements) {
     tvktest::TempDir dir;
     // One line, an utf-8 declaration, namespaces and xsi:type as ArcGIS writes them.
-    WriteText(dir / "Conf.xml",
-              "<?xml version=\"1.0\" encoding=\"utf-8\"?><CacheInfo xsi:type=\"typens:CacheInfo\" "
-              "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:typens=\"http://www.esri.com/schemas/ArcGIS/10.1\">"
-              "<TileCacheInfo xsi:type=\"typens:TileCacheInfo\"><LODInfos xsi:type=\"typens:ArrayOfLODInfo\"><LODInfo xsi:type=\"typens:LODInfo\"><LevelID>0</LevelID>"
-              "<Resolution>156543.03392800014</Resolution></LODInfo><typens:LODInfo><LevelID>1</LevelID>"
-              "<Resolution>78271.516963999893</Resolution></typens:LODInfo></LODInfos></TileCacheInfo></CacheInfo>");
+    WriteText(
+        dir / "Conf.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><CacheInfo xsi:type=\"typens:CacheInfo\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xmlns:typens=\"http://www.esri.com/schemas/ArcGIS/10.1\">"
+        "<TileCacheInfo xsi:type=\"typens:TileCacheInfo\"><LODInfos "
+        "xsi:type=\"typens:ArrayOfLODInfo\"><LODInfo "
+        "xsi:type=\"typens:LODInfo\"><LevelID>0</LevelID>"
+        "<Resolution>156543.03392800014</Resolution></LODInfo><typens:LODInfo><LevelID>1</LevelID>"
+        "<Resolution>78271.516963999893</Resolution></typens:LODInfo></LODInfos></TileCacheInfo></"
+        "CacheInfo>");
     eMarkup doc;
     ASSERT_TRUE(doc.Load(dir.Root() + "Conf.xml"));
     ASSERT_TRUE(doc.FindElem("CacheInfo") && doc.FindChildElem("TileCacheInfo") && doc.IntoElem());
     ASSERT_TRUE(doc.FindChildElem("LODInfos") && doc.IntoElem());
-    for (const char* res : {"156543.03392800014", "78271.516963999893"}) {  // <typens:LODInfo> counts too
-        ASSERT_TRUE(doc.FindChildElem("LODInfo") && doc.IntoElem() && doc.FindChildElem("Resolution"));
+    for (const char* res :
+         {"156543.03392800014", "78271.516963999893"}) {  // <typens:LODInfo> counts too
+        ASSERT_TRUE(doc.FindChildElem("LODInfo") && doc.IntoElem() &&
+                    doc.FindChildElem("Resolution"));
         EXPECT_EQ(doc.GetChildData(), res);
         ASSERT_TRUE(doc.OutOfElem());
     }
     EXPECT_FALSE(doc.FindChildElem("LODInfo"));
 
     // The extent file holds EnvelopeN followed by IndexBounds.
-    WriteText(dir / "conf.cdi",
-              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<EnvelopeN xsi:type=\"typens:EnvelopeN\" "
-              "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><XMin>-180</XMin><YMax>90</YMax></EnvelopeN>\n"
-              "<IndexBounds><Right>3</Right></IndexBounds>\n");
+    WriteText(
+        dir / "conf.cdi",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<EnvelopeN xsi:type=\"typens:EnvelopeN\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"><XMin>-180</XMin><YMax>90</YMax></"
+        "EnvelopeN>\n"
+        "<IndexBounds><Right>3</Right></IndexBounds>\n");
     ASSERT_TRUE(doc.Load(dir.Root() + "conf.cdi"));
     ASSERT_TRUE(doc.FindElem("EnvelopeN") && doc.FindChildElem("YMax"));
     EXPECT_EQ(doc.GetChildData(), "90");
@@ -91,7 +101,8 @@ TEST(Markup, FailedLoadKeepsThePreviousDocumentAndEntitiesAreNotExpanded) {
     fs::create_directory(dir / "folder.xml");
     eMarkup doc;
     ASSERT_TRUE(doc.Load(dir.Root() + "good.xml"));
-    for (const char* name : {"broken.xml", "empty.xml", "noelement.xml", "folder.xml", "missing.xml"})
+    for (const char* name :
+         {"broken.xml", "empty.xml", "noelement.xml", "folder.xml", "missing.xml"})
         EXPECT_FALSE(doc.Load(dir.Root() + name)) << name;
     EXPECT_FALSE(doc.SetDoc("<a><b></a>"));
     ASSERT_TRUE(doc.FindChildElem("Keep"));
@@ -99,10 +110,11 @@ TEST(Markup, FailedLoadKeepsThePreviousDocumentAndEntitiesAreNotExpanded) {
 
     // An external entity must not pull in a local file, nor nested ones blow up.
     WriteText(dir / "secret.txt", "TOP-SECRET");
-    WriteText(dir / "dtd.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n<!ENTITY ext SYSTEM \"file://" +
-                                   dir.Root() + "secret.txt\">\n<!ENTITY a \"aaaaaaaaaaaaaaaa\">\n"
-                                   "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n]>\n"
-                                   "<r><x>&ext;</x><y>&b;</y><z>&lt;&#65;</z></r>");
+    WriteText(dir / "dtd.xml",
+              "<?xml version=\"1.0\"?>\n<!DOCTYPE r [\n<!ENTITY ext SYSTEM \"file://" + dir.Root() +
+                  "secret.txt\">\n<!ENTITY a \"aaaaaaaaaaaaaaaa\">\n"
+                  "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n]>\n"
+                  "<r><x>&ext;</x><y>&b;</y><z>&lt;&#65;</z></r>");
     if (doc.Load(dir.Root() + "dtd.xml")) {
         ASSERT_TRUE(doc.FindChildElem("x"));
         EXPECT_EQ(doc.GetChildData().Std().find("TOP-SECRET"), std::string::npos);

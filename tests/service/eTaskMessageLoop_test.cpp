@@ -12,11 +12,14 @@ using namespace TVK::test;
 TEST(TaskLoopConcurrency, FullQueueRefusesUrgentGoesFirstAndRemovedTasksAreReleased) {
     TaskLog log;
     std::vector<int> order;  // one worker writes it; read after StopThread joins it
-    auto tagged = [&](int tag) { return new LoggedTask(log, [&, tag](eTaskWorkThread*) { order.push_back(tag); }); };
+    auto tagged = [&](int tag) {
+        return new LoggedTask(log, [&, tag](eTaskWorkThread*) { order.push_back(tag); });
+    };
     {
         eTaskMessageLoop loop;
         loop.SetTaskQueueSize(3);
-        EXPECT_TRUE(loop.AddTask(tagged(1), 0) && loop.AddTask(tagged(2), 0) && loop.AddTask(tagged(3), 1));
+        EXPECT_TRUE(loop.AddTask(tagged(1), 0) && loop.AddTask(tagged(2), 0) &&
+                    loop.AddTask(tagged(3), 1));
         EXPECT_EQ(loop.AddTask(tagged(4), 1), 0);  // refused, and told so at once
         EXPECT_TRUE(log.removed == 1 && log.released == 1 && loop.GetTaskCount() == 3);
         eTaskWorkThread worker;
@@ -38,7 +41,8 @@ TEST(TaskLoopConcurrency, FullQueueRefusesUrgentGoesFirstAndRemovedTasksAreRelea
 // Handles (and so drops) every second task it is asked about.
 struct EveryOtherFilter : eTaskFilter {
     std::atomic<int> calls{0}, wrongState{0};
-    unsigned char PreTranslateTask(eTaskBase::TaskState state, eTaskBase*, unsigned char& handled) override {
+    unsigned char PreTranslateTask(eTaskBase::TaskState state, eTaskBase*,
+                                   unsigned char& handled) override {
         wrongState += state != eTaskBase::TaskRunning;
         handled = calls++ % 2;
         return handled;
@@ -67,16 +71,21 @@ TEST(TaskLoopConcurrency, StopWaitsForRunningTaskAndLeavesQueueAlone) {
     eTaskWorkThread worker;
     ASSERT_TRUE(worker.Attach(&loop) && worker.StartThread());
     EXPECT_EQ(worker.Attach(&loop), 0);  // not while running
-    loop.AddTask(new LoggedTask(log, [&](eTaskWorkThread* w) {
-        gate.WaitFor(1);
-        selfStop = w->StopThread();  // a task cannot join its own thread, only ask it to end
-    }), 0);
+    loop.AddTask(
+        new LoggedTask(
+            log,
+            [&](eTaskWorkThread* w) {
+                gate.WaitFor(1);
+                selfStop =
+                    w->StopThread();  // a task cannot join its own thread, only ask it to end
+            }),
+        0);
     ASSERT_TRUE(log.started.WaitFor(1));
     loop.AddTask(new LoggedTask(log), 0);
     gate.Add();
     EXPECT_EQ(worker.StopThread(), 1);
     EXPECT_TRUE(!worker.IsRunning() && selfStop == 0 && log.runs == 1 && log.released == 1);
-    EXPECT_EQ(loop.GetTaskCount(), 1);  // the second task waits for a worker
+    EXPECT_EQ(loop.GetTaskCount(), 1);   // the second task waits for a worker
     ASSERT_EQ(worker.StartThread(), 1);  // restarted, the worker serves the queue again
     ASSERT_TRUE(log.finished.WaitFor(2));
     EXPECT_EQ(log.runs, 2);

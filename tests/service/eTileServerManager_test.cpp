@@ -15,7 +15,8 @@ TEST(TileServerManagerConcurrency, LazyStartCountsAndRestartAfterStop) {
     eTileServerManager manager;
     EXPECT_EQ(manager.Stop(), 1);  // never started
     unsigned char handled = 7;
-    EXPECT_TRUE(manager.PreTranslateTask(eTaskBase::TaskRunning, nullptr, handled) == 0 && handled == 0);
+    EXPECT_TRUE(manager.PreTranslateTask(eTaskBase::TaskRunning, nullptr, handled) == 0 &&
+                handled == 0);
     manager.SetWorkThreadSize(3);
     manager.Request(new LoggedTask(log), 0);
     EXPECT_EQ(manager.GetWorkThreadCount(), 3);
@@ -61,15 +62,18 @@ TEST(TileServerManagerConcurrency, TwoStartsDoubleWorkersOnOneLoopEachWithOwnHan
         EXPECT_TRUE(manager.Start() && manager.Start());
         EXPECT_EQ(manager.GetWorkThreadCount(), 4);
         for (int i = 0; i < 4; ++i)
-            manager.Request(new LoggedTask(log, [&](eTaskWorkThread* w) {
-                std::unique_lock<std::mutex> lock(mutex);
-                handles.insert(w->GetUserData());
-                lock.unlock();
-                all.Add();
-                all.WaitFor(4);
-            }), 0);
+            manager.Request(new LoggedTask(log,
+                                           [&](eTaskWorkThread* w) {
+                                               std::unique_lock<std::mutex> lock(mutex);
+                                               handles.insert(w->GetUserData());
+                                               lock.unlock();
+                                               all.Add();
+                                               all.WaitFor(4);
+                                           }),
+                            0);
         ASSERT_TRUE(log.finished.WaitFor(4));
-        EXPECT_EQ(manager.GetWorkThreadCount(), 6);  // Start leaves the lazy flag: Request started 2 more
+        EXPECT_EQ(manager.GetWorkThreadCount(),
+                  6);  // Start leaves the lazy flag: Request started 2 more
         EXPECT_EQ(manager.Stop(), 1);
     }
     EXPECT_TRUE(handles.size() == 4 && handles.count(nullptr) == 0);
@@ -86,11 +90,14 @@ TEST(TileServerManagerConcurrency, RemoveAllRequestAndDestroyingWithRunningTask)
         eTileServerManager manager;
         manager.SetWorkThreadSize(1);
         ASSERT_EQ(manager.Start(), 1);
-        manager.GetTaskLoop().AddTask(new LoggedTask(log, [&](eTaskWorkThread*) {
-            gate.WaitFor(1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
-            bodyDone = true;
-        }), 0);
+        manager.GetTaskLoop().AddTask(
+            new LoggedTask(log,
+                           [&](eTaskWorkThread*) {
+                               gate.WaitFor(1);
+                               std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                               bodyDone = true;
+                           }),
+            0);
         ASSERT_TRUE(log.started.WaitFor(1));
         for (int i = 0; i < 10; ++i) manager.GetTaskLoop().AddTask(new LoggedTask(log), 0);
         manager.RemoveAllRequest();
@@ -110,7 +117,10 @@ TEST(TileServerManagerConcurrency, EveryTaskReleasedExactlyOnceUnderLoad) {
         explicit Task(std::atomic<int>& o) : out(o) {}
         void Run(eTaskWorkThread*) override { out += 1; }
         void OnRemoved() override { out += 10; }
-        void Release() override { out += 100; delete this; }
+        void Release() override {
+            out += 100;
+            delete this;
+        }
         std::atomic<int>& out;
     };
     {
@@ -125,7 +135,8 @@ TEST(TileServerManagerConcurrency, EveryTaskReleasedExactlyOnceUnderLoad) {
         std::vector<std::thread> producers;
         for (int p = 0; p < kProducers; ++p)
             producers.emplace_back([&, p] {
-                for (int i = 0; i < kPerProducer; ++i) manager.Request(new Task(outcome[p * kPerProducer + i]), i % 7 == 0);
+                for (int i = 0; i < kPerProducer; ++i)
+                    manager.Request(new Task(outcome[p * kPerProducer + i]), i % 7 == 0);
             });
         for (std::thread& t : producers) t.join();
         producing = false;
@@ -135,7 +146,8 @@ TEST(TileServerManagerConcurrency, EveryTaskReleasedExactlyOnceUnderLoad) {
         for (int i = 0; i < 10000 && manager.GetTaskLoop().GetTaskCount() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         manager.Request(new Task(last), 0);
-        for (int i = 0; i < 10000 && last != 101; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 10000 && last != 101; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(last, 101);
     }
     for (const std::atomic<int>& o : outcome) ASSERT_TRUE(o == 101 || o == 110) << o;

@@ -28,12 +28,18 @@ const std::string kRealPngHex =
 std::unique_ptr<eTileStorage> ImportCache(const TempDir& dir, const std::string& storageFormat,
                                           const std::string& tileFormat, const std::string& lods) {
     WriteText(dir / "conf.xml",
-              Conf(kGeographic + "<TileOrigin><X>-400</X><Y>400</Y></TileOrigin><TileCols>256</TileCols>"
-                       "<TileRows>256</TileRows><DPI>96</DPI><LODInfos>" + lods + "</LODInfos>",
-                   "<TileImageInfo><CacheTileFormat>" + tileFormat + "</CacheTileFormat></TileImageInfo>"
-                   "<CacheStorageInfo><StorageFormat>" + storageFormat +
+              Conf(kGeographic +
+                       "<TileOrigin><X>-400</X><Y>400</Y></TileOrigin><TileCols>256</TileCols>"
+                       "<TileRows>256</TileRows><DPI>96</DPI><LODInfos>" +
+                       lods + "</LODInfos>",
+                   "<TileImageInfo><CacheTileFormat>" + tileFormat +
+                       "</CacheTileFormat></TileImageInfo>"
+                       "<CacheStorageInfo><StorageFormat>" +
+                       storageFormat +
                        "</StorageFormat><PacketSize>128</PacketSize></CacheStorageInfo>"));
-    WriteText(dir / "conf.cdi", "<EnvelopeN><XMin>-180</XMin><YMin>-90</YMin><XMax>180</XMax><YMax>90</YMax></EnvelopeN>");
+    WriteText(
+        dir / "conf.cdi",
+        "<EnvelopeN><XMin>-180</XMin><YMin>-90</YMin><XMax>180</XMax><YMax>90</YMax></EnvelopeN>");
     auto storage = std::make_unique<eTileStorage>();
     EXPECT_EQ(storage->FromArcGISConfigFile((dir / "conf.xml").string().c_str()), 1);
     return storage;
@@ -53,7 +59,8 @@ TEST(ArcGISExploded, ImportedMixedTreeIsReadAndWrittenByArcGISNames) {
     WriteFile(dir / "_alllayers/L03/R00000000/C0000000a.png", kPng);
     WriteFile(dir / "_alllayers/L03/R7fffffff/C7fffffff.png", deep);
     fs::create_directories(dir / "_alllayers/L03/R00000001/C00000001.png");  // a folder, not a tile
-    auto storage = ImportCache(dir, "esriMapCacheStorageModeExploded", "MIXED", Lod(2, 0.25) + Lod(3, 0.125));
+    auto storage =
+        ImportCache(dir, "esriMapCacheStorageModeExploded", "MIXED", Lod(2, 0.25) + Lod(3, 0.125));
     EXPECT_EQ(storage->GetCacheFormat(), eTileStorage::Original);
     EXPECT_EQ(storage->GetTileNaming(), eTileStorage::ArcGIS);
     EXPECT_EQ(storage->GetArcGISTileFormat().Std(), "MIXED");
@@ -107,7 +114,8 @@ TEST(ArcGISCompact, ImportedV2CacheReadsAndWritesV2Bundles) {
     V2Append(built, 130, 257, kPng);
     V2Append(built, 255, 383, kJpeg);
     WriteFile(bundle, built);
-    auto storage = ImportCache(dir, "esriMapCacheStorageModeCompactV2", "PNG", Lod(2, 0.5) + Lod(3, 0.25));
+    auto storage =
+        ImportCache(dir, "esriMapCacheStorageModeCompactV2", "PNG", Lod(2, 0.5) + Lod(3, 0.25));
     EXPECT_EQ(Load(*storage, 1, 130, 257), kPng);
     EXPECT_EQ(Load(*storage, 1, 255, 383), kJpeg);
     const Bytes added = TileBytes(3, 500);
@@ -167,10 +175,14 @@ TEST(ConfigFile, NamingFormatTextAndCompactV2RoundTrip) {
         storage->SetArcGISTileFormat(arcgis ? "MIXED" : "");
         ASSERT_EQ(storage->ToConfigFile(path.c_str()), 1);
         const std::string text = ReadText(path);
-        EXPECT_NE(text.find("<StorageFormat>CompactV2</StorageFormat>\n\t\t<PacketSize>128</PacketSize>\n" +
-                            std::string(arcgis ? "\t\t<TileNaming>ArcGIS</TileNaming>\n\t\t<ArcGISTileFormat>MIXED<"
-                                               : "\t</TileStorageInfo>")),
-                  std::string::npos) << text;
+        EXPECT_NE(
+            text.find(
+                "<StorageFormat>CompactV2</StorageFormat>\n\t\t<PacketSize>128</PacketSize>\n" +
+                std::string(
+                    arcgis ? "\t\t<TileNaming>ArcGIS</TileNaming>\n\t\t<ArcGISTileFormat>MIXED<"
+                           : "\t</TileStorageInfo>")),
+            std::string::npos)
+            << text;
         read.SetArcGISStructure(1);
         ASSERT_EQ(read.FromConfigFile(path.c_str()), 1);
         EXPECT_EQ(read.GetCacheFormat(), eTileStorage::CompactV2);
@@ -184,12 +196,13 @@ namespace {
 
 // The resolutions of ArcGIS's web mercator levels 0 to 2, as its caches
 // list them (with the origin +-20037508.342787001 they tile the world).
-constexpr double kArcGISResolutions[] = {156543.03392800014, 78271.516963999937, 39135.758482000092};
+constexpr double kArcGISResolutions[] = {156543.03392800014, 78271.516963999937,
+                                         39135.758482000092};
 
 // A web mercator cache with ArcGIS's first levels (LevelIDs from 0) or a
 // geographic one with levels numbered from 3 and a DPI that is not whole.
-std::unique_ptr<eTileStorage> ExportableStorage(const std::string& root, eTileStorage::EmFormat format,
-                                                bool geographic) {
+std::unique_ptr<eTileStorage> ExportableStorage(const std::string& root,
+                                                eTileStorage::EmFormat format, bool geographic) {
     auto storage = std::make_unique<eTileStorage>();
     eTileCoordSys& scheme = storage->GetTileCoordSys();
     ePrjCoordSys prj;
@@ -201,9 +214,11 @@ std::unique_ptr<eTileStorage> ExportableStorage(const std::string& root, eTileSt
     scheme.SetTileOrigin(geographic ? ePoint2D(-400.0, 400.0) : ePoint2D(-w, w));
     scheme.SetBounds(geographic ? eRect2D(-179.5, 89.25, 180.0, -90.0) : eRect2D(-w, w, w, -w));
     std::vector<tagLevelCaption> captions;
-    for (int i = 0; i < 3; ++i)  // web mercator: ArcGIS's first levels at 96 DPI, 0.0254 / (96 x resolution)
-        captions.push_back(geographic ? tagLevelCaption{1e-6 * (1 << i) / 3.0, 3 + i}
-                                      : tagLevelCaption{0.0254 / (96.0 * kArcGISResolutions[i]), i});
+    for (int i = 0; i < 3;
+         ++i)  // web mercator: ArcGIS's first levels at 96 DPI, 0.0254 / (96 x resolution)
+        captions.push_back(geographic
+                               ? tagLevelCaption{1e-6 * (1 << i) / 3.0, 3 + i}
+                               : tagLevelCaption{0.0254 / (96.0 * kArcGISResolutions[i]), i});
     scheme.SetLevelCaptions(captions);
     storage->SetCacheFormat(format);
     storage->SetFileDirectory(root.c_str());
@@ -213,7 +228,11 @@ std::unique_ptr<eTileStorage> ExportableStorage(const std::string& root, eTileSt
 }  // namespace
 
 TEST(ArcGISExport, ImportReadsTheSameSchemeBackForEveryLayout) {
-    const struct { eTileStorage::EmFormat format; bool geographic; const char* storageText; } cases[] = {
+    const struct {
+        eTileStorage::EmFormat format;
+        bool geographic;
+        const char* storageText;
+    } cases[] = {
         {eTileStorage::Original, true, "esriMapCacheStorageModeExploded"},
         {eTileStorage::Compact, false, "esriMapCacheStorageModeCompact"},
         {eTileStorage::CompactV2, true, "esriMapCacheStorageModeCompactV2"},
@@ -236,7 +255,8 @@ TEST(ArcGISExport, ImportReadsTheSameSchemeBackForEveryLayout) {
         EXPECT_EQ(storage->GetArcGISStructure(), 1);
 
         const std::string text = ReadText(conf);
-        EXPECT_NE(text.find(std::string("<StorageFormat>") + c.storageText + "</StorageFormat>"), std::string::npos);
+        EXPECT_NE(text.find(std::string("<StorageFormat>") + c.storageText + "</StorageFormat>"),
+                  std::string::npos);
         EXPECT_EQ(text.find("<WKID>3857</WKID>") != std::string::npos, !c.geographic);
 
         eTileStorage back;
@@ -283,7 +303,8 @@ std::string RunCommand(const std::string& command, const TempDir& dir) {
 // web mercator world), with the two upper levels as overviews, and its tiles
 // decode.
 TEST(ArcGISExport, GdalOpensAWrittenCompactV2Cache) {
-    if (std::system("command -v gdalinfo > /dev/null 2>&1") != 0) GTEST_SKIP() << "gdalinfo not installed";
+    if (std::system("command -v gdalinfo > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gdalinfo not installed";
     TempDir dir;
     auto storage = ExportableStorage(dir.Str(), eTileStorage::CompactV2, false);
     Bytes png;
@@ -291,7 +312,8 @@ TEST(ArcGISExport, GdalOpensAWrittenCompactV2Cache) {
         png.push_back(static_cast<unsigned char>(std::stoi(kRealPngHex.substr(i, 2), nullptr, 16)));
     for (int level = 0; level < 3; ++level)
         for (int row = 0; row < (1 << level); ++row)
-            for (int col = 0; col < (1 << level); ++col) ASSERT_EQ(Save(*storage, level, row, col, png), 1);
+            for (int col = 0; col < (1 << level); ++col)
+                ASSERT_EQ(Save(*storage, level, row, col, png), 1);
     storage->ReleaseHandles();
     const std::string conf = (dir / "conf.xml").string();
     ASSERT_EQ(storage->ToArcGISConfigFile(conf.c_str()), 1);
@@ -305,5 +327,6 @@ TEST(ArcGISExport, GdalOpensAWrittenCompactV2Cache) {
     // and the alpha band is opaque everywhere (a missing tile reads as 0).
     const std::string stats = RunCommand("gdalinfo -stats '" + conf + "'", dir);
     EXPECT_NE(stats.find("Minimum=0.000, Maximum=1.000, Mean=0.500"), std::string::npos) << stats;
-    EXPECT_NE(stats.find("Minimum=255.000, Maximum=255.000, Mean=255.000"), std::string::npos) << stats;
+    EXPECT_NE(stats.find("Minimum=255.000, Maximum=255.000, Mean=255.000"), std::string::npos)
+        << stats;
 }

@@ -52,7 +52,8 @@ TEST(StorageConcurrency, OriginalLayoutWritersOwnTheirTilesReadersSeeWholeTiles)
             int col = 0;
             while (writersDone.load() < kWriters) {
                 col = (col + 1) % (kWriters * kTilesPerWriter);
-                if (storage->LoadImageData(5, 3, col, data) == 1 && !IsWholeVersion(data)) ++tornReads;
+                if (storage->LoadImageData(5, 3, col, data) == 1 && !IsWholeVersion(data))
+                    ++tornReads;
             }
         });
     for (auto& t : threads) t.join();
@@ -60,8 +61,10 @@ TEST(StorageConcurrency, OriginalLayoutWritersOwnTheirTilesReadersSeeWholeTiles)
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(tornReads.load(), 0);
     for (int col = 0; col < kWriters * kTilesPerWriter; ++col)
-        EXPECT_EQ(ReadFile(dir / ("_alllayers/1000000/R0000C0000/3x" + std::to_string(col) + ".epng")),
-                  Version(kVersions - 1)) << col;
+        EXPECT_EQ(
+            ReadFile(dir / ("_alllayers/1000000/R0000C0000/3x" + std::to_string(col) + ".epng")),
+            Version(kVersions - 1))
+            << col;
     EXPECT_EQ(TempFiles(dir.Path()), 0u);
 }
 
@@ -87,10 +90,14 @@ TEST(StorageConcurrency, CompactLayoutThreadsShareTilesAndBundles) {
             for (int round = 0; round < 20; ++round) {
                 // Each thread walks the tiles from its own starting point.
                 for (size_t n = 0; n < tiles.size(); ++n) {
-                    const size_t k = (n + static_cast<size_t>(t) * 11) % tiles.size(), other = (k * 7 + 3) % tiles.size();
-                    if (round == 0 && Save(*storage, tiles[k][0], tiles[k][1], tiles[k][2], bytesOf(k)) == 1) ++stored[k];
+                    const size_t k = (n + static_cast<size_t>(t) * 11) % tiles.size(),
+                                 other = (k * 7 + 3) % tiles.size();
+                    if (round == 0 &&
+                        Save(*storage, tiles[k][0], tiles[k][1], tiles[k][2], bytesOf(k)) == 1)
+                        ++stored[k];
                     const auto& peek = tiles[other];
-                    if (storage->LoadImageData(peek[0], peek[1], peek[2], data) == 1 && ToBytes(data) != bytesOf(other))
+                    if (storage->LoadImageData(peek[0], peek[1], peek[2], data) == 1 &&
+                        ToBytes(data) != bytesOf(other))
                         ++badReads;
                 }
             }

@@ -55,7 +55,7 @@ TEST(OriginalLayoutFaults, FileSizeLimitFailsTheSaveAndKeepsTheOldTile) {
         auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
         return (Save(*storage, 5, 300, 1025, TileBytes(2, 20000)) != 0 ? 1 : 0) |  // replace
                (Save(*storage, 5, 300, 1026, TileBytes(3, 20000)) != 0 ? 2 : 0) |  // new tile
-               (Save(*storage, 5, 300, 1027, TileBytes(4, 1000)) != 1 ? 4 : 0);    // a small one fits
+               (Save(*storage, 5, 300, 1027, TileBytes(4, 1000)) != 1 ? 4 : 0);  // a small one fits
     });
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadFile(dir / kTile), stored);

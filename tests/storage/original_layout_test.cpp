@@ -16,7 +16,10 @@ TEST(OriginalLayout, PathsSaveLoadReplaceRemoveOverSeveralLevels) {
     auto storage = MakeStorage(dir.Str(), eTileStorage::Original);
     // By hand: scale names 32000000 (level 0) to 1000000 (level 5), groups
     // floor(n / 128) written at least four wide, '0' filled before a sign.
-    const struct { int level, row, col; const char* path; } cases[] = {
+    const struct {
+        int level, row, col;
+        const char* path;
+    } cases[] = {
         {5, 300, 1025, "_alllayers/1000000/R0002C0008/300x1025.epng"},
         {0, 0, 0, "_alllayers/32000000/R0000C0000/0x0.epng"},
         {0, 127, 128, "_alllayers/32000000/R0000C0001/127x128.epng"},
@@ -27,11 +30,14 @@ TEST(OriginalLayout, PathsSaveLoadReplaceRemoveOverSeveralLevels) {
     };
     for (unsigned i = 0; i < 7; ++i) {
         EXPECT_EQ(storage->IsTileExist(cases[i].level, cases[i].row, cases[i].col), 0);
-        ASSERT_EQ(Save(*storage, cases[i].level, cases[i].row, cases[i].col, TileBytes(i, 20000)), 1) << i;
+        ASSERT_EQ(Save(*storage, cases[i].level, cases[i].row, cases[i].col, TileBytes(i, 20000)),
+                  1)
+            << i;
     }
     for (unsigned i = 0; i < 7; ++i) {
         EXPECT_EQ(ReadFile(dir / cases[i].path), TileBytes(i, 20000)) << cases[i].path;
-        EXPECT_EQ(Load(*storage, cases[i].level, cases[i].row, cases[i].col), TileBytes(i, 20000)) << i;
+        EXPECT_EQ(Load(*storage, cases[i].level, cases[i].row, cases[i].col), TileBytes(i, 20000))
+            << i;
     }
     // Replacing gives the new bytes, also when shorter; an empty tile is a tile.
     ASSERT_EQ(Save(*storage, 3, 200, 400, TileBytes(50, 7)), 1);
@@ -40,7 +46,8 @@ TEST(OriginalLayout, PathsSaveLoadReplaceRemoveOverSeveralLevels) {
     EXPECT_EQ(fs::file_size(dir / cases[1].path), 0u);
     EXPECT_EQ(TempFiles(dir.Path()), 0u);
     // A root given with a trailing '/' names the same files.
-    EXPECT_EQ(Load(*MakeStorage(dir.Root(), eTileStorage::Original), 5, 300, 1025), TileBytes(0, 20000));
+    EXPECT_EQ(Load(*MakeStorage(dir.Root(), eTileStorage::Original), 5, 300, 1025),
+              TileBytes(0, 20000));
 
     // Removal: the file goes, its folder stays, a load leaves the array as it was.
     EXPECT_EQ(storage->RemoveTile(5, 300, 1025), 1);
@@ -68,18 +75,24 @@ TEST(CompactLayout, SaveLoadRemoveOverSeveralLevelsAndBundles) {
     auto storage = MakeStorage(dir.Str(), eTileStorage::Compact);
     storage->SetTileGroupSize(256);  // bundles stay 128 x 128 whatever the group size
     // Block starts in hex: row 300 -> 0x100, col 130 -> 0x80, col 1025 -> 0x400, row 200 -> 0x80.
-    const struct { int level, row, col; const char* bundle; } tiles[] = {
-        {5, 300, 130, "L05/R0100C0080"}, {5, 300, 1025, "L05/R0100C0400"}, {5, 301, 131, "L05/R0100C0080"},
-        {0, 0, 0, "L00/R0000C0000"},     {3, 200, 5, "L03/R0080C0000"},    {12, 127, 127, "L12/R0000C0000"},
+    const struct {
+        int level, row, col;
+        const char* bundle;
+    } tiles[] = {
+        {5, 300, 130, "L05/R0100C0080"}, {5, 300, 1025, "L05/R0100C0400"},
+        {5, 301, 131, "L05/R0100C0080"}, {0, 0, 0, "L00/R0000C0000"},
+        {3, 200, 5, "L03/R0080C0000"},   {12, 127, 127, "L12/R0000C0000"},
     };
     for (unsigned i = 0; i < 6; ++i)
-        ASSERT_EQ(Save(*storage, tiles[i].level, tiles[i].row, tiles[i].col, TileBytes(i, 3000)), 1) << i;
+        ASSERT_EQ(Save(*storage, tiles[i].level, tiles[i].row, tiles[i].col, TileBytes(i, 3000)), 1)
+            << i;
     storage->ReleaseHandles();
     for (unsigned i = 0; i < 6; ++i) {
         EXPECT_EQ(Load(*storage, tiles[i].level, tiles[i].row, tiles[i].col), TileBytes(i, 3000));
         const fs::path base = dir / "_alllayers" / tiles[i].bundle;
         EXPECT_TRUE(fs::exists(base.string() + ".bundlx")) << tiles[i].bundle;
-        EXPECT_TRUE(Contains(ReadFile(base.string() + ".bundle"), TileBytes(i, 3000))) << tiles[i].bundle;
+        EXPECT_TRUE(Contains(ReadFile(base.string() + ".bundle"), TileBytes(i, 3000)))
+            << tiles[i].bundle;
     }
 
     // A stored tile is not replaced; removal frees the position, its neighbour stays.
@@ -116,7 +129,8 @@ TEST(OriginalLayout, LevelOutsideTheListAndMisconfiguredStorages) {
     bare.SetCacheFormat(eTileStorage::Compact);
     EXPECT_EQ(bare.IsTileExist(0, 0, 0), 0);
     EXPECT_EQ(AssertLog::Entries(),
-              (std::vector<std::string>{"!m_strFileDirectory.IsEmpty()@eTileStorage", "false@eTileStorage"}));
+              (std::vector<std::string>{"!m_strFileDirectory.IsEmpty()@eTileStorage",
+                                        "false@eTileStorage"}));
     // A group size that would divide by zero is refused, not used.
     AssertLog::Entries().clear();
     storage->SetCacheFormat(eTileStorage::Original);

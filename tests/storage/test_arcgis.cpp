@@ -14,7 +14,9 @@ using namespace storagetest;
 
 namespace {
 
-std::string Fixtures() { return std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/fixtures/"; }
+std::string Fixtures() {
+    return std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/fixtures/";
+}
 
 constexpr double kPi = 3.141592653589793;
 
@@ -25,9 +27,11 @@ double Scale(double r, double dpi, double unitsRatio) {
 }
 
 const std::string kLods = "<LODInfos>" + Lod(0, 0.5) + "</LODInfos>";
-const std::string kStorage = "<CacheStorageInfo><StorageFormat>esriMapCacheStorageModeCompact</StorageFormat>"
-                             "</CacheStorageInfo>";
-const std::string kEnvelope = "<EnvelopeN><XMin>-10</XMin><YMin>-20</YMin><XMax>30</XMax><YMax>40</YMax></EnvelopeN>";
+const std::string kStorage =
+    "<CacheStorageInfo><StorageFormat>esriMapCacheStorageModeCompact</StorageFormat>"
+    "</CacheStorageInfo>";
+const std::string kEnvelope =
+    "<EnvelopeN><XMin>-10</XMin><YMin>-20</YMin><XMax>30</XMax><YMax>40</YMax></EnvelopeN>";
 
 }  // namespace
 
@@ -43,11 +47,28 @@ TEST(ArcGISImport, RealShapedCaches) {
         int tileSize, firstLevel, format;
         std::vector<double> resolutions, bounds, indexBounds;
     } cases[] = {
-        {"arcgis_compact/", "conf", 10000.0, -20037508.342787001, 96.0, 256, 0, eTileStorage::Compact,
+        {"arcgis_compact/",
+         "conf",
+         10000.0,
+         -20037508.342787001,
+         96.0,
+         256,
+         0,
+         eTileStorage::Compact,
          {156543.03392800014, 78271.516963999937, 39135.758482000092, 19567.879240999919},
-         {-13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503}, {-world, world, world, -world}},
-        {"arcgis_exploded/", "Conf", degrees, -400.0, 90.714285714285708, 512, 2, eTileStorage::Original,
-         {0.17578125, 0.087890625, 0.0439453125}, {-180, 90, 180, -90}, {-180, 90, 180, -90}},
+         {-13884991.404203, 6338219.3731618, -7455066.8239041, 2870341.1822503},
+         {-world, world, world, -world}},
+        {"arcgis_exploded/",
+         "Conf",
+         degrees,
+         -400.0,
+         90.714285714285708,
+         512,
+         2,
+         eTileStorage::Original,
+         {0.17578125, 0.087890625, 0.0439453125},
+         {-180, 90, 180, -90},
+         {-180, 90, 180, -90}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -66,13 +87,15 @@ TEST(ArcGISImport, RealShapedCaches) {
         ASSERT_EQ(scheme.GetLevelCaptions().size(), n);
         for (size_t i = 0; i < n; ++i) {
             EXPECT_EQ(scheme.GetLevelCaptions()[i].Level, c.firstLevel + int(i));
-            EXPECT_DOUBLE_EQ(scheme.GetLevelCaptions()[i].Scale, Scale(c.resolutions[i], c.dpi, c.unitsRatio));
+            EXPECT_DOUBLE_EQ(scheme.GetLevelCaptions()[i].Scale,
+                             Scale(c.resolutions[i], c.dpi, c.unitsRatio));
         }
-        EXPECT_EQ(std::vector<double>({double(scheme.GetTileSize()), double(scheme.GetTileBottomLevel()),
-                                       scheme.GetRefResolution(), double(storage.GetTileType()),
-                                       double(storage.GetCacheFormat()), double(storage.GetTileGroupSize())}),
-                  std::vector<double>({double(c.tileSize), double(n), c.tileSize * double(1 << n), eFileType::PNG,
-                                       double(c.format), 128}));
+        EXPECT_EQ(std::vector<double>(
+                      {double(scheme.GetTileSize()), double(scheme.GetTileBottomLevel()),
+                       scheme.GetRefResolution(), double(storage.GetTileType()),
+                       double(storage.GetCacheFormat()), double(storage.GetTileGroupSize())}),
+                  std::vector<double>({double(c.tileSize), double(n), c.tileSize * double(1 << n),
+                                       eFileType::PNG, double(c.format), 128}));
         EXPECT_EQ(Sides(scheme.GetBounds()), c.bounds);
         EXPECT_EQ(Sides(scheme.GetIndexBounds()), c.indexBounds);
         EXPECT_EQ(storage.GetName().Std(), c.file);
@@ -99,7 +122,10 @@ TEST(ArcGISImport, FailuresAndRulesOfTheReader) {
 
     // Another root: only name, folder and extent.
     scheme.SetScales({0.001, 0.002});
-    EXPECT_EQ(import("<MapCacheInfo><TileCacheInfo><TileCols>9</TileCols></TileCacheInfo></MapCacheInfo>"), 1);
+    EXPECT_EQ(
+        import(
+            "<MapCacheInfo><TileCacheInfo><TileCols>9</TileCols></TileCacheInfo></MapCacheInfo>"),
+        1);
     EXPECT_EQ(storage.GetName().Std(), "conf");
     EXPECT_EQ(storage.GetFileDirectory().Std(), dir.Str() + "/");
     EXPECT_EQ(scheme.GetTileSize(), 256);
@@ -113,8 +139,12 @@ TEST(ArcGISImport, FailuresAndRulesOfTheReader) {
     EXPECT_EQ(import(Conf("<TileCols>300</TileCols>" + kLods, kStorage)), 0);
     EXPECT_EQ(scheme.GetTileSize(), 300);
     EXPECT_EQ(scheme.GetLevelCaptions().size(), 1u);
-    EXPECT_EQ(import(Conf("<SpatialReference><WKID>4326</WKID></SpatialReference>" + kLods, kStorage)), 0);
-    EXPECT_EQ(import(Conf("<SpatialReference><WKT>PROJCS[broken</WKT></SpatialReference>" + kLods, kStorage)), 0);
+    EXPECT_EQ(
+        import(Conf("<SpatialReference><WKID>4326</WKID></SpatialReference>" + kLods, kStorage)),
+        0);
+    EXPECT_EQ(import(Conf("<SpatialReference><WKT>PROJCS[broken</WKT></SpatialReference>" + kLods,
+                          kStorage)),
+              0);
     EXPECT_TRUE(scheme.GetPrjCoordSys().IsEmpty());
 
     // No LODInfos: 0; scale list, reference resolution and bottom level kept.
@@ -127,15 +157,19 @@ TEST(ArcGISImport, FailuresAndRulesOfTheReader) {
 
     // No StorageFormat: 0, layout kept; PacketSize read when positive.
     storage.SetTileGroupSize(64);
-    EXPECT_EQ(import(Conf(kGeographic + kLods, "<CacheStorageInfo><PacketSize>0</PacketSize></CacheStorageInfo>")), 0);
+    EXPECT_EQ(import(Conf(kGeographic + kLods,
+                          "<CacheStorageInfo><PacketSize>0</PacketSize></CacheStorageInfo>")),
+              0);
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
     EXPECT_EQ(storage.GetTileGroupSize(), 64);
     // Unknown texts (letter case counts): reported, layout kept, result
     // unaffected.
     {
         AssertLog asserts;
-        EXPECT_EQ(import(Conf(kGeographic + kLods, "<CacheStorageInfo><StorageFormat>esrimapcachestoragemodecompact"
-                                                   "</StorageFormat><PacketSize>32</PacketSize></CacheStorageInfo>")), 1);
+        EXPECT_EQ(import(Conf(kGeographic + kLods,
+                              "<CacheStorageInfo><StorageFormat>esrimapcachestoragemodecompact"
+                              "</StorageFormat><PacketSize>32</PacketSize></CacheStorageInfo>")),
+                  1);
         EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>{"FALSE@eTileStorage"});
     }
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
@@ -148,24 +182,33 @@ TEST(ArcGISImport, FailuresAndRulesOfTheReader) {
     EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), ""), 0);
     EXPECT_EQ(scheme.GetBounds().left, 1.0);
     EXPECT_EQ(scheme.GetIndexBounds().right, 180.0);
-    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), "<Envelope><XMin>5</XMin></Envelope>"), 0);
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), "<Envelope><XMin>5</XMin></Envelope>"),
+              0);
     EXPECT_EQ(scheme.GetBounds().left, 1.0);
 
     // The larger edge; one edge alone; neither gives 0.
-    EXPECT_EQ(import(Conf(kGeographic + "<TileCols>256</TileCols><TileRows>512</TileRows>" + kLods, kStorage)), 1);
+    EXPECT_EQ(import(Conf(kGeographic + "<TileCols>256</TileCols><TileRows>512</TileRows>" + kLods,
+                          kStorage)),
+              1);
     EXPECT_EQ(scheme.GetTileSize(), 512);
-    EXPECT_EQ(import(Conf(kGeographic + "<TileRows>256</TileRows><TileCols>wide</TileCols>" + kLods, kStorage)), 1);
+    EXPECT_EQ(import(Conf(kGeographic + "<TileRows>256</TileRows><TileCols>wide</TileCols>" + kLods,
+                          kStorage)),
+              1);
     EXPECT_EQ(scheme.GetTileSize(), 256);
     EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage)), 1);
     EXPECT_EQ(scheme.GetTileSize(), 0);
 
     // An IndexBounds after the envelope is read (in any child order).
-    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage), kEnvelope + "<IndexBounds><Top>4</Top><Left>1</Left><Bottom>2</Bottom>"
-                                        "<Right>3</Right></IndexBounds>"), 1);
+    EXPECT_EQ(import(Conf(kGeographic + kLods, kStorage),
+                     kEnvelope + "<IndexBounds><Top>4</Top><Left>1</Left><Bottom>2</Bottom>"
+                                 "<Right>3</Right></IndexBounds>"),
+              1);
     EXPECT_EQ(Sides(scheme.GetBounds()), std::vector<double>({-10, 40, 30, -20}));
     EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({1, 4, 3, 2}));
 
     // Neither geographic nor web mercator: the index bounds copy the bounds.
-    EXPECT_EQ(import(Conf("<SpatialReference><WKT>EPSG:32633</WKT></SpatialReference>" + kLods, kStorage)), 1);
+    EXPECT_EQ(import(Conf("<SpatialReference><WKT>EPSG:32633</WKT></SpatialReference>" + kLods,
+                          kStorage)),
+              1);
     EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-10, 40, 30, -20}));
 }

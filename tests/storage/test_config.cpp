@@ -22,8 +22,9 @@ ePrjCoordSys Crs(const char* definition) {
 
 // A description with everything the reader needs; `tileCacheInfo` is put
 // inside TileCacheInfo after the coordinate system.
-std::string Doc(const std::string& tileCacheInfo, const std::string& storageFormat = "Original",
-                const std::string& srs = "<SpatialReference><WKT>EPSG:4326</WKT></SpatialReference>") {
+std::string Doc(
+    const std::string& tileCacheInfo, const std::string& storageFormat = "Original",
+    const std::string& srs = "<SpatialReference><WKT>EPSG:4326</WKT></SpatialReference>") {
     return "<CacheInfo><TileCacheInfo>" + srs + tileCacheInfo +
            "</TileCacheInfo><TileStorageInfo><StorageFormat>" + storageFormat +
            "</StorageFormat></TileStorageInfo></CacheInfo>";
@@ -72,17 +73,21 @@ TEST(ConfigFile, WritesTheExactDocumentAndReadsItBack) {
     const std::string expected =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CacheInfo>\n\t<TileCacheInfo>\n"
         "\t\t<Name>World &amp; Sea</Name>\n\t\t<Provider>Acme Maps</Provider>\n"
-        "\t\t<SpatialReference>\n\t\t\t<WKT>" + wkt.Text.Std() + "</WKT>\n\t\t</SpatialReference>\n"
+        "\t\t<SpatialReference>\n\t\t\t<WKT>" +
+        wkt.Text.Std() +
+        "</WKT>\n\t\t</SpatialReference>\n"
         "\t\t<TileOrigin>\n\t\t\t<X>-180</X>\n\t\t\t<Y>90</Y>\n\t\t</TileOrigin>\n"
         "\t\t<TileSize>512</TileSize>\n\t\t<DPI>90.714285714285708</DPI>\n"
         "\t\t<Bounds>\n\t\t\t<Left>-180</Left>\n\t\t\t<Top>90</Top>\n\t\t\t<Right>180</Right>\n"
         "\t\t\t<Bottom>-90</Bottom>\n\t\t</Bounds>\n"
-        "\t\t<IndexBounds>\n\t\t\t<Left>-180</Left>\n\t\t\t<Top>90</Top>\n\t\t\t<Right>100.25</Right>\n"
+        "\t\t<IndexBounds>\n\t\t\t<Left>-180</Left>\n\t\t\t<Top>90</Top>\n\t\t\t<Right>100.25</"
+        "Right>\n"
         "\t\t\t<Bottom>0</Bottom>\n\t\t</IndexBounds>\n"
         "\t\t<TileType>ejpg</TileType>\n"
         "\t\t<TileRuler>\n\t\t\t<URLFormat>http://t/{z}/{y}/{x}?a=1&amp;b=2</URLFormat>\n"
         "\t\t\t<LevelMode>False</LevelMode>\n\t\t\t<LevelInverseMode>True</LevelInverseMode>\n"
-        "\t\t\t<PositionInverseMode>True</PositionInverseMode>\n\t\t\t<RowInverseMode>True</RowInverseMode>\n"
+        "\t\t\t<PositionInverseMode>True</PositionInverseMode>\n\t\t\t<RowInverseMode>True</"
+        "RowInverseMode>\n"
         "\t\t\t<CoordMode>True</CoordMode>\n\t\t\t<BoundMode>True</BoundMode>\n"
         "\t\t\t<IndexRadixFormat>16</IndexRadixFormat>\n\t\t</TileRuler>\n"
         "\t\t<LevelZoomMode>True</LevelZoomMode>\n\t\t<TileTopLevel>1</TileTopLevel>\n"
@@ -127,17 +132,20 @@ TEST(ConfigFile, WritesTheExactDocumentAndReadsItBack) {
     // rest POSIX; localedef warns about the missing parts, setlocale tells
     // whether it worked.
     const std::string src = (dir / "comma.src").string(), locpath = (dir / "locales").string();
-    WriteText(src, "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\ndecimal_point \"<U002C>\"\n"
-                   "thousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n");
-    (void)std::system(("mkdir -p " + locpath + " && localedef -c -i " + src + " -f ANSI_X3.4-1968 " + locpath +
-                       "/comma >/dev/null 2>&1").c_str());
+    WriteText(src,
+              "LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\nLC_NUMERIC\ndecimal_point \"<U002C>\"\n"
+              "thousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n");
+    (void)std::system(("mkdir -p " + locpath + " && localedef -c -i " + src +
+                       " -f ANSI_X3.4-1968 " + locpath + "/comma >/dev/null 2>&1")
+                          .c_str());
     setenv("LOCPATH", locpath.c_str(), 1);
     char probe[16];
     const bool comma = std::setlocale(LC_NUMERIC, "comma") != nullptr &&
                        std::snprintf(probe, sizeof probe, "%.1f", 0.5) == 3 && probe[1] == ',';
     const std::string again = (dir / "comma.xml").string();
     eTileStorage back;
-    const bool done = comma && storage.ToConfigFile(again.c_str()) == 1 && back.FromConfigFile(again.c_str()) == 1;
+    const bool done = comma && storage.ToConfigFile(again.c_str()) == 1 &&
+                      back.FromConfigFile(again.c_str()) == 1;
     std::setlocale(LC_NUMERIC, "C");
     unsetenv("LOCPATH");
     if (!comma) GTEST_SKIP() << "no comma-decimal locale to check the writer against";
@@ -165,7 +173,8 @@ TEST(ConfigFile, ReaderFailuresLevelsAndNumbers) {
 
     // Only the storage part: format (any letter case) and folder change.
     EXPECT_EQ(read("<Root><TileStorageInfo><StorageFormat>COMPACT</StorageFormat>"
-                   "<PacketSize>7</PacketSize></TileStorageInfo></Root>"), 1);
+                   "<PacketSize>7</PacketSize></TileStorageInfo></Root>"),
+              1);
     EXPECT_EQ(storage.GetCacheFormat(), eTileStorage::Compact);
     EXPECT_EQ(storage.GetTileGroupSize(), 128);
     EXPECT_EQ(storage.GetFileDirectory().Std(), dir.Str() + "/");
@@ -176,12 +185,14 @@ TEST(ConfigFile, ReaderFailuresLevelsAndNumbers) {
     EXPECT_EQ(read(Doc("<TileSize>300</TileSize><Levels/>", "original", "")), 0);
     EXPECT_EQ(scheme.GetTileSize(), 300);
     EXPECT_EQ(read(Doc("<TileSize>301</TileSize><Levels/>", "Original",
-                       "<SpatialReference><WKT>LOCAL_NONSENSE[</WKT></SpatialReference>")), 0);
+                       "<SpatialReference><WKT>LOCAL_NONSENSE[</WKT></SpatialReference>")),
+              0);
     EXPECT_EQ(scheme.GetTileSize(), 301);
     EXPECT_EQ(scheme.GetPrjCoordSys().GetProjection().GetProjectionType(), 43045);
     // The coordinate library's own XML form.
     EXPECT_EQ(read(Doc("<Levels/>", "Original",
-                       "<CoordinateReferenceSystem>EPSG:4326</CoordinateReferenceSystem>")), 1);
+                       "<CoordinateReferenceSystem>EPSG:4326</CoordinateReferenceSystem>")),
+              1);
     EXPECT_EQ(scheme.GetPrjCoordSys().GetSpatialRefType(), 1);
 
     // No Levels: 0; scale list, reference resolution and bottom level kept.
@@ -197,30 +208,38 @@ TEST(ConfigFile, ReaderFailuresLevelsAndNumbers) {
     storage.SetCacheFormat(eTileStorage::Compact);
     {
         AssertLog asserts;
-        EXPECT_EQ(read(Doc("<TileRuler><LevelMode>true</LevelMode><CoordMode>True</CoordMode>"
-                           "<BoundMode>1</BoundMode></TileRuler><LevelZoomMode> True</LevelZoomMode><Levels/>",
-                           "Bundled")), 1);
+        EXPECT_EQ(
+            read(Doc(
+                "<TileRuler><LevelMode>true</LevelMode><CoordMode>True</CoordMode>"
+                "<BoundMode>1</BoundMode></TileRuler><LevelZoomMode> True</LevelZoomMode><Levels/>",
+                "Bundled")),
+            1);
         EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>(4, "FALSE@eTileStorage"));
     }
-    EXPECT_EQ(std::vector<int>({storage.GetTileLevelMode(), storage.GetTileCoordMode(), storage.GetTileBoundMode(),
-                                storage.GetLevelZoomMode(), storage.GetCacheFormat()}),
+    EXPECT_EQ(std::vector<int>({storage.GetTileLevelMode(), storage.GetTileCoordMode(),
+                                storage.GetTileBoundMode(), storage.GetLevelZoomMode(),
+                                storage.GetCacheFormat()}),
               std::vector<int>({1, 1, 0, 0, eTileStorage::Compact}));
 
     // Values 0.5, 0 and 0.25 (and one without Value): two levels, 0 and 1;
     // no TileBottomLevel gives the count.
-    EXPECT_EQ(read(Doc("<TileSize>256</TileSize><Bounds><Left>-1</Left><Top>2</Top><Right>3.5</Right>"
-                   "<Bottom>-4</Bottom></Bounds><Levels><Level><Value>0.5</Value></Level>"
-                   "<Level><Value>0</Value></Level><Level><Caption>9</Caption></Level>"
-                   "<Level><Value>0.25</Value><Caption>4</Caption></Level></Levels>")), 1);
+    EXPECT_EQ(
+        read(Doc("<TileSize>256</TileSize><Bounds><Left>-1</Left><Top>2</Top><Right>3.5</Right>"
+                 "<Bottom>-4</Bottom></Bounds><Levels><Level><Value>0.5</Value></Level>"
+                 "<Level><Value>0</Value></Level><Level><Caption>9</Caption></Level>"
+                 "<Level><Value>0.25</Value><Caption>4</Caption></Level></Levels>")),
+        1);
     ASSERT_EQ(scheme.GetLevelCaptions().size(), 2u);
     EXPECT_EQ(scheme.GetLevelCaptions()[1].Scale, 0.25);
     EXPECT_EQ(scheme.GetRefResolution(), 256.0 * 4);
     EXPECT_EQ(scheme.GetTileBottomLevel(), 2);
-    EXPECT_EQ(Sides(scheme.GetIndexBounds()), std::vector<double>({-1, 2, 3.5, -4}));  // no IndexBounds: the bounds
+    EXPECT_EQ(Sides(scheme.GetIndexBounds()),
+              std::vector<double>({-1, 2, 3.5, -4}));  // no IndexBounds: the bounds
 
     // Forty levels: 256 x 2^40, no 32-bit overflow; an explicit bottom level wins.
     std::string forty = "<TileSize>256</TileSize><TileBottomLevel>17</TileBottomLevel><Levels>";
-    for (int i = 0; i < 40; ++i) forty += "<Level><Value>1e-" + std::to_string(i + 2) + "</Value></Level>";
+    for (int i = 0; i < 40; ++i)
+        forty += "<Level><Value>1e-" + std::to_string(i + 2) + "</Value></Level>";
     EXPECT_EQ(read(Doc(forty + "</Levels>")), 1);
     EXPECT_EQ(scheme.GetLevelCaptions().size(), 40u);
     EXPECT_EQ(scheme.GetRefResolution(), 281474976710656.0);
@@ -230,12 +249,16 @@ TEST(ConfigFile, ReaderFailuresLevelsAndNumbers) {
     scheme.SetTileSize(256);
     scheme.SetDPI(96.0);
     storage.SetTileIndexRadixFormat(16);
-    EXPECT_EQ(read(Doc("<TileSize>big</TileSize><DPI>n/a</DPI><TileOrigin><X>7.5</X><Y>-</Y></TileOrigin>"
-                   "<TileRuler><IndexRadixFormat>hex</IndexRadixFormat></TileRuler><Levels/>")), 1);
-    EXPECT_EQ(std::vector<double>({double(scheme.GetTileSize()), scheme.GetDPI(), scheme.GetTileOrigin().x,
-                                   scheme.GetTileOrigin().y, double(storage.GetTileIndexRadixFormat())}),
+    EXPECT_EQ(
+        read(Doc("<TileSize>big</TileSize><DPI>n/a</DPI><TileOrigin><X>7.5</X><Y>-</Y></TileOrigin>"
+                 "<TileRuler><IndexRadixFormat>hex</IndexRadixFormat></TileRuler><Levels/>")),
+        1);
+    EXPECT_EQ(std::vector<double>({double(scheme.GetTileSize()), scheme.GetDPI(),
+                                   scheme.GetTileOrigin().x, scheme.GetTileOrigin().y,
+                                   double(storage.GetTileIndexRadixFormat())}),
               std::vector<double>({256, 96, 7.5, 0, 16}));
-    EXPECT_EQ(read(Doc("<TileRuler><IndexRadixFormat></IndexRadixFormat></TileRuler><Levels/>")), 1);
+    EXPECT_EQ(read(Doc("<TileRuler><IndexRadixFormat></IndexRadixFormat></TileRuler><Levels/>")),
+              1);
     EXPECT_EQ(storage.GetTileIndexRadixFormat(), 10);
 }
 
@@ -262,8 +285,9 @@ TEST(ConfigFile, CacheOpenedFromItsDescriptionServesTiles) {
         ASSERT_EQ(reader.FromConfigFile(path.c_str()), 1);
         EXPECT_EQ(Load(reader, 5, 300, 1025), tile);
         // The tile is where the layout puts it below the description's folder.
-        const fs::path file = dir / (format == eTileStorage::Original ? "cache/_alllayers/1000000/R0002C0008/300x1025.ejpg"
-                                                                        : "cache/_alllayers/L05/R0100C0400.bundle");
+        const fs::path file = dir / (format == eTileStorage::Original
+                                         ? "cache/_alllayers/1000000/R0002C0008/300x1025.ejpg"
+                                         : "cache/_alllayers/L05/R0100C0400.bundle");
         EXPECT_TRUE(Contains(ReadFile(file), tile)) << file;
     }
 }

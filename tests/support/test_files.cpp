@@ -15,8 +15,8 @@ TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::error_code ec;
     do {
-        m_path = fs::temp_directory_path() /
-                 ("tvk_test_" + std::to_string(std::random_device{}()) + "_" + std::to_string(counter++));
+        m_path = fs::temp_directory_path() / ("tvk_test_" + std::to_string(std::random_device{}()) +
+                                              "_" + std::to_string(counter++));
     } while (!fs::create_directory(m_path, ec));
     fs::permissions(m_path, fs::perms(0755));
 }
@@ -38,7 +38,8 @@ void WriteFile(const fs::path& path, const Bytes& bytes) {
     std::error_code ec;
     if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes Concat(Bytes a, const Bytes& b) {
@@ -47,11 +48,13 @@ Bytes Concat(Bytes a, const Bytes& b) {
 }
 
 bool Contains(const Bytes& haystack, const Bytes& needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+           haystack.end();
 }
 
 void PutLE(Bytes& b, size_t at, uint64_t value, int count) {
-    for (int i = 0; i < count; ++i) b[at + size_t(i)] = static_cast<unsigned char>(value >> (8 * i));
+    for (int i = 0; i < count; ++i)
+        b[at + size_t(i)] = static_cast<unsigned char>(value >> (8 * i));
 }
 
 uint64_t GetLE(const Bytes& b, size_t at, int count) {

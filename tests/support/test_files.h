@@ -37,10 +37,19 @@ private:
 Bytes ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const Bytes& bytes);  // makes the parent folders
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-inline std::string ReadText(const fs::path& path) { const Bytes b = ReadFile(path); return std::string(b.begin(), b.end()); }
-inline void WriteText(const fs::path& path, const std::string& text) { WriteFile(path, Text(text)); }
-inline Bytes ToBytes(const TVK::eByteArray& a) { return Bytes(a.GetData(), a.GetData() + a.GetSize()); }
-inline TVK::eByteArray ToArray(const Bytes& b) { return TVK::eByteArray(b.data(), static_cast<TVK::eInt>(b.size())); }
+inline std::string ReadText(const fs::path& path) {
+    const Bytes b = ReadFile(path);
+    return std::string(b.begin(), b.end());
+}
+inline void WriteText(const fs::path& path, const std::string& text) {
+    WriteFile(path, Text(text));
+}
+inline Bytes ToBytes(const TVK::eByteArray& a) {
+    return Bytes(a.GetData(), a.GetData() + a.GetSize());
+}
+inline TVK::eByteArray ToArray(const Bytes& b) {
+    return TVK::eByteArray(b.data(), static_cast<TVK::eInt>(b.size()));
+}
 Bytes Concat(Bytes a, const Bytes& b);
 bool Contains(const Bytes& haystack, const Bytes& needle);
 
@@ -65,7 +74,9 @@ Bytes Record(const Bytes& tile);
 // A V2 bundle without records: the 64-byte header and 16,384 zero entries.
 Bytes V2Bundle();
 // Entry position of a tile in a V2 bundle (row-major within its block).
-inline size_t V2EntryAt(int row, int col) { return 64 + 8 * (size_t(row % 128) * 128 + size_t(col % 128)); }
+inline size_t V2EntryAt(int row, int col) {
+    return 64 + 8 * (size_t(row % 128) * 128 + size_t(col % 128));
+}
 // Appends a record, points the tile's entry at it, and updates the header's
 // largest-tile and file-size fields.
 void V2Append(Bytes& file, int row, int col, const Bytes& tile);

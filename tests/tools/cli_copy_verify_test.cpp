@@ -31,8 +31,9 @@ std::map<std::tuple<int, int, int>, std::string> AllTiles(const std::string& dir
             for (int col = 0; col < (1 << level); ++col) {
                 TVK::eByteArray data;
                 if (storage.LoadImageData(level, row, col, data))
-                    tiles[{level, row, col}] = std::string(reinterpret_cast<const char*>(data.GetData()),
-                                                           static_cast<size_t>(data.GetSize()));
+                    tiles[{level, row, col}] =
+                        std::string(reinterpret_cast<const char*>(data.GetData()),
+                                    static_cast<size_t>(data.GetSize()));
             }
     return tiles;
 }
@@ -51,7 +52,8 @@ tagPng ReadPng(const std::string& path) {
     if (!png_image_begin_read_from_file(&image, path.c_str())) return out;
     image.format = PNG_FORMAT_GRAY;
     out.Grey.resize(PNG_IMAGE_SIZE(image));
-    if (png_image_finish_read(&image, nullptr, out.Grey.data(), 0, nullptr)) std::tie(out.Width, out.Height) = std::tie(image.width, image.height);
+    if (png_image_finish_read(&image, nullptr, out.Grey.data(), 0, nullptr))
+        std::tie(out.Width, out.Height) = std::tie(image.width, image.height);
     return out;
 }
 
@@ -63,8 +65,14 @@ tagPng ReadPng(const std::string& path) {
 // at the same place however loaded the machine is.
 TEST_F(CliTest, CopyKilledPartWayResumesToTheFullSet) {
     const std::string src = Path("src"), dst = Path("dst");
-    ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"}).Code, 0);
-    ASSERT_EQ(RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "compact"}).Code, 0);
+    ASSERT_EQ(
+        RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"})
+            .Code,
+        0);
+    ASSERT_EQ(
+        RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "compact"})
+            .Code,
+        0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-3"}).Code, 0);  // 85 tiles
 
     const pid_t pid = StartTvk({"copy", src, dst, "--pause-after", "40"}, Path("copy.out"));
@@ -82,7 +90,8 @@ TEST_F(CliTest, CopyKilledPartWayResumesToTheFullSet) {
     EXPECT_EQ(AllTiles(dst, 4).size(), 40u);
     const tagRun resume = RunTvk({"copy", src, dst, "--skip-existing"});
     ASSERT_EQ(resume.Code, 0) << resume.Err;
-    EXPECT_TRUE(resume.Out.find("copied 45 tiles") == 0 && resume.Out.find("skipped 40 existing") != std::string::npos)
+    EXPECT_TRUE(resume.Out.find("copied 45 tiles") == 0 &&
+                resume.Out.find("skipped 40 existing") != std::string::npos)
         << resume.Out;
     const auto expected = AllTiles(src, 4);
     EXPECT_TRUE(expected.size() == 85u && AllTiles(dst, 4) == expected);
@@ -92,36 +101,49 @@ TEST_F(CliTest, CopyKilledPartWayResumesToTheFullSet) {
 TEST_F(CliTest, CopyByLevelsAndBoxAndRefusesAnotherGrid) {
     const std::string src = Path("src"), dst = Path("dst");
     ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-4"}).Code, 0);
-    ASSERT_EQ(RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-4", "--layout", "original"}).Code, 0);
+    ASSERT_EQ(
+        RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-4", "--layout", "original"})
+            .Code,
+        0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-4"}).Code, 0);
     // Level 3 and 4 tiles of the north-east quarter of the world (x > 0, y > 0):
     // rows 0-3 / columns 4-7 at level 3, rows 0-7 / columns 8-15 at level 4.
     const std::string half = std::to_string(kWorld / 2);
-    ASSERT_EQ(RunTvk({"copy", src, dst, "--levels", "3-4", "--bbox", "1,1," + half + "," + half}).Code, 0);
+    ASSERT_EQ(
+        RunTvk({"copy", src, dst, "--levels", "3-4", "--bbox", "1,1," + half + "," + half}).Code,
+        0);
     const auto tiles = AllTiles(dst, 5);
     EXPECT_EQ(tiles.size(), 80u);
     for (const auto& [key, bytes] : tiles) {
         const auto [level, row, col] = key;
-        EXPECT_TRUE(level >= 3 && 2 * row < (1 << level) && 2 * col >= (1 << level)) << level << " " << row << " " << col;
+        EXPECT_TRUE(level >= 3 && 2 * row < (1 << level) && 2 * col >= (1 << level))
+            << level << " " << row << " " << col;
     }
     // Running it again replaces tiles in place (original layout).
-    EXPECT_TRUE(RunTvk({"copy", src, dst, "--levels", "3"}).Code == 0 && AllTiles(dst, 5).size() == 64u + 64u);
+    EXPECT_TRUE(RunTvk({"copy", src, dst, "--levels", "3"}).Code == 0 &&
+                AllTiles(dst, 5).size() == 64u + 64u);
 
     ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-4"}).Code, 0);
     const tagRun refused = RunTvk({"copy", src, Path("geo")});
-    EXPECT_TRUE(refused.Code == 1 && refused.Err.find("differ") != std::string::npos) << refused.Err;
+    EXPECT_TRUE(refused.Code == 1 && refused.Err.find("differ") != std::string::npos)
+        << refused.Err;
 }
 
 // Tiles copied original -> compact -> compact-v2 -> arcgis-exploded ->
 // original arrive byte for byte, each cache lists and verifies alike, and
 // the V2 bundle and the exploded tree hold them where their formats say.
 TEST_F(CliTest, CopyConvertsThroughEveryLayoutByteForByte) {
-    const std::vector<std::string> layouts = {"original", "compact", "compact-v2", "arcgis-exploded", "original"};
+    const std::vector<std::string> layouts = {"original", "compact", "compact-v2",
+                                              "arcgis-exploded", "original"};
     std::vector<std::string> caches;
     for (size_t i = 0; i < layouts.size(); ++i) {
         caches.push_back(Path(std::to_string(i) + "-" + layouts[i]));
-        ASSERT_EQ(RunTvk({"create", caches[i], "--crs", "EPSG:3857", "--levels", "0-3", "--layout", layouts[i]}).Code, 0);
-        EXPECT_EQ(nlohmann::json::parse(RunTvk({"info", caches[i], "--json"}).Out)["layout"], layouts[i]);
+        ASSERT_EQ(RunTvk({"create", caches[i], "--crs", "EPSG:3857", "--levels", "0-3", "--layout",
+                          layouts[i]})
+                      .Code,
+                  0);
+        EXPECT_EQ(nlohmann::json::parse(RunTvk({"info", caches[i], "--json"}).Out)["layout"],
+                  layouts[i]);
     }
     ASSERT_EQ(RunTvk({"demo-fill", caches[0], "--levels", "0-3"}).Code, 0);  // 85 tiles
     const std::string listing = RunTvk({"ls", caches[0]}).Out;
@@ -132,7 +154,8 @@ TEST_F(CliTest, CopyConvertsThroughEveryLayoutByteForByte) {
         ASSERT_EQ(run.Code, 0) << run.Err;
         EXPECT_EQ(RunTvk({"ls", caches[i]}).Out, listing);
         const tagRun verify = RunTvk({"verify", caches[i]});
-        EXPECT_TRUE(verify.Code == 0 && verify.Out.find("85 tiles") != std::string::npos) << verify.Out;
+        EXPECT_TRUE(verify.Code == 0 && verify.Out.find("85 tiles") != std::string::npos)
+            << verify.Out;
     }
     const auto tiles = AllTiles(caches[0], 4);
     EXPECT_TRUE(AllTiles(caches.back(), 4) == tiles);
@@ -161,8 +184,10 @@ TEST_F(CliTest, CopyIntoAnArcGISCacheKeepsItsConfiguration) {
     for (const char* layout : {"compact", "compact-v2", "arcgis-exploded"}) {
         SCOPED_TRACE(layout);
         const std::string dst = Path(std::string("arcgis-") + layout);
-        ASSERT_EQ(RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-4", "--layout", layout, "--arcgis",
-                          "--tile-type", "jpg"}).Code, 0);
+        ASSERT_EQ(RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-4", "--layout",
+                          layout, "--arcgis", "--tile-type", "jpg"})
+                      .Code,
+                  0);
         EXPECT_FALSE(fs::exists(dst + "/tilecache.xml"));
         const std::string conf = ReadText(dst + "/conf.xml"), cdi = ReadText(dst + "/conf.cdi");
         EXPECT_NE(conf.find("<CacheTileFormat>JPEG</CacheTileFormat>"), std::string::npos);
@@ -171,7 +196,8 @@ TEST_F(CliTest, CopyIntoAnArcGISCacheKeepsItsConfiguration) {
         EXPECT_TRUE(info["layout"] == layout && info["crs"]["epsg"] == 3857);
         ASSERT_EQ(info["levels"].size(), own["levels"].size());
         for (size_t level = 0; level < own["levels"].size(); ++level)
-            EXPECT_NEAR(info["levels"][level]["resolution"].get<double>(), own["levels"][level]["resolution"].get<double>(), 1e-9);
+            EXPECT_NEAR(info["levels"][level]["resolution"].get<double>(),
+                        own["levels"][level]["resolution"].get<double>(), 1e-9);
 
         const tagRun run = RunTvk({"copy", src, dst});
         ASSERT_EQ(run.Code, 0) << run.Err;
@@ -181,7 +207,8 @@ TEST_F(CliTest, CopyIntoAnArcGISCacheKeepsItsConfiguration) {
     }
     // A JPEG cache in ArcGIS's names keeps tiles as ".jpg" whatever their bytes.
     EXPECT_TRUE(fs::exists(Path("arcgis-arcgis-exploded/_alllayers/L02/R00000003/C00000001.jpg")));
-    EXPECT_EQ(RunTvk({"create", Path("arcgis-compact"), "--crs", "EPSG:3857"}).Code, 1);  // holds conf.xml
+    EXPECT_EQ(RunTvk({"create", Path("arcgis-compact"), "--crs", "EPSG:3857"}).Code,
+              1);  // holds conf.xml
 }
 
 // Each damage, written over a sound V1 pair or V2 bundle in turn, makes
@@ -189,13 +216,17 @@ TEST_F(CliTest, CopyIntoAnArcGISCacheKeepsItsConfiguration) {
 TEST_F(CliTest, VerifyFindsDamagedV1AndV2Bundles) {
     const std::string v1 = Path("v1"), v2 = Path("v2");
     ASSERT_EQ(RunTvk({"create", v1, "--crs", "EPSG:3857", "--levels", "0-2"}).Code, 0);
-    ASSERT_EQ(RunTvk({"create", v2, "--crs", "EPSG:3857", "--levels", "0-2", "--layout", "compact-v2"}).Code, 0);
+    ASSERT_EQ(
+        RunTvk({"create", v2, "--crs", "EPSG:3857", "--levels", "0-2", "--layout", "compact-v2"})
+            .Code,
+        0);
     for (const std::string& c : {v1, v2}) {
         ASSERT_EQ(RunTvk({"demo-fill", c, "--levels", "0-2"}).Code, 0);
         const tagRun run = RunTvk({"verify", c});
         ASSERT_TRUE(run.Code == 0 && run.Out.find("21 tiles") != std::string::npos) << run.Out;
     }
-    const std::string index = v1 + "/_alllayers/L02/R0000C0000.bundlx", data = v1 + "/_alllayers/L02/R0000C0000.bundle";
+    const std::string index = v1 + "/_alllayers/L02/R0000C0000.bundlx",
+                      data = v1 + "/_alllayers/L02/R0000C0000.bundle";
     const std::string bundle = v2 + "/_alllayers/L02/R0000C0000.bundle";
     const Bytes goodIndex = ReadFile(index), goodData = ReadFile(data), goodV2 = ReadFile(bundle);
     ASSERT_EQ(goodIndex.size(), 81936u);
@@ -213,9 +244,12 @@ TEST_F(CliTest, VerifyFindsDamagedV1AndV2Bundles) {
         {index, badIndex, {"problem: " + data + ": slot 257 (row 1, column 2)", "past the end"}},
         {data, cut(goodData, goodData.size() - 10), {"running past the end"}},
         {index, cut(goodIndex, 1000), {"shorter than the 81936"}},
-        {bundle, badV2, {"problem: " + bundle + ": entry 130 (row 1, column 2) points at offset " +
-                         std::to_string(goodV2.size() + 100) + ", past the end"}},
-        {bundle, cut(goodV2, goodV2.size() - 10),
+        {bundle,
+         badV2,
+         {"problem: " + bundle + ": entry 130 (row 1, column 2) points at offset " +
+          std::to_string(goodV2.size() + 100) + ", past the end"}},
+        {bundle,
+         cut(goodV2, goodV2.size() - 10),
          {"but its header says " + std::to_string(goodV2.size()), "running past the end"}},
     };
     for (const auto& damage : damages) {
@@ -225,26 +259,31 @@ TEST_F(CliTest, VerifyFindsDamagedV1AndV2Bundles) {
         const std::string cache = damage.Path == bundle ? v2 : v1;
         const tagRun run = RunTvk({"verify", cache});
         EXPECT_EQ(run.Code, 1);
-        for (const std::string& text : damage.Says) EXPECT_NE(run.Out.find(text), std::string::npos) << run.Out;
+        for (const std::string& text : damage.Says)
+            EXPECT_NE(run.Out.find(text), std::string::npos) << run.Out;
         // The library refuses a bundle too short for its index as well.
         EXPECT_TRUE(damage.Written.size() != 1000 || RunTvk({"ls", cache}).Code == 1);
         WriteFile(damage.Path, good);
     }
     fs::remove(index);
     tagRun run = RunTvk({"verify", v1});
-    EXPECT_TRUE(run.Code == 1 && run.Out.find("without its .bundlx") != std::string::npos) << run.Out;
+    EXPECT_TRUE(run.Code == 1 && run.Out.find("without its .bundlx") != std::string::npos)
+        << run.Out;
 
     const std::string first = RunTvk({"ls", v2, "--level", "2"}).Out;  // "2 0 0 BYTES" first
     ASSERT_EQ(first.rfind("2 0 0 ", 0), 0u);
     ASSERT_EQ(RunTvk({"rm", v2, "2", "0", "0"}).Code, 0);
     run = RunTvk({"verify", v2});
-    const std::string dead = ", " + std::to_string(4 + std::stoll(first.substr(6))) + " bytes dead space";
+    const std::string dead =
+        ", " + std::to_string(4 + std::stoll(first.substr(6))) + " bytes dead space";
     EXPECT_TRUE(run.Code == 0 && run.Out.find(dead) != std::string::npos) << run.Out;
 }
 
 TEST_F(CliTest, VerifyFindsEmptyTileFilesAndWarnsOfDebrisInBothNamings) {
     const std::string c = Path("c");
-    ASSERT_EQ(RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-1", "--layout", "original"}).Code, 0);
+    ASSERT_EQ(
+        RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-1", "--layout", "original"}).Code,
+        0);
     ASSERT_EQ(RunTvk({"demo-fill", c, "--levels", "0-1"}).Code, 0);
     ASSERT_EQ(RunTvk({"verify", c}).Code, 0);
     fs::path tile;
@@ -252,21 +291,25 @@ TEST_F(CliTest, VerifyFindsEmptyTileFilesAndWarnsOfDebrisInBothNamings) {
         if (entry.path().filename() == "1x1.epng") tile = entry.path();
     ASSERT_FALSE(tile.empty());
     WriteText(tile.string() + ".temp", "half");  // debris: a warning
-    WriteText(tile.string(), "");  // damage: a problem
+    WriteText(tile.string(), "");                // damage: a problem
     tagRun run = RunTvk({"verify", c});
     EXPECT_EQ(run.Code, 1);
-    for (const std::string& says : {"warning: " + tile.string() + ".temp", "problem: " + tile.string() + ": empty tile file"})
+    for (const std::string& says :
+         {"warning: " + tile.string() + ".temp", "problem: " + tile.string() + ": empty tile file"})
         EXPECT_NE(run.Out.find(says), std::string::npos) << run.Out;
 
     // ArcGIS's names, MIXED tiles: each stored under the kind of its bytes.
     const std::string a = Path("a");
-    ASSERT_EQ(RunTvk({"create", a, "--crs", "EPSG:3857", "--levels", "0-1", "--layout", "arcgis-exploded",
-                      "--tile-type", "mixed"}).Code, 0);
+    ASSERT_EQ(RunTvk({"create", a, "--crs", "EPSG:3857", "--levels", "0-1", "--layout",
+                      "arcgis-exploded", "--tile-type", "mixed"})
+                  .Code,
+              0);
     WriteText(Path("j"), "\xFF\xD8jpeg");
     WriteText(Path("p"), "\x89PNGpng");
     ASSERT_EQ(RunTvk({"put", a, "1", "0", "1", Path("j")}).Code, 0);
     ASSERT_EQ(RunTvk({"put", a, "1", "1", "0", Path("p")}).Code, 0);
-    const std::string row0 = a + "/_alllayers/L01/R00000000/", row1 = a + "/_alllayers/L01/R00000001/";
+    const std::string row0 = a + "/_alllayers/L01/R00000000/",
+                      row1 = a + "/_alllayers/L01/R00000001/";
     EXPECT_EQ(ReadText(row0 + "C00000001.jpg"), "\xFF\xD8jpeg");
     EXPECT_EQ(ReadText(row1 + "C00000000.png"), "\x89PNGpng");
     // Debris: a leftover, a name in upper-case hex, a tile's second kind
@@ -276,7 +319,8 @@ TEST_F(CliTest, VerifyFindsEmptyTileFilesAndWarnsOfDebrisInBothNamings) {
     WriteText(row1 + "C00000000.jpg", "\xFF\xD8other!");
     EXPECT_EQ(RunTvk({"ls", a}).Out, "1 0 1 6\n1 1 0 8\n");
     run = RunTvk({"verify", a});
-    EXPECT_TRUE(run.Code == 0 && run.Out.find(": 2 tiles (14 bytes), 0 problems, 3 warnings") != std::string::npos)
+    EXPECT_TRUE(run.Code == 0 &&
+                run.Out.find(": 2 tiles (14 bytes), 0 problems, 3 warnings") != std::string::npos)
         << run.Out;
     WriteText(row0 + "C00000002.png", "");
     EXPECT_EQ(RunTvk({"verify", a}).Code, 1);
@@ -284,7 +328,9 @@ TEST_F(CliTest, VerifyFindsEmptyTileFilesAndWarnsOfDebrisInBothNamings) {
 
 TEST_F(CliTest, CoverageDrawsOnePixelBlockPerTile) {
     const std::string c = Path("c");
-    ASSERT_EQ(RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"}).Code, 0);
+    ASSERT_EQ(
+        RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"}).Code,
+        0);
     WriteText(Path("t.bin"), "tile");
     ASSERT_EQ(RunTvk({"put", c, "3", "2", "5", Path("t.bin")}).Code, 0);
     ASSERT_EQ(RunTvk({"put", c, "3", "7", "0", Path("t.bin")}).Code, 0);
@@ -297,12 +343,16 @@ TEST_F(CliTest, CoverageDrawsOnePixelBlockPerTile) {
         for (int col = 0; col < 8; ++col) {
             const bool stored = (row == 2 && col == 5) || (row == 7 && col == 0);
             EXPECT_EQ(png.Dark(col * 64 + 32, row * 64 + 32), stored) << row << " " << col;
-            EXPECT_EQ(png.Dark(col * 64, row * 64 + 63), stored) << row << " " << col;  // block corners
+            EXPECT_EQ(png.Dark(col * 64, row * 64 + 63), stored)
+                << row << " " << col;  // block corners
         }
 
     // A geographic grid is two 180-degree tiles wide at level 0, over the
     // full extent whatever --bounds restricts the cache to.
-    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1", "--bounds", "0,0,10,10"}).Code, 0);
+    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1", "--bounds",
+                      "0,0,10,10"})
+                  .Code,
+              0);
     const nlohmann::json doc = nlohmann::json::parse(RunTvk({"info", Path("geo"), "--json"}).Out);
     EXPECT_NEAR(doc["levels"][0]["resolution"].get<double>(), 180.0 / 256, 180.0 / 256 * 1e-8);
     EXPECT_DOUBLE_EQ(doc["bounds"]["right"].get<double>(), 10.0);

@@ -19,9 +19,9 @@ using namespace tvktest;  // files, bytes and bundles built by hand
 constexpr double kWorld = 40075016.68557849;  // Web Mercator full width, metres
 
 struct tagRun {
-    int Code = -1;     // exit code; -1 when the process did not exit normally
-    std::string Out;   // standard output
-    std::string Err;   // standard error
+    int Code = -1;    // exit code; -1 when the process did not exit normally
+    std::string Out;  // standard output
+    std::string Err;  // standard error
 };
 
 // Path of the tool under test; empty when the build did not make it.

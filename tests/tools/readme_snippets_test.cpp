@@ -77,7 +77,10 @@ TEST(ReadmeTour, CreateWriteFindAndReadBack) {
     const double half = eCoordSys::kCircumference / 2;
     const std::string description = dir.Str() + "/tilecache.xml";
     const double level1 = 2 * 256 / (eCoordSys::kCircumference * 96 / 0.0254);
-    EXPECT_EQ(TilesOfView(description.c_str(), eRect2D(-half + 1, half - 1, -1, 1), level1 * 1.0000001).size(), 1u);
+    EXPECT_EQ(
+        TilesOfView(description.c_str(), eRect2D(-half + 1, half - 1, -1, 1), level1 * 1.0000001)
+            .size(),
+        1u);
     const std::vector<eByteArray> tiles =
         TilesOfView(description.c_str(), eRect2D(-half, half, half, -half), level1 * 1.0000001);
     ASSERT_EQ(tiles.size(), 4u);
@@ -89,6 +92,7 @@ TEST(ReadmeTour, ReadsATileOfAnArcGISCache) {
     clitest::WriteArcGISCache(dir.Str());
     eByteArray tile;
     ASSERT_TRUE(ReadArcGISTile((dir.Str() + "/Conf.xml").c_str(), 2, 3, 0, tile));
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()), "tile-B!");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()),
+              "tile-B!");
     EXPECT_FALSE(ReadArcGISTile((dir.Str() + "/Conf.xml").c_str(), 2, 0, 0, tile));
 }
