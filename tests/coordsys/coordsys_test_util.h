@@ -11,8 +11,9 @@
 #include "platform/eAssert.h"
 #include "platform/ePrjCoordSys.h"
 
-namespace TVK {
-namespace test {
+namespace tvktest {
+
+using namespace TVK;
 
 inline ePrjCoordSys Make(const char* definition) {
     ePrjCoordSys prj;
@@ -37,7 +38,6 @@ struct AssertCapture {
     eAssertHandler previous;
 };
 
-}  // namespace test
-}  // namespace TVK
+}  // namespace tvktest
 
 #endif

@@ -8,7 +8,7 @@
 #include "eCoordSys.h"
 
 using namespace TVK;
-using TVK::test::Make;
+using tvktest::Make;
 
 TEST(CoordSys, DefaultsDpiUnitsRatioAndConversionsOfEveryComponent) {
     eCoordSys cs;
@@ -30,7 +30,7 @@ TEST(CoordSys, DefaultsDpiUnitsRatioAndConversionsOfEveryComponent) {
     cs.SetPrjCoordSys(Make("EPSG:4326"));
     EXPECT_DOUBLE_EQ(1113194907.9327357, cs.UnitsRatio);
     // Grads, unit value 1000000000 + 1570796: 6378137 * 1570796 * 10000 * pi / 314159220
-    cs.SetPrjCoordSys(Make(test::kGradWkt));
+    cs.SetPrjCoordSys(Make(tvktest::kGradWkt));
     EXPECT_DOUBLE_EQ(1001875353.3580828, cs.UnitsRatio);
 
     cs.UnitsRatio = 3048.0;

@@ -108,7 +108,7 @@ TEST(TileGeometry, CountsRoundHalfAwayFromZeroAndLogicFormsConvertFeet) {
 }
 
 TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
-    test::AssertCapture capture;
+    tvktest::AssertCapture capture;
     Scheme ts;
     Scheme empty;
     empty.SetScales({});
@@ -122,21 +122,21 @@ TEST(TileGeometry, InvalidLevelGivesNeutralResults) {
         s->ComputeTilePosition(level, ePoint2D(1e300, -1e300), row, col);
         EXPECT_TRUE(s->Count(level) == V({0, 0}) && row == 0 && col == 0);
     }
-    EXPECT_EQ(12u, test::g_reports.size());
+    EXPECT_EQ(12u, tvktest::g_reports.size());
 }
 
 TEST(TileScale, IntegerUnitsRatioIsTruncatedAndDoublingListStopsBelowOne) {
-    const ePrjCoordSys merc = test::Make("EPSG:3857");
+    const ePrjCoordSys merc = tvktest::Make("EPSG:3857");
     EXPECT_DOUBLE_EQ(s0, eTileCoordSys::ComputeMapScale(merc, C, 256, kDpmm));
     EXPECT_NEAR(256.0, eTileCoordSys::ComputeMapResolution(merc, s0, kDpmm, C), 1e-9);
     // Degrees: trunc(6378137 * 10000 * pi / 180) = 1113194907 (.93 dropped).
-    const ePrjCoordSys wgs = test::Make("EPSG:4326");
+    const ePrjCoordSys wgs = tvktest::Make("EPSG:4326");
     EXPECT_DOUBLE_EQ(1113194907.0 / 10.0, eTileCoordSys::ComputeMapResolution(wgs, 1, 1, 1));
     EXPECT_DOUBLE_EQ(2560 / kDpmm / (1113194907.0 * 360.0),
                      eTileCoordSys::ComputeMapScale(wgs, 360.0, 256, kDpmm));
     // Grads: (1001570796 - 1000000000) in 64 bits, then
     // trunc(1570796 * 6378137 * 10000 * pi / 314159220) = 1001875353.
-    const ePrjCoordSys grad = test::Make(test::kGradWkt);
+    const ePrjCoordSys grad = tvktest::Make(tvktest::kGradWkt);
     EXPECT_DOUBLE_EQ(1001875353.0 / 10.0, eTileCoordSys::ComputeMapResolution(grad, 1, 1, 1));
 
     // A doubling list: 2^29 * s0 = 0.907 is the last value below 1: levels 0 to 29.
@@ -151,7 +151,7 @@ TEST(TileScale, IntegerUnitsRatioIsTruncatedAndDoublingListStopsBelowOne) {
 
 TEST(TileScale, WorldSchemeLevelZeroIsOneTile) {
     Scheme ts;
-    ts.SetPrjCoordSys(test::Make("EPSG:3857"));
+    ts.SetPrjCoordSys(tvktest::Make("EPSG:3857"));
     ts.SetIndexBounds(eRect2D(-h, h, h, -h));
     ts.SetScales(eTileCoordSys::ComputeMapScale(ts.GetPrjCoordSys(), C, 256, 20, kDpmm));
     EXPECT_TRUE(ts.Count(0) == V({1, 1}) && ts.Count(19) == V({524288, 524288}));  // 2^19
@@ -161,6 +161,6 @@ TEST(TileScale, WorldSchemeLevelZeroIsOneTile) {
     EXPECT_EQ(591658711u, ts.Scale2ScaleName(ts.GetScale(0)));
     // CalculateScale: 10 / (r * dpmm * 10000); CalculateResolution fixed.
     EXPECT_DOUBLE_EQ(10.0 / (2.0 * kDpmm * 10000.0), ts.CalculateScale(2.0));
-    ts.SetPrjCoordSys(test::Make("EPSG:4326"));
+    ts.SetPrjCoordSys(tvktest::Make("EPSG:4326"));
     EXPECT_DOUBLE_EQ(264.5838625 / 111194.872221777, ts.CalculateResolution(1e-6));
 }

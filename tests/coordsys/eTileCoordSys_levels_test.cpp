@@ -10,8 +10,8 @@
 #include "eTileCoordSys.h"
 
 using namespace TVK;
-using TVK::test::AssertCapture;
-using TVK::test::g_reports;
+using tvktest::AssertCapture;
+using tvktest::g_reports;
 constexpr double a = 0.01;
 
 TEST(TileCoordSysLevels, SetScalesStopsAtFirstValueOutsideZeroOne) {

@@ -5,10 +5,10 @@
 #include <thread>
 #include <vector>
 
-#include "service_test_support.h"
+#include "support/service_support.h"
 
 using namespace TVK;
-using namespace TVK::test;
+using namespace tvktest;
 
 TEST(TileServerManagerConcurrency, LazyStartCountsAndRestartAfterStop) {
     TaskLog log;

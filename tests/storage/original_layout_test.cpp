@@ -7,7 +7,7 @@
 
 #include "storage_util.h"
 
-using namespace storagetest;
+using namespace tvktest;
 using TVK::eByteArray;
 using TVK::eTileStorage;
 

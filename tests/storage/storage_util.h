@@ -13,9 +13,9 @@
 #include "platform/eGeometry.h"
 #include "support/test_files.h"
 
-namespace storagetest {
+namespace tvktest {
 
-using namespace tvktest;
+using namespace TVK;
 
 // A seed-dependent byte sequence of the given length.
 inline Bytes TileBytes(unsigned seed, size_t size) {
@@ -98,6 +98,6 @@ private:
     TVK::eAssertHandler m_previous;
 };
 
-}  // namespace storagetest
+}  // namespace tvktest
 
 #endif

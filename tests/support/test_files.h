@@ -14,6 +14,8 @@
 
 namespace tvktest {
 
+using namespace TVK;
+
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
 

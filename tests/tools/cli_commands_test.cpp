@@ -5,7 +5,7 @@
 
 #include "cli_runner.h"
 
-using namespace clitest;
+using namespace tvktest;
 
 TEST_F(CliTest, HelpOnEverySubcommandAndUsageErrorsExitTwo) {
     for (const char* sub :

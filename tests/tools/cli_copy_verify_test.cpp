@@ -17,7 +17,7 @@
 
 #include "cli_runner.h"
 
-using namespace clitest;
+using namespace tvktest;
 
 namespace {
 

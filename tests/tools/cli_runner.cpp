@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-namespace clitest {
+namespace tvktest {
 
 #ifndef TVK_CLI_PATH
 #define TVK_CLI_PATH ""
@@ -106,4 +106,4 @@ void WriteArcGISCache(const std::string& dir) {
     WriteFile(dir + "/_alllayers/L02/R0000C0000.bundle", data);
 }
 
-}  // namespace clitest
+}  // namespace tvktest

@@ -12,9 +12,9 @@
 
 #include "support/test_files.h"
 
-namespace clitest {
+namespace tvktest {
 
-using namespace tvktest;  // files, bytes and bundles built by hand
+using namespace TVK;
 
 constexpr double kWorld = 40075016.68557849;  // Web Mercator full width, metres
 
@@ -48,6 +48,6 @@ protected:
     tvktest::TempDir m_dir;
 };
 
-}  // namespace clitest
+}  // namespace tvktest
 
 #endif

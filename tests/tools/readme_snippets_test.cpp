@@ -89,7 +89,7 @@ TEST(ReadmeTour, CreateWriteFindAndReadBack) {
 
 TEST(ReadmeTour, ReadsATileOfAnArcGISCache) {
     const tvktest::TempDir dir;
-    clitest::WriteArcGISCache(dir.Str());
+    tvktest::WriteArcGISCache(dir.Str());
     eByteArray tile;
     ASSERT_TRUE(ReadArcGISTile((dir.Str() + "/Conf.xml").c_str(), 2, 3, 0, tile));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()),

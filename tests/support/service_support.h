@@ -10,8 +10,9 @@
 
 #include "eTileServerManager.h"
 
-namespace TVK {
-namespace test {
+namespace tvktest {
+
+using namespace TVK;
 
 // Counts up; WaitFor gives up after 10 s so a broken loop fails the test
 // instead of hanging it. A Counter also serves as a one-shot gate (Add opens).
@@ -56,7 +57,6 @@ struct LoggedTask : eRequestTask {
     std::function<void(eTaskWorkThread*)> m_body;
 };
 
-}  // namespace test
-}  // namespace TVK
+}  // namespace tvktest
 
 #endif

@@ -3,11 +3,10 @@
 
 #include <vector>
 
-#include "platform/eHttpHelper.h"
-#include "service_test_support.h"
+#include "support/service_support.h"
 
 using namespace TVK;
-using namespace TVK::test;
+using namespace tvktest;
 
 TEST(TaskLoopConcurrency, FullQueueRefusesUrgentGoesFirstAndRemovedTasksAreReleased) {
     TaskLog log;
@@ -89,16 +88,4 @@ TEST(TaskLoopConcurrency, StopWaitsForRunningTaskAndLeavesQueueAlone) {
     ASSERT_EQ(worker.StartThread(), 1);  // restarted, the worker serves the queue again
     ASSERT_TRUE(log.finished.WaitFor(2));
     EXPECT_EQ(log.runs, 2);
-}
-
-TEST(HttpHelper, TransportFailureIsReportedWithEmptyBody) {
-    void* handle = eHttpHelper::Easy_Init();
-    ASSERT_NE(handle, nullptr);
-    eByteArray body;
-    body.SetSize(3);  // stale content must not survive a failed fetch
-    long status = 99;
-    // Port 1 on the loopback: nothing listens there.
-    EXPECT_EQ(eHttpHelper::Get(handle, "http://127.0.0.1:1/x.png", body, &status), 0);
-    EXPECT_TRUE(body.GetSize() == 0 && status == 0);
-    eHttpHelper::Easy_Cleanup(handle);
 }

@@ -10,7 +10,7 @@
 #include "storage_util.h"
 
 using namespace TVK;
-using namespace storagetest;
+using namespace tvktest;
 
 namespace {
 
