@@ -146,12 +146,14 @@ constexpr uint64_t kV2OffsetMask = (uint64_t(1) << kV2OffsetBits) - 1;
 // The entry's 24 size bits bound a tile; its 40 offset bits bound the file.
 constexpr int64_t kV2MaxTileSize = (int64_t(1) << 24) - 1;
 constexpr int64_t kV2MaxFileSize = int64_t(1) << kV2OffsetBits;
-constexpr int64_t kV2MaxTileField = 8;    // 4 bytes, the largest tile stored
-constexpr int64_t kV2FileSizeField = 24;  // 8 bytes
+constexpr int64_t kV2RecordCountField = 4;  // 4 bytes, 16,384 in the usual header
+constexpr int64_t kV2MaxTileField = 8;      // 4 bytes, the largest tile stored
+constexpr int64_t kV2OffsetBytesField = 12;  // 4 bytes, 5
+constexpr int64_t kV2FileSizeField = 24;    // 8 bytes
 // Bytes 8 to 31 hold both fields a save keeps current (with the offset byte
 // count and the slack between them, written back as read).
 constexpr int64_t kV2CountersAt = kV2MaxTileField;
-constexpr int64_t kV2CountersSize = 24;
+constexpr int64_t kV2CountersEnd = 32;
 
 inline int64_t V2EntryPosition(int entry) { return kV2HeaderSize + int64_t(entry) * kV2EntrySize; }
 
@@ -175,11 +177,19 @@ inline void EncodeV2Header(unsigned char header[kV2HeaderSize], uint32_t maxTile
     WriteLE(header + 60, uint64_t(kV2IndexSize), 4);
 }
 
-// The fields a reader depends on: the version, the entry count and the
-// offset width. A file that says otherwise is not read as a V2 bundle.
+// The fields a reader depends on: the version and the offset width. Other
+// writers leave the rest of the header unusual (ArcGIS 10.3 has been seen
+// writing 0 records, an unrelated largest-record value and 0 at 48), so
+// those fields decide nothing about reading.
 inline bool IsV2Header(const unsigned char header[kV2HeaderSize]) {
-    return ReadLE(header + 0, 4) == 3 && ReadLE(header + 4, 4) == uint64_t(kSlotCount) &&
-           ReadLE(header + 12, 4) == 5;
+    return ReadLE(header + 0, 4) == 3 && ReadLE(header + kV2OffsetBytesField, 4) == 5;
+}
+
+// Whether bytes 8-11 hold the largest record, as in the header this system
+// writes: only a header that also counts the usual 16,384 records is trusted
+// to; a save leaves the field of any other header as it found it.
+inline bool HasV2MaxTileField(const unsigned char* header) {
+    return ReadLE(header + kV2RecordCountField, 4) == uint64_t(kSlotCount);
 }
 
 inline void DecodeV2Entry(const unsigned char entry[kV2EntrySize], int64_t& offset, int64_t& size) {

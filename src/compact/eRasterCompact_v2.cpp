@@ -124,15 +124,15 @@ unsigned char eRasterCompact::SaveTileDataV2(const eByteArray& data, int row, in
     // The header before the entry: should the entry write fail, the header
     // still tells the truth (the file did grow, and the largest tile bounds
     // the tiles).
-    unsigned char fields[bundle::kV2CountersSize];
-    if (m_BundleFile.ReadAt(bundle::kV2CountersAt, fields, sizeof fields) !=
-        static_cast<int64_t>(sizeof fields))
-        return 0;
-    unsigned char* maxTile = fields + (bundle::kV2MaxTileField - bundle::kV2CountersAt);
-    if (uint64_t(length) > bundle::ReadLE(maxTile, 4))
+    unsigned char head[bundle::kV2CountersEnd];
+    if (m_BundleFile.ReadAt(0, head, sizeof head) != static_cast<int64_t>(sizeof head)) return 0;
+    unsigned char* maxTile = head + bundle::kV2MaxTileField;
+    if (bundle::HasV2MaxTileField(head) && uint64_t(length) > bundle::ReadLE(maxTile, 4))
         bundle::WriteLE(maxTile, uint64_t(length), 4);
-    bundle::WriteLE(fields + (bundle::kV2FileSizeField - bundle::kV2CountersAt), uint64_t(end), 8);
-    if (!m_BundleFile.WriteAt(bundle::kV2CountersAt, fields, sizeof fields)) return 0;
+    bundle::WriteLE(head + bundle::kV2FileSizeField, uint64_t(end), 8);
+    if (!m_BundleFile.WriteAt(bundle::kV2CountersAt, head + bundle::kV2CountersAt,
+                              bundle::kV2CountersEnd - bundle::kV2CountersAt))
+        return 0;
 
     unsigned char entry[bundle::kV2EntrySize];
     bundle::EncodeV2Entry(entry, position + bundle::kRecordLengthSize, length);

@@ -114,6 +114,29 @@ TEST(BundleV2Files, ReadsABuiltBundleWhoseDamagedEntriesAreNoTiles) {
     }
 }
 
+TEST(BundleV2Files, UnusualHeaderFieldsOfOtherWritersAreReadAndKept) {
+    // As other writers leave them: 0 records, an unrelated value where the
+    // largest record would be, 0 in the second legacy field.
+    TempDir tmp;
+    const fs::path file = tmp.Path() / "_alllayers" / "L03" / "R0000C0000.bundle";
+    Bytes bytes = V2Bundle();
+    PutLE(bytes, 4, 0, 4);
+    PutLE(bytes, 48, 0, 4);
+    V2Append(bytes, 2, 3, Text("theirs"));
+    PutLE(bytes, 8, 5, 4);  // less than the tiles: V2Append keeps it current, theirs does not
+    WriteFile(file, bytes);
+
+    V2Handle handle(tmp);
+    eByteArray loaded;
+    EXPECT_EQ(6, handle.LoadTileData(loaded, 2, 3, 3));
+    EXPECT_EQ(Text("theirs"), ToBytes(loaded));
+    // A new tile changes only the file size of their header.
+    ASSERT_EQ(1, handle.SaveTileData(ToArray(Text("ours, longer")), 0, 0, 3));
+    V2Append(bytes, 0, 0, Text("ours, longer"));
+    PutLE(bytes, 8, 5, 4);
+    EXPECT_EQ(bytes, ReadFile(file));
+}
+
 TEST(BundleV2Files, FailedWritesLeaveEntriesAndFilesAlone) {
     TempDir tmp;
     const fs::path file = tmp.Path() / "_alllayers" / "L00" / "R0000C0000.bundle";
