@@ -254,7 +254,7 @@ ePrjCoordSys::ePrjCoordSys(const ePrjCoordSys& other)
 
 ePrjCoordSys& ePrjCoordSys::operator=(const ePrjCoordSys& other) {
     if (this == &other) return *this;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     eSpatialRef::operator=(other);
     m_geo = other.m_geo;
     m_projection = other.m_projection;
@@ -262,7 +262,7 @@ ePrjCoordSys& ePrjCoordSys::operator=(const ePrjCoordSys& other) {
     m_strDefinition = other.m_strDefinition;
     m_strWkt = other.m_strWkt;
     m_nEpsg = other.m_nEpsg;
-    m_engine.reset();  // rebuilt from the new definition when needed
+    m_pEngine.reset();  // rebuilt from the new definition when needed
     return *this;
 }
 
@@ -274,13 +274,19 @@ ePrjCoordSys::ePrjCoordSys(ePrjCoordSys&& other) noexcept
       m_strDefinition(std::move(other.m_strDefinition)),
       m_strWkt(std::move(other.m_strWkt)),
       m_nEpsg(other.m_nEpsg),
-      m_engine(std::move(other.m_engine)) {
+      m_pEngine(std::move(other.m_pEngine)) {
     other = ePrjCoordSys();
 }
 
 ePrjCoordSys& ePrjCoordSys::operator=(ePrjCoordSys&& other) noexcept {
     if (this == &other) return *this;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    // One lock at a time: two objects moved into each other cannot deadlock.
+    std::unique_ptr<Engine> engine;
+    {
+        eMutexGuard lock(other.m_mutex);
+        engine = std::move(other.m_pEngine);
+    }
+    eMutexGuard lock(m_mutex);
     eSpatialRef::operator=(other);
     m_geo = std::move(other.m_geo);
     m_projection = std::move(other.m_projection);
@@ -288,7 +294,7 @@ ePrjCoordSys& ePrjCoordSys::operator=(ePrjCoordSys&& other) noexcept {
     m_strDefinition = std::move(other.m_strDefinition);
     m_strWkt = std::move(other.m_strWkt);
     m_nEpsg = other.m_nEpsg;
-    m_engine = std::move(other.m_engine);
+    m_pEngine = std::move(engine);
     // Leave the source unset rather than half moved.
     other.m_nType = eSpatialRefUnset;
     other.m_nUnits = 10000;
@@ -361,7 +367,7 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
     std::string wkt = WktOf(c, full.get(), esri);
     if (wkt.empty()) return 0;
 
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     m_nType = geographic ? eSpatialRefGeographic : eSpatialRefProjected;
     m_nUnits = geographic ? AngularUnitValue(unitFactor)
                           : static_cast<int>(std::llround(unitFactor * 10000.0));
@@ -371,26 +377,26 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
     m_strDefinition = definition;
     m_strWkt = std::move(wkt);
     m_nEpsg = epsg;
-    m_engine = std::move(engine);
+    m_pEngine = std::move(engine);
     return 1;
 }
 
 ePrjCoordSys::Engine* ePrjCoordSys::GetEngine() const {
-    if (m_engine) return m_engine.get();
+    if (m_pEngine) return m_pEngine.get();
     auto engine = std::make_unique<Engine>();
     engine->ctx = proj::NewContext();
     if (!engine->ctx) return nullptr;
     engine->crs =
         HorizontalCrs(engine->ctx.get(), ParseObject(engine->ctx.get(), m_strDefinition.Cstr()));
     if (!engine->crs) return nullptr;
-    m_engine = std::move(engine);
-    return m_engine.get();
+    m_pEngine = std::move(engine);
+    return m_pEngine.get();
 }
 
 unsigned char ePrjCoordSys::Transform(ePoint2D* points, int count, bool forward) const {
     if (count <= 0) return 1;
     if (points == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     if (m_nType == eSpatialRefUnset) return 1;
     Engine* engine = GetEngine();
     PJ* op = engine ? engine->ToMap(m_nType) : nullptr;
