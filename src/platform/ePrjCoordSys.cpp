@@ -16,6 +16,7 @@
 
 #include <pugixml.hpp>
 
+#include "platform/eMathEngine.h"
 #include "platform/proj_handles.h"
 
 #include <proj_experimental.h>
@@ -24,8 +25,6 @@ namespace TVK {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kRadiansPerDegree = kPi / 180.0;
 // Unit value base for geographic systems in a unit other than degrees.
 constexpr long long kAngularUnitBase = 1000000000LL;
 
@@ -135,7 +134,8 @@ proj::Object HorizontalCrs(PJ_CONTEXT* ctx, proj::Object obj) {
 }
 
 bool IsDegree(double radiansPerUnit) {
-    return std::fabs(radiansPerUnit - kRadiansPerDegree) <= 1e-10 * kRadiansPerDegree;
+    return std::fabs(radiansPerUnit - eMathEngine::kRadiansPerDegree) <=
+           1e-10 * eMathEngine::kRadiansPerDegree;
 }
 
 // Conversion factor of the first axis of a CRS's coordinate system (to
@@ -220,7 +220,7 @@ struct ePrjCoordSys::Engine {
         if (IsDegree(AxisUnitFactor(c, geodetic.get()))) return geodetic;
         proj::Object datum(proj_crs_get_datum_forced(c, geodetic.get()));
         proj::Object cs(proj_create_ellipsoidal_2D_cs(c, PJ_ELLPS2D_LONGITUDE_LATITUDE, "degree",
-                                                      kRadiansPerDegree));
+                                                      eMathEngine::kRadiansPerDegree));
         if (!datum || !cs) return proj::Object();
         return proj::Object(
             proj_create_geographic_crs_from_datum(c, "degrees", datum.get(), cs.get()));
