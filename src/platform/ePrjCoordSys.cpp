@@ -204,18 +204,18 @@ std::string Trimmed(const char* text) {
 }  // namespace
 
 struct ePrjCoordSys::Engine {
-    proj::Context ctx;   // declared first: destroyed after the objects
-    proj::Object crs;    // horizontal CRS
-    proj::Object toMap;  // degrees (lon, lat) -> map (x, y); built on first use
-    bool toMapFailed = false;
+    proj::Context m_ctx;   // declared first: destroyed after the objects
+    proj::Object m_crs;    // horizontal CRS
+    proj::Object m_toMap;  // degrees (lon, lat) -> map (x, y); built on first use
+    bool m_bToMapFailed = false;
 
     // Geographic degrees in longitude/latitude order on the system's own
     // datum; for a system already in degrees, its own geographic CRS.
     proj::Object DegreeCrs(int nType) {
-        PJ_CONTEXT* c = ctx.get();
+        PJ_CONTEXT* c = m_ctx.get();
         proj::Object geodetic(nType == eSpatialRefGeographic
-                                  ? proj_clone(c, crs.get())
-                                  : proj_crs_get_geodetic_crs(c, crs.get()));
+                                  ? proj_clone(c, m_crs.get())
+                                  : proj_crs_get_geodetic_crs(c, m_crs.get()));
         if (!geodetic) return proj::Object();
         if (IsDegree(AxisUnitFactor(c, geodetic.get()))) return geodetic;
         proj::Object datum(proj_crs_get_datum_forced(c, geodetic.get()));
@@ -227,16 +227,16 @@ struct ePrjCoordSys::Engine {
     }
 
     PJ* ToMap(int nType) {
-        if (toMap || toMapFailed) return toMap.get();
-        PJ_CONTEXT* c = ctx.get();
+        if (m_toMap || m_bToMapFailed) return m_toMap.get();
+        PJ_CONTEXT* c = m_ctx.get();
         proj::Object source = DegreeCrs(nType);
         proj::Object op;
         if (source)
             op = proj::Object(
-                proj_create_crs_to_crs_from_pj(c, source.get(), crs.get(), nullptr, nullptr));
-        if (op) toMap = proj::Object(proj_normalize_for_visualization(c, op.get()));
-        toMapFailed = !toMap;
-        return toMap.get();
+                proj_create_crs_to_crs_from_pj(c, source.get(), m_crs.get(), nullptr, nullptr));
+        if (op) m_toMap = proj::Object(proj_normalize_for_visualization(c, op.get()));
+        m_bToMapFailed = !m_toMap;
+        return m_toMap.get();
     }
 };
 
@@ -312,15 +312,15 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
     if (definition.empty()) return 0;
 
     auto engine = std::make_unique<Engine>();
-    engine->ctx = proj::NewContext();
-    PJ_CONTEXT* c = engine->ctx.get();
+    engine->m_ctx = proj::NewContext();
+    PJ_CONTEXT* c = engine->m_ctx.get();
     if (!c) return 0;
     proj::Object full = ParseObject(c, definition.c_str());
     if (!full) return 0;
     const bool esri = IsWktText(definition.c_str()) &&
                       proj_context_guess_wkt_dialect(c, definition.c_str()) == PJ_GUESSED_WKT1_ESRI;
-    engine->crs = HorizontalCrs(c, proj::Object(proj_clone(c, full.get())));
-    PJ* crs = engine->crs.get();
+    engine->m_crs = HorizontalCrs(c, proj::Object(proj_clone(c, full.get())));
+    PJ* crs = engine->m_crs.get();
     if (!crs) return 0;
 
     // Everything is computed into locals first: a refused text changes nothing.
@@ -384,11 +384,11 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
 ePrjCoordSys::Engine* ePrjCoordSys::GetEngine() const {
     if (m_pEngine) return m_pEngine.get();
     auto engine = std::make_unique<Engine>();
-    engine->ctx = proj::NewContext();
-    if (!engine->ctx) return nullptr;
-    engine->crs =
-        HorizontalCrs(engine->ctx.get(), ParseObject(engine->ctx.get(), m_strDefinition.Cstr()));
-    if (!engine->crs) return nullptr;
+    engine->m_ctx = proj::NewContext();
+    if (!engine->m_ctx) return nullptr;
+    engine->m_crs = HorizontalCrs(engine->m_ctx.get(),
+                                  ParseObject(engine->m_ctx.get(), m_strDefinition.Cstr()));
+    if (!engine->m_crs) return nullptr;
     m_pEngine = std::move(engine);
     return m_pEngine.get();
 }
