@@ -124,8 +124,9 @@ public:
     const tagOptions& GetOptions() const;
 
     // Reads the source; for WMTS and ArcGIS fetches its description through
-    // the request service and checks it against the cache's tiling scheme.
-    // 1 on success; 0 with the reason in GetLastError().
+    // the request service and checks it against the cache's tiling scheme:
+    // every level set by SetLevels (call it first) must be served. 1 on
+    // success; 0 with the reason in GetLastError().
     unsigned char SetSource(const eString& url, EmSource kind = SourceAuto);
     // What SetSource made of the source, in words ("WMTS layer 'x', tile
     // matrix set 'y', RESTful"); "" before a successful SetSource.

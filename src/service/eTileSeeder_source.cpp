@@ -163,6 +163,12 @@ int MatchLevels(const eTileStorage& storage, const std::vector<tagServiceLevel>&
     return matched;
 }
 
+// How many of levels first..last the cache has.
+int LevelsAsked(const eTileStorage& storage, int first, int last) {
+    const int count = static_cast<int>(storage.GetTileCoordSys().GetLevelCaptions().size());
+    return std::max(0, std::min(last, count - 1) - std::max(first, 0) + 1);
+}
+
 // Percent-encodes a KVP value.
 std::string Escape(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -619,14 +625,15 @@ bool ReadWMTSCapabilities(const std::string& xml, const std::string& capabilitie
         std::vector<tagLevelMap> levels;
         std::string reason;
         const int matched = MatchLevels(storage, matrices, first, last, levels, reason);
-        if (matched > bestMatched) {
+        if (matched == LevelsAsked(storage, first, last) && matched > bestMatched) {
             bestMatched = matched;
             matrixSet = id;
             source.Levels = levels;
             source.Description = "WMTS layer '" + layer->Identifier + "', tile matrix set '" + id +
                                  "', style '" + style + "', " + format;
         }
-        if (matched == 0 && why.empty()) why = "tile matrix set '" + id + "': " + reason;
+        if (matched < LevelsAsked(storage, first, last) && why.empty())
+            why = "tile matrix set '" + id + "': " + reason;
     }
     if (bestMatched == 0) {
         if (!options.MatrixSet.IsEmpty() &&
@@ -698,13 +705,13 @@ bool ReadArcGISService(const std::string& json, const std::string& serviceUrl,
             error += ": " + e["message"].get<std::string>();
         return false;
     }
-    if (!doc.contains("tileInfo") || !doc["tileInfo"].is_object()) {
-        error = "the service has no tiles (no tileInfo in its description)";
-        return false;
-    }
     if (doc.contains("singleFusedMapCache") && doc["singleFusedMapCache"].is_boolean() &&
         !doc["singleFusedMapCache"].get<bool>()) {
         error = "the service is not cached (singleFusedMapCache is false)";
+        return false;
+    }
+    if (!doc.contains("tileInfo") || !doc["tileInfo"].is_object()) {
+        error = "the service has no tiles (no tileInfo in its description)";
         return false;
     }
     const nlohmann::json& info = doc["tileInfo"];
@@ -763,9 +770,9 @@ bool ReadArcGISService(const std::string& json, const std::string& serviceUrl,
         lods.push_back(l);
     }
     std::string why;
-    if (MatchLevels(storage, lods, first, last, source.Levels, why) == 0) {
-        error = "the service's tiling scheme does not fit the cache's" +
-                (why.empty() ? std::string() : ": " + why);
+    if (MatchLevels(storage, lods, first, last, source.Levels, why) <
+        LevelsAsked(storage, first, last)) {
+        error = "the service's tiling scheme does not fit the cache's: " + why;
         return false;
     }
     const size_t query = serviceUrl.find('?');
