@@ -357,8 +357,13 @@ int RunSeed(const tagSeedOptions& opt) {
     }
 
     // ---- the seed ----
-    if (!seeder.SetSource(opt.Source, kind->second))
-        return Fail(kExitFailed, opt.Source, seeder.GetLastError().Std());
+    if (!seeder.SetSource(opt.Source, kind->second)) {
+        // A template is read without the network: a bad one is the user's typo.
+        const bool typed =
+            kind->second == eTileSeeder::SourceTemplate ||
+            (kind->second == eTileSeeder::SourceAuto && opt.Source.find('{') != std::string::npos);
+        return Fail(typed ? kExitUsage : kExitFailed, opt.Source, seeder.GetLastError().Std());
+    }
     std::fprintf(stderr, "tvk: seeding levels %d-%d from %s\n", first, last,
                  seeder.GetSourceDescription().Cstr());
 

@@ -34,13 +34,6 @@ eTileSeeder::tagRing Ring(std::initializer_list<std::pair<double, double>> point
     return ring;
 }
 
-// "/t/Z/X/Y.png" into a tile; false for anything else.
-bool ParseTileTarget(const std::string& target, int& z, int& row, int& col) {
-    char tail = 0;
-    return std::sscanf(target.c_str(), "/t/%d/%d/%d.pn%c", &z, &col, &row, &tail) == 4 &&
-           tail == 'g';
-}
-
 }  // namespace
 
 // Polygons with a hole, a concave outline, edges on tile boundaries and an
@@ -301,103 +294,6 @@ TEST(SeederSource, ArcGISServiceSchemeIsCheckedAgainstTheCache) {
     }
 }
 
-namespace {
-
-// What the faulty server does to a tile, by its address.
-enum class EmFault {
-    None,
-    Missing,
-    Fail500Once,
-    Busy429Once,
-    DropOnce,
-    CutOnce,
-    HtmlOnce,
-    Always500,
-    Jpeg
-};
-
-EmFault FaultOf(int z, int row, int col) {
-    const unsigned h = (static_cast<unsigned>(z) * 73856093u) ^
-                       (static_cast<unsigned>(row) * 19349663u) ^
-                       (static_cast<unsigned>(col) * 83492791u);
-    switch (h % 20) {
-        case 0:
-        case 1: return EmFault::Missing;
-        case 2:
-        case 3: return EmFault::Fail500Once;
-        case 4: return z == 4 && col < 4 ? EmFault::Busy429Once : EmFault::None;
-        case 5: return EmFault::DropOnce;
-        case 6: return EmFault::CutOnce;
-        case 7: return EmFault::HtmlOnce;
-        case 8: return EmFault::Always500;
-        case 9: return EmFault::Jpeg;
-        default: return EmFault::None;
-    }
-}
-
-// The faulty server's answers; thread-safe.
-class eFaultyTiles {
-public:
-    tagHttpReply Answer(const tagHttpRequest& request) {
-        tagHttpReply reply;
-        int z = 0, row = 0, col = 0;
-        if (!ParseTileTarget(request.Target, z, row, col)) {
-            reply.Status = 400;
-            return reply;
-        }
-        int seen = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            seen = m_seen[request.Target]++;
-        }
-        reply.Body = PngTile(z, row, col);
-        reply.DelayMs = m_delayMs;
-        const EmFault fault = m_healed ? EmFault::None : FaultOf(z, row, col);
-        switch (fault) {
-            case EmFault::None: break;
-            case EmFault::Missing:
-                reply.Status = 404;
-                reply.Body = "none";
-                break;
-            case EmFault::Fail500Once:
-                if (seen == 0) reply.Status = 500;
-                break;
-            case EmFault::Busy429Once:
-                if (seen == 0) {
-                    reply.Status = 429;
-                    reply.Headers.push_back({"Retry-After", "1"});
-                }
-                break;
-            case EmFault::DropOnce:
-                if (seen == 0) reply.Action = tagHttpReply::Drop;
-                break;
-            case EmFault::CutOnce:
-                if (seen == 0) reply.Action = tagHttpReply::CutBody;
-                break;
-            case EmFault::HtmlOnce:
-                if (seen == 0) {
-                    reply.ContentType = "text/html";
-                    reply.Body = "<html>busy</html>";
-                }
-                break;
-            case EmFault::Always500: reply.Status = 500; break;
-            case EmFault::Jpeg:
-                reply.Body = JpegTile(z, row, col);
-                reply.ContentType = "image/jpeg";
-                break;
-        }
-        return reply;
-    }
-    std::atomic<bool> m_healed{false};
-    int m_delayMs = 0;
-
-private:
-    std::mutex m_mutex;
-    std::map<std::string, int> m_seen;
-};
-
-}  // namespace
-
 // Eight workers against a server that fails in every way: each good tile is
 // stored once with its own bytes, nothing else is stored, retries stop at
 // the limit, a Retry-After is waited out, and a second run fetches only what
@@ -412,7 +308,7 @@ TEST(SeederConcurrency, FaultyServerEveryGoodTileStoredOnceNothingBadStored) {
     options.Concurrency = 8;
     options.Retries = 2;
     options.RetryDelay = 0.01;
-    options.Timeout = 5;
+    options.Timeout = 1;
     seeder.SetOptions(options);
     ASSERT_TRUE(seeder.SetSource(server.Url() + "/t/{z}/{x}/{y}.png"));
     seeder.SetLevels(0, 4);
@@ -483,7 +379,7 @@ TEST(SeederConcurrency, FaultyServerEveryGoodTileStoredOnceNothingBadStored) {
     EXPECT_EQ(c.Retries, c.Requests - 341);
 
     // Healed: the second run asks only for what is not stored.
-    tiles.m_healed = true;
+    tiles.Healed = true;
     const size_t before = server.RequestCount();
     EXPECT_EQ(seeder.Run(), 1);
     EXPECT_EQ(seeder.GetCounts().Stored, missing + failing + jpeg);
@@ -497,8 +393,8 @@ TEST(SeederConcurrency, CancelledRunResumesToACompleteCache) {
     TempDir dir;
     auto storage = WebMercatorStorage(dir.Str(), eTileStorage::Original, 6);
     eFaultyTiles tiles;
-    tiles.m_healed = true;
-    tiles.m_delayMs = 5;
+    tiles.Healed = true;
+    tiles.DelayMs = 5;
     eHttpTestServer server([&](const tagHttpRequest& r) { return tiles.Answer(r); });
     eTileSeeder seeder(*storage);
     eTileSeeder::tagOptions options;

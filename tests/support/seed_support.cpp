@@ -2,6 +2,7 @@
 #include "seed_support.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "platform/ePrjCoordSys.h"
 
@@ -84,6 +85,102 @@ double SharedArea(const std::vector<std::vector<ePoint2D>>& polygon, const eRect
         area += (i == 0 ? 1.0 : -1.0) * RingArea(ring);
     }
     return area;
+}
+
+bool ParseTileTarget(const std::string& target, int& z, int& row, int& col) {
+    char tail = 0;
+    return std::sscanf(target.c_str(), "/t/%d/%d/%d.pn%c", &z, &col, &row, &tail) == 4 &&
+           tail == 'g';
+}
+
+EmFault FaultOf(int z, int row, int col) {
+    const unsigned h = (static_cast<unsigned>(z) * 73856093u) ^
+                       (static_cast<unsigned>(row) * 19349663u) ^
+                       (static_cast<unsigned>(col) * 83492791u);
+    switch (h % 20) {
+        case 0:
+        case 1: return EmFault::Missing;
+        case 2:
+        case 3: return EmFault::Fail500Once;
+        case 4: return z == 4 && col < 4 ? EmFault::Busy429Once : EmFault::None;
+        case 5: return EmFault::DropOnce;
+        case 6: return EmFault::CutOnce;
+        case 7: return EmFault::HtmlOnce;
+        case 8: return EmFault::Always500;
+        case 9: return EmFault::Jpeg;
+        case 10: return z == 3 ? EmFault::Busy503Once : EmFault::None;
+        case 11: return z == 2 ? EmFault::SlowOnce : EmFault::None;
+        default: return EmFault::None;
+    }
+}
+
+size_t RequestsFor(EmFault fault) {
+    switch (fault) {
+        case EmFault::None:
+        case EmFault::Missing:
+        case EmFault::Jpeg: return 1;
+        case EmFault::Always500: return 3;
+        default: return 2;
+    }
+}
+
+tagHttpReply eFaultyTiles::Answer(const tagHttpRequest& request) {
+    tagHttpReply reply;
+    int z = 0, row = 0, col = 0;
+    if (!ParseTileTarget(request.Target, z, row, col)) {
+        reply.Status = 400;
+        return reply;
+    }
+    int seen = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        seen = m_seen[request.Target]++;
+    }
+    reply.Body = PngTile(z, row, col);
+    reply.DelayMs = DelayMs;
+    const EmFault fault = Healed ? EmFault::None : FaultOf(z, row, col);
+    const bool first = seen == 0;
+    switch (fault) {
+        case EmFault::None: break;
+        case EmFault::Missing:
+            reply.Status = 404;
+            reply.Body = "none";
+            break;
+        case EmFault::Fail500Once:
+            if (first) reply.Status = 500;
+            break;
+        case EmFault::Busy429Once:
+        case EmFault::Busy503Once:
+            if (first) {
+                reply.Status = fault == EmFault::Busy429Once ? 429 : 503;
+                reply.Headers.push_back({"Retry-After", "1"});
+            }
+            break;
+        case EmFault::DropOnce:
+            if (first) reply.Action = tagHttpReply::Drop;
+            break;
+        case EmFault::CutOnce:
+            if (first) reply.Action = tagHttpReply::CutBody;
+            break;
+        case EmFault::HtmlOnce:
+            if (first) {
+                reply.ContentType = "text/html";
+                reply.Body = "<html>busy</html>";
+            }
+            break;
+        case EmFault::SlowOnce:
+            if (first) {
+                reply.Action = tagHttpReply::SlowBody;
+                reply.DelayMs = 800;
+            }
+            break;
+        case EmFault::Always500: reply.Status = 500; break;
+        case EmFault::Jpeg:
+            reply.Body = JpegTile(z, row, col);
+            reply.ContentType = "image/jpeg";
+            break;
+    }
+    return reply;
 }
 
 }  // namespace tvktest
