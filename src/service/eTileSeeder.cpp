@@ -1,10 +1,11 @@
 // The seeder's run: one dispatcher (the thread that called Run) hands tiles
 // to request tasks on the service's workers and takes their outcomes back.
 //
-// Scheduling: the dispatcher keeps at most a fixed number of tasks out (two
-// per worker, so that no worker waits for it; one per worker under a rate
-// limit, so that a task starts when it is handed out and the rate holds at
-// the server). Tasks are made once and reused. A tile to try again goes into
+// Scheduling: the dispatcher keeps at most a fixed number of tasks out (four
+// per worker, so that no worker waits for it, and it is woken once per few
+// outcomes rather than once per tile; one per worker under a rate limit, so
+// that a task starts when it is handed out and the rate holds at the
+// server). Tasks are made once and reused. A tile to try again goes into
 // a queue ordered by the time it is due, never into a sleeping worker: the
 // workers only ever fetch and save, and the dispatcher sleeps until the next
 // outcome, the next due retry, the end of a Retry-After pause or the next
@@ -193,6 +194,10 @@ struct tagSeederState {
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::vector<eSeedTask*> m_done;  // guarded by m_mutex
+    // Outcomes to gather before the dispatcher is woken: it sets this
+    // before it sleeps, so that it wakes while the workers still have
+    // queued tasks, without a wake-up per tile. Guarded by m_mutex.
+    size_t m_wakeAt = 1;
 
     eTileServerManager& Service() {
         if (options.Service != nullptr) return *options.Service;
@@ -200,7 +205,7 @@ struct tagSeederState {
             ownService = std::make_unique<eTileServerManager>();
             ownService->SetWorkThreadSize(options.Concurrency);
             // Room for every task the dispatcher keeps out.
-            ownService->GetTaskLoop().SetTaskQueueSize(std::max(200, 2 * options.Concurrency));
+            ownService->GetTaskLoop().SetTaskQueueSize(std::max(200, 4 * options.Concurrency));
         }
         return *ownService;
     }
@@ -216,11 +221,13 @@ struct tagSeederState {
         return std::min(last, count - 1);
     }
     void Complete(eSeedTask* task) {
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done.push_back(task);
+            wake = m_done.size() >= m_wakeAt;
         }
-        m_changed.notify_one();
+        if (wake) m_changed.notify_one();
     }
 };
 
@@ -328,7 +335,7 @@ public:
         m.Settings(m_settings);
         eTileServerManager& service = m.Service();
         const int concurrency = m.options.Concurrency;
-        const int out = m.options.Rate > 0.0 ? concurrency : 2 * concurrency;
+        const int out = m.options.Rate > 0.0 ? concurrency : 4 * concurrency;
         const EmImage image = ImageOf(m.storage);
         for (int i = 0; i < out; ++i) {
             m_tasks.push_back(std::make_unique<eSeedTask>(m, m_settings, image));
@@ -406,14 +413,20 @@ public:
             // Sleep until something can happen.
             Clock::time_point wake = nextReport;
             if (!cancelled && !m_free.empty()) {
-                if (!m_due.empty()) wake = std::min(wake, std::max(m_due.top().When, gate));
-                if (!exhausted) wake = std::min(wake, std::max(gate, slot));
+                const Clock::time_point earliest = std::max(gate, slot);  // no request before
+                if (!m_due.empty()) wake = std::min(wake, std::max(m_due.top().When, earliest));
+                if (!exhausted) wake = std::min(wake, earliest);
             }
+            // Wake when half the tasks waiting in the queue have started,
+            // or at once when none wait.
+            const size_t wakeAt = static_cast<size_t>(std::max(1, (inFlight - concurrency) / 2));
             std::unique_lock<std::mutex> lock(m.m_mutex);
-            if (m.m_done.empty() && (cancelled || !m.cancel.load()))
+            m.m_wakeAt = wakeAt;
+            if (m.m_done.size() < wakeAt && (cancelled || !m.cancel.load()))
                 m.m_changed.wait_until(lock, wake, [&] {
-                    return !m.m_done.empty() || (!cancelled && m.cancel.load());
+                    return m.m_done.size() >= wakeAt || (!cancelled && m.cancel.load());
                 });
+            m.m_wakeAt = 1;
         }
         m.counts.Cancelled = m.cancel.load();
         const Clock::time_point end = Clock::now();
