@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "eTileSeeder.h"
+#include "eTileServerManager.h"
 #include "support/http_test_server.h"
 #include "support/seed_support.h"
 #include "support/test_files.h"
@@ -388,7 +389,8 @@ TEST(SeederConcurrency, FaultyServerEveryGoodTileStoredOnceNothingBadStored) {
 }
 
 // Cancel from another thread mid-run: Run returns soon with the run marked
-// cancelled, and the same run again completes the cache.
+// cancelled, and the same run again completes the cache. The requests run on
+// a service the caller owns.
 TEST(SeederConcurrency, CancelledRunResumesToACompleteCache) {
     TempDir dir;
     auto storage = WebMercatorStorage(dir.Str(), eTileStorage::Original, 6);
@@ -396,9 +398,12 @@ TEST(SeederConcurrency, CancelledRunResumesToACompleteCache) {
     tiles.Healed = true;
     tiles.DelayMs = 5;
     eHttpTestServer server([&](const tagHttpRequest& r) { return tiles.Answer(r); });
+    eTileServerManager service;
+    service.SetWorkThreadSize(3);
     eTileSeeder seeder(*storage);
     eTileSeeder::tagOptions options;
     options.Concurrency = 4;
+    options.Service = &service;
     seeder.SetOptions(options);
     ASSERT_TRUE(seeder.SetSource(server.Url() + "/t/{z}/{x}/{y}.png"));
     seeder.SetLevels(5, 5);
@@ -418,4 +423,5 @@ TEST(SeederConcurrency, CancelledRunResumesToACompleteCache) {
     EXPECT_EQ(seeder.GetCounts().Stored, 1024 - first.Stored);
     for (int row = 0; row < 32; ++row)
         for (int col = 0; col < 32; ++col) ASSERT_TRUE(storage->IsTileExist(5, row, col));
+    EXPECT_EQ(service.GetWorkThreadCount(), 3);
 }
