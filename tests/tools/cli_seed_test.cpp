@@ -344,28 +344,27 @@ private:
     eHttpTestServer m_server;
 };
 
-}  // namespace
-
-// A cache seeded from another through each kind of address, in each layout,
-// ends equal to it tile for tile: the same `tvk ls` and the same bytes.
-TEST_F(CliTest, SeedRoundTripThroughXyzWmtsAndArcGISIntoEveryLayout) {
-    const std::string src = Path("src");
+// The round trip's source: Web Mercator levels 0-3 of PNG tiles, every
+// fifth address left empty (404 at the source).
+void MakeSourceCache(const std::string& src) {
     ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3"}).Code, 0);
-    {
-        auto storage = OpenStorage(src);
-        for (int z = 0; z <= 3; ++z)
-            for (int row = 0; row < (1 << z); ++row)
-                for (int col = 0; col < (1 << z); ++col) {
-                    if ((row * 7 + col * 3 + z) % 5 == 0) continue;  // holes: 404 at the source
-                    const std::string tile = PngTile(z, row, col);
-                    ASSERT_TRUE(storage->SaveImageData(
-                        z, row, col, reinterpret_cast<const unsigned char*>(tile.data()),
-                        static_cast<unsigned>(tile.size())));
-                }
-    }
+    auto storage = OpenStorage(src);
+    for (int z = 0; z <= 3; ++z)
+        for (int row = 0; row < (1 << z); ++row)
+            for (int col = 0; col < (1 << z); ++col) {
+                if ((row * 7 + col * 3 + z) % 5 == 0) continue;
+                const std::string tile = PngTile(z, row, col);
+                ASSERT_TRUE(storage->SaveImageData(
+                    z, row, col, reinterpret_cast<const unsigned char*>(tile.data()),
+                    static_cast<unsigned>(tile.size())));
+            }
+}
+
+// Seeds a cache of each layout from each of the source's three addresses
+// (below work) and expects it equal to src tile for tile: the same `tvk ls`
+// and the same bytes.
+void ExpectRoundTrip(const std::string& src, const tagSourceUrls& urls, const std::string& work) {
     auto source = OpenStorage(src);
-    eStaticCacheSource server(*source);
-    const tagSourceUrls urls = server.Urls();
     const tagRun listed = RunTvk({"ls", src});
     ASSERT_EQ(listed.Code, 0);
     const std::vector<std::string> want = Lines(listed.Out);
@@ -373,7 +372,7 @@ TEST_F(CliTest, SeedRoundTripThroughXyzWmtsAndArcGISIntoEveryLayout) {
     int n = 0;
     for (const char* layout : {"original", "compact", "compact-v2", "arcgis-exploded"}) {
         for (const std::string& url : {urls.Xyz, urls.Wmts, urls.ArcGIS}) {
-            const std::string dst = Path("dst" + std::to_string(n++));
+            const std::string dst = work + "/dst" + std::to_string(n++);
             ASSERT_EQ(
                 RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", layout})
                     .Code,
@@ -390,6 +389,15 @@ TEST_F(CliTest, SeedRoundTripThroughXyzWmtsAndArcGISIntoEveryLayout) {
                             << layout << " " << url << " " << z << "/" << row << "/" << col;
         }
     }
+}
+
+}  // namespace
+
+TEST_F(CliTest, SeedRoundTripThroughXyzWmtsAndArcGISIntoEveryLayout) {
+    ASSERT_NO_FATAL_FAILURE(MakeSourceCache(Path("src")));
+    auto source = OpenStorage(Path("src"));
+    eStaticCacheSource server(*source);
+    ExpectRoundTrip(Path("src"), server.Urls(), m_dir.Str());
 }
 
 // GeoJSON polygons (a hole, a multipolygon, features) on a geographic cache,
