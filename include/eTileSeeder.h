@@ -25,9 +25,10 @@
 // What a response means: 200 with an image of the cache's tile type is
 // stored; 404 and 204 mean there is no tile (counted as empty, nothing
 // stored, not asked again); 5xx, 408, 429, timeouts and broken connections
-// are tried again after an exponential back-off with jitter, and a
-// Retry-After from a 429 or 503 holds back every request until it has
-// passed; a 200 whose body is not an image of the cache's type (an HTML
+// are tried again after an exponential back-off with jitter or, for a 429
+// or 503, after the Retry-After the server sent (obeyed up to
+// MaxRetryDelay); a 429, and a 503 with Retry-After, hold back every
+// request until then; a 200 whose body is not an image of the cache's type (an HTML
 // page, an empty or cut body) is tried again and never stored; any other
 // status fails the tile at once. Tiles the cache already holds are skipped
 // unless tagOptions::Overwrite, so running the same seed again resumes it.
