@@ -28,8 +28,9 @@
 // are tried again after an exponential back-off with jitter or, for a 429
 // or 503, after the Retry-After the server sent (obeyed up to
 // MaxRetryDelay); a 429, and a 503 with Retry-After, hold back every
-// request until then; a 200 whose body is not an image of the cache's type (an HTML
-// page, an empty or cut body) is tried again and never stored; any other
+// request until then. A 200 whose body is not an image (an HTML page, an
+// empty or cut body) is tried again, and one that is an image of another
+// type than the cache's fails at once: neither is ever stored. Any other
 // status fails the tile at once. Tiles the cache already holds are skipped
 // unless tagOptions::Overwrite, so running the same seed again resumes it.
 //
