@@ -221,13 +221,12 @@ struct tagSeederState {
         return std::min(last, count - 1);
     }
     void Complete(eSeedTask* task) {
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_done.push_back(task);
-            wake = m_done.size() >= m_wakeAt;
-        }
-        if (wake) m_changed.notify_one();
+        // Notified under the mutex: once the dispatcher has the last outcome
+        // the seeder may be destroyed, while a worker of a service the
+        // caller owns lives on; the unlock is then its last touch.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_done.push_back(task);
+        if (m_done.size() >= m_wakeAt) m_changed.notify_one();
     }
 };
 
@@ -719,7 +718,7 @@ void eTileSeeder::Cancel() {
     Impl& m = *m_impl;
     m.cancel.store(true);
     // Under the mutex, so that a dispatcher about to sleep sees the flag.
-    { std::lock_guard<std::mutex> lock(m.m_mutex); }
+    std::lock_guard<std::mutex> lock(m.m_mutex);
     m.m_changed.notify_all();
 }
 
