@@ -9,6 +9,7 @@
 #include "eRasterCompact.h"
 #include "eTile.h"
 #include "eTileCoordSys.h"
+#include "eTileSeeder.h"
 #include "eTileServerManager.h"
 #include "eTileStorage.h"
 #include "platform/eAssert.h"
