@@ -282,10 +282,10 @@ eString AttributeOf(pugi::xml_node element, const eString& name) {
 
 }  // namespace
 
-eString eMarkup::GetAttrib(const eString& name) const { return AttributeOf(m_impl->main, name); }
+eString eMarkup::GetAttrib(const eString& name) const { return AttributeOf(m_pImpl->m_main, name); }
 
 eString eMarkup::GetChildAttrib(const eString& name) const {
-    return AttributeOf(m_impl->child, name);
+    return AttributeOf(m_pImpl->m_child, name);
 }
 
 eString eMarkup::GetSubDoc() const {
