@@ -1,0 +1,78 @@
+// eTileListing and eCacheCheck: pull the batches of the storage's layout one
+// item at a time.
+#include "eTileListing.h"
+
+#include "eTileStorage.h"
+#include "storage/eCacheLayout.h"
+
+namespace TVK {
+
+namespace {
+
+int LevelCount(const eTileStorage& storage) {
+    return static_cast<int>(storage.GetTileCoordSys().GetLevelCaptions().size());
+}
+
+}  // namespace
+
+eTileListing::eTileListing(const eTileStorage& storage)
+    : eTileListing(storage, 0, LevelCount(storage) - 1) {}
+
+eTileListing::eTileListing(const eTileStorage& storage, int firstLevel, int lastLevel) {
+    if (firstLevel < 0) firstLevel = 0;
+    if (lastLevel > LevelCount(storage) - 1) lastLevel = LevelCount(storage) - 1;
+    if (firstLevel <= lastLevel) m_pSource = storage.GetLayout().ListTiles(firstLevel, lastLevel);
+}
+
+eTileListing::~eTileListing() = default;
+eTileListing::eTileListing(eTileListing&& other) noexcept = default;
+eTileListing& eTileListing::operator=(eTileListing&& other) noexcept = default;
+
+bool eTileListing::Next(tagStoredTile& tile) {
+    while (m_nNext >= m_Batch.size()) {
+        if (!m_pSource) return false;
+        m_nNext = 0;
+        if (!m_pSource->NextBatch(m_Batch, m_Error)) {
+            // Done, or stopped at a bundle: either way nothing more comes.
+            m_pSource.reset();
+            m_Batch.clear();
+            return false;
+        }
+    }
+    tile = m_Batch[m_nNext++];
+    return true;
+}
+
+eCacheCheck::eCacheCheck(const eTileStorage& storage)
+    : m_pSource(storage.GetLayout().CheckFiles(-1)) {}
+
+eCacheCheck::eCacheCheck(const eTileStorage& storage, int level) {
+    if (level >= 0 && level < LevelCount(storage))
+        m_pSource = storage.GetLayout().CheckFiles(level);
+}
+
+eCacheCheck::~eCacheCheck() = default;
+eCacheCheck::eCacheCheck(eCacheCheck&& other) noexcept = default;
+eCacheCheck& eCacheCheck::operator=(eCacheCheck&& other) noexcept = default;
+
+bool eCacheCheck::Next(tagCacheFinding& finding) {
+    while (m_nNext >= m_Batch.size()) {
+        if (!m_pSource) return false;
+        m_nNext = 0;
+        if (!m_pSource->NextBatch(m_Batch, m_Totals)) {
+            m_pSource.reset();
+            m_Batch.clear();
+            return false;
+        }
+        for (const tagCacheFinding& item : m_Batch) {
+            if (IsDamage(item.Kind))
+                ++m_Totals.Damage;
+            else
+                ++m_Totals.Warnings;
+        }
+    }
+    finding = m_Batch[m_nNext++];
+    return true;
+}
+
+}  // namespace TVK
