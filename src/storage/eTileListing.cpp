@@ -1,5 +1,4 @@
-// eTileListing and eCacheCheck: pull the batches of the storage's layout one
-// item at a time.
+// eTileListing: pulls the layout's batches of tiles one tile at a time.
 #include "eTileListing.h"
 
 #include "eTileStorage.h"
@@ -40,38 +39,6 @@ bool eTileListing::Next(tagStoredTile& tile) {
         }
     }
     tile = m_Batch[m_nNext++];
-    return true;
-}
-
-eCacheCheck::eCacheCheck(const eTileStorage& storage)
-    : m_pSource(storage.GetLayout().CheckFiles(-1)) {}
-
-eCacheCheck::eCacheCheck(const eTileStorage& storage, int level) {
-    if (level >= 0 && level < LevelCount(storage))
-        m_pSource = storage.GetLayout().CheckFiles(level);
-}
-
-eCacheCheck::~eCacheCheck() = default;
-eCacheCheck::eCacheCheck(eCacheCheck&& other) noexcept = default;
-eCacheCheck& eCacheCheck::operator=(eCacheCheck&& other) noexcept = default;
-
-bool eCacheCheck::Next(tagCacheFinding& finding) {
-    while (m_nNext >= m_Batch.size()) {
-        if (!m_pSource) return false;
-        m_nNext = 0;
-        if (!m_pSource->NextBatch(m_Batch, m_Totals)) {
-            m_pSource.reset();
-            m_Batch.clear();
-            return false;
-        }
-        for (const tagCacheFinding& item : m_Batch) {
-            if (IsDamage(item.Kind))
-                ++m_Totals.Damage;
-            else
-                ++m_Totals.Warnings;
-        }
-    }
-    finding = m_Batch[m_nNext++];
     return true;
 }
 
