@@ -56,33 +56,33 @@ std::string Duration(double seconds) {
 class eProgress {
 public:
     eProgress(int64_t total, bool enabled)
-        : m_total(total), m_enabled(enabled), m_start(Clock::now()) {}
+        : m_nTotal(total), m_bEnabled(enabled), m_tmStart(Clock::now()) {}
     void Update(int64_t done, bool force) {
-        if (!m_enabled) return;
+        if (!m_bEnabled) return;
         const auto now = Clock::now();
-        if (!force && now - m_last < std::chrono::milliseconds(200)) return;
-        m_last = now;
+        if (!force && now - m_tmLast < std::chrono::milliseconds(200)) return;
+        m_tmLast = now;
         const double elapsed = Seconds(now);
         const double rate = elapsed > 0.0 ? done / elapsed : 0.0;
-        const double left = rate > 0.0 ? (m_total - done) / rate : 0.0;
+        const double left = rate > 0.0 ? (m_nTotal - done) / rate : 0.0;
         std::fprintf(stderr, "\r%" PRId64 "/%" PRId64 " tiles  %.0f tiles/s  %s left   ", done,
-                     m_total, rate, Duration(left).c_str());
+                     m_nTotal, rate, Duration(left).c_str());
         std::fflush(stderr);
     }
     void Finish() {
-        if (m_enabled) std::fprintf(stderr, "\n");
+        if (m_bEnabled) std::fprintf(stderr, "\n");
     }
     double Elapsed() const { return Seconds(Clock::now()); }
 
 private:
     using Clock = std::chrono::steady_clock;
     double Seconds(Clock::time_point t) const {
-        return std::chrono::duration<double>(t - m_start).count();
+        return std::chrono::duration<double>(t - m_tmStart).count();
     }
-    int64_t m_total;
-    bool m_enabled;
-    Clock::time_point m_start;
-    Clock::time_point m_last{};
+    int64_t m_nTotal;
+    bool m_bEnabled;
+    Clock::time_point m_tmStart;
+    Clock::time_point m_tmLast{};
 };
 
 int RunCopy(const tagCopyOptions& opt) {
