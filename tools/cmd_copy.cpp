@@ -4,9 +4,10 @@
 //
 // The source's tiles are listed by the library (from its bundle indexes or
 // folders) twice: once to count them for the progress line, once to copy
-// them one by one, so memory does not grow with the cache. Every tile is published whole by the
-// destination's own save (a renamed file, or a record appended before its slot points at it), so a
-// copy killed part-way leaves at most dead space or a ".temp" file, and running it again with
+// them one by one, so memory does not grow with the cache. Every tile is
+// published whole by the destination's own save (a renamed file, or a record
+// appended before its slot points at it), so a copy killed part-way leaves at
+// most dead space or a ".temp" file, and running it again with
 // --skip-existing finishes the job.
 #include <chrono>
 #include <cinttypes>
