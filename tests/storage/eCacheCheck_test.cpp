@@ -308,11 +308,13 @@ TEST(CacheCheck, DebrisIsWarnedOfAndEmptyTileFilesAreDamage) {
     WriteFile(level / "R80C0.bundlx", NativeIndex());
     WriteFile(level / "R80C0.bundle", {});
     WriteText(level / "notes.txt", "");
+    WriteText(level / "R0000C0080.bundle.9-0.temp", "");
     WriteText(compactDir / "_alllayers/extra/file", "");
     checked = Check(*compact);
     EXPECT_TRUE(checked.Damage.empty());
     EXPECT_EQ(checked.Warnings, Sorted({Key(K::ForeignLevelFolder, compactDir / "_alllayers/extra"),
                                         Key(K::ForeignFile, level / "notes.txt"),
+                                        Key(K::TemporaryFile, level / "R0000C0080.bundle.9-0.temp"),
                                         Key(K::UnreachableName, level / "R80C0.bundlx")}));
     EXPECT_TRUE(checked.Totals.Bundles == 1 && checked.Totals.Tiles == 1);
 }
