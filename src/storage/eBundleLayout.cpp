@@ -34,6 +34,7 @@ const char kSource[] = "eTileStorage";
 constexpr int kBundleSize = 128;
 
 constexpr char kDataExt[] = ".bundle";
+constexpr size_t kExtLength = sizeof(kDataExt) - 1;  // both extensions
 constexpr int kListAttempts = 3;
 constexpr char kIndexExt[] = ".bundlx";
 
@@ -216,9 +217,9 @@ private:
             // A bundle written under a temporary name by a save that never finished.
             if (tilefile::CheckTemporary(path, batch)) continue;
             if (!m_bV2 && EndsWith(file, kIndexExt)) {
-                indexes.insert(file.substr(0, file.size() - 7));
+                indexes.insert(file.substr(0, file.size() - kExtLength));
             } else if (EndsWith(file, kDataExt)) {
-                datas.insert(file.substr(0, file.size() - 7));
+                datas.insert(file.substr(0, file.size() - kExtLength));
             } else {
                 batch.push_back(tilefile::Finding(eCacheCheck::ForeignFile, path));
             }
