@@ -55,13 +55,16 @@ std::vector<tagKey> Sorted(std::vector<tagKey> keys) {
 }  // namespace
 
 // Each damage written over a sound V1 pair or V2 bundle in turn is found
-// with its numbers, and nothing else is called damage.
+// with its numbers, and nothing else is called damage. A listing leaves the
+// damaged tiles out, and stops (after the tile of level 1) at a bundle that
+// cannot be read at all, naming it as the check does.
 TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
     TempDir v1Dir, v2Dir;
     auto v1 = MakeStorage(v1Dir.Str(), eTileStorage::Compact);
     auto v2 = MakeStorage(v2Dir.Str(), eTileStorage::CompactV2);
     const Bytes a = TileBytes(1, 30), b = TileBytes(2, 40);
     for (eTileStorage* s : {v1.get(), v2.get()}) {
+        ASSERT_EQ(Save(*s, 1, 0, 0, a), 1);
         ASSERT_EQ(Save(*s, 2, 1, 2, a), 1);
         ASSERT_EQ(Save(*s, 2, 3, 0, b), 1);
         s->ReleaseHandles();
@@ -84,60 +87,47 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
         return Bytes(bytes.begin(), bytes.begin() + long(size));
     };
     using K = eCacheCheck;
+    const tagKey none = Key(K::None, fs::path());
     const struct {
         const char* What;
         fs::path File;
         Bytes Written;  // empty: the file is removed
         std::vector<tagKey> Damage;
+        int Listed;    // tiles listed
+        tagKey Error;  // where the listing stops
     } cases[] = {
-        {"V1 slot past the end",
-         index,
-         with(goodIndex, 16 + 5 * slotA, 174, 5),
-         {Key(K::RecordOutsideFile, data, slotA, 1, 2, 174, -1, dataEnd)}},
-        {"V1 slot beyond 2 GiB",
-         index,
-         with(goodIndex, 16 + 5 * slotB, 0x80000000u, 5),
-         {Key(K::RecordBeyond2GiB, data, slotB, 3, 0, 0x80000000)}},
-        {"V1 data cut short",
-         data,
-         cut(goodData, 70),
-         {Key(K::RecordRunsPastEnd, data, slotB, 3, 0, 34, 40, 70)}},
-        {"V1 negative length",
-         data,
-         with(goodData, 34, 0xFFFFFFF0u, 4),
-         {Key(K::RecordNegativeLength, data, slotB, 3, 0, 34)}},
-        {"V1 index too short",
-         index,
-         cut(goodIndex, 1000),
-         {Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)}},
-        {"V1 index too long",
-         index,
-         Concat(goodIndex, Bytes(5, 0)),
-         {Key(K::IndexSizeUnusual, index, -1, -1, -1, -1, -1, 81941)}},
-        {"V1 data missing", data, {}, {Key(K::IndexWithoutData, index)}},
-        {"V1 index missing", index, {}, {Key(K::DataWithoutIndex, data)}},
-        {"V2 entry past the end",
-         v2File,
-         with(goodV2, V2EntryAt(1, 2), 30ull << 40 | 140000, 8),
-         {Key(K::RecordOutsideFile, v2File, entryA, 1, 2, 140000, -1, v2End)}},
-        {"V2 entry inside the index",
-         v2File,
-         with(goodV2, V2EntryAt(3, 0), 40ull << 40 | 100, 8),
-         {Key(K::RecordInsideIndex, v2File, entryB, 3, 0, 100)}},
-        {"V2 record size field",
-         v2File,
-         with(goodV2, 131170, 41, 4),
-         {Key(K::RecordSizeMismatch, v2File, entryB, 3, 0, 131174, 40, -1, 41)}},
-        {"V2 cut short",
-         v2File,
-         cut(goodV2, v2End - 10),
+        // clang-format off
+        {"V1 slot past the end", index, with(goodIndex, 16 + 5 * slotA, 174, 5),
+         {Key(K::RecordOutsideFile, data, slotA, 1, 2, 174, -1, dataEnd)}, 2, none},
+        {"V1 slot beyond 2 GiB", index, with(goodIndex, 16 + 5 * slotB, 0x80000000u, 5),
+         {Key(K::RecordBeyond2GiB, data, slotB, 3, 0, 0x80000000)}, 2, none},
+        {"V1 data cut short", data, cut(goodData, 70),
+         {Key(K::RecordRunsPastEnd, data, slotB, 3, 0, 34, 40, 70)}, 2, none},
+        {"V1 negative length", data, with(goodData, 34, 0xFFFFFFF0u, 4),
+         {Key(K::RecordNegativeLength, data, slotB, 3, 0, 34)}, 2, none},
+        {"V1 index too short", index, cut(goodIndex, 1000),
+         {Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)}, 1,
+         Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)},
+        {"V1 index too long", index, Concat(goodIndex, Bytes(5, 0)),
+         {Key(K::IndexSizeUnusual, index, -1, -1, -1, -1, -1, 81941)}, 3, none},
+        {"V1 data missing", data, {}, {Key(K::IndexWithoutData, index)}, 1,
+         Key(K::IndexWithoutData, index)},
+        {"V1 index missing", index, {}, {Key(K::DataWithoutIndex, data)}, 1, none},
+        {"V2 entry past the end", v2File, with(goodV2, V2EntryAt(1, 2), 30ull << 40 | 140000, 8),
+         {Key(K::RecordOutsideFile, v2File, entryA, 1, 2, 140000, -1, v2End)}, 2, none},
+        {"V2 entry inside the index", v2File, with(goodV2, V2EntryAt(3, 0), 40ull << 40 | 100, 8),
+         {Key(K::RecordInsideIndex, v2File, entryB, 3, 0, 100)}, 2, none},
+        {"V2 record size field", v2File, with(goodV2, 131170, 41, 4),
+         {Key(K::RecordSizeMismatch, v2File, entryB, 3, 0, 131174, 40, -1, 41)}, 3, none},
+        {"V2 cut short", v2File, cut(goodV2, v2End - 10),
          {Key(K::HeaderSizeTooLarge, v2File, -1, -1, -1, -1, -1, v2End - 10, v2End),
-          Key(K::RecordRunsPastEnd, v2File, entryB, 3, 0, 131174, 40, v2End - 10)}},
-        {"V2 shorter than its index",
-         v2File,
-         cut(goodV2, 131135),
-         {Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)}},
-        {"V2 version 2", v2File, with(goodV2, 0, 2, 4), {Key(K::NotABundleHeader, v2File)}},
+          Key(K::RecordRunsPastEnd, v2File, entryB, 3, 0, 131174, 40, v2End - 10)}, 2, none},
+        {"V2 shorter than its index", v2File, cut(goodV2, 131135),
+         {Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)}, 1,
+         Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)},
+        {"V2 version 2", v2File, with(goodV2, 0, 2, 4), {Key(K::NotABundleHeader, v2File)}, 1,
+         Key(K::NotABundleHeader, v2File)},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -146,8 +136,14 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
             fs::remove(c.File);
         else
             WriteFile(c.File, c.Written);
-        const tagChecked checked = Check(c.File == v2File ? *v2 : *v1);
-        EXPECT_EQ(checked.Damage, Sorted(c.Damage));
+        const eTileStorage& storage = c.File == v2File ? *v2 : *v1;
+        EXPECT_EQ(Check(storage).Damage, Sorted(c.Damage));
+        eTileListing listing(storage);
+        tagStoredTile tile;
+        int listed = 0;
+        while (listing.Next(tile)) ++listed;
+        EXPECT_EQ(listed, c.Listed);
+        EXPECT_EQ(Key(listing.GetError()), c.Error);
         WriteFile(c.File, good);
     }
 }
