@@ -47,6 +47,12 @@ tagChecked Check(eCacheCheck check) {
 
 tagChecked Check(const eTileStorage& storage) { return Check(eCacheCheck(storage)); }
 
+// bytes with count bytes at `at` set to value, little-endian.
+Bytes With(Bytes bytes, size_t at, uint64_t value, int count) {
+    PutLE(bytes, at, value, count);
+    return bytes;
+}
+
 std::vector<tagKey> Sorted(std::vector<tagKey> keys) {
     std::sort(keys.begin(), keys.end());
     return keys;
@@ -79,10 +85,6 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
     ASSERT_TRUE(goodData.size() == 78u && goodV2.size() == 131214u);
     const int64_t dataEnd = 78, v2End = 131214;
     const int slotA = 2 * 128 + 1, slotB = 3, entryA = 130, entryB = 384;  // (1, 2) and (3, 0)
-    const auto with = [](Bytes bytes, size_t at, uint64_t value, int count) {
-        PutLE(bytes, at, value, count);
-        return bytes;
-    };
     const auto cut = [](const Bytes& bytes, size_t size) {
         return Bytes(bytes.begin(), bytes.begin() + long(size));
     };
@@ -97,13 +99,13 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
         tagKey Error;  // where the listing stops
     } cases[] = {
         // clang-format off
-        {"V1 slot past the end", index, with(goodIndex, 16 + 5 * slotA, 174, 5),
+        {"V1 slot past the end", index, With(goodIndex, 16 + 5 * slotA, 174, 5),
          {Key(K::RecordOutsideFile, data, slotA, 1, 2, 174, -1, dataEnd)}, 2, none},
-        {"V1 slot beyond 2 GiB", index, with(goodIndex, 16 + 5 * slotB, 0x80000000u, 5),
+        {"V1 slot beyond 2 GiB", index, With(goodIndex, 16 + 5 * slotB, 0x80000000u, 5),
          {Key(K::RecordBeyond2GiB, data, slotB, 3, 0, 0x80000000)}, 2, none},
         {"V1 data cut short", data, cut(goodData, 70),
          {Key(K::RecordRunsPastEnd, data, slotB, 3, 0, 34, 40, 70)}, 2, none},
-        {"V1 negative length", data, with(goodData, 34, 0xFFFFFFF0u, 4),
+        {"V1 negative length", data, With(goodData, 34, 0xFFFFFFF0u, 4),
          {Key(K::RecordNegativeLength, data, slotB, 3, 0, 34)}, 2, none},
         {"V1 index too short", index, cut(goodIndex, 1000),
          {Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)}, 1,
@@ -113,11 +115,11 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
         {"V1 data missing", data, {}, {Key(K::IndexWithoutData, index)}, 1,
          Key(K::IndexWithoutData, index)},
         {"V1 index missing", index, {}, {Key(K::DataWithoutIndex, data)}, 1, none},
-        {"V2 entry past the end", v2File, with(goodV2, V2EntryAt(1, 2), 30ull << 40 | 140000, 8),
+        {"V2 entry past the end", v2File, With(goodV2, V2EntryAt(1, 2), 30ull << 40 | 140000, 8),
          {Key(K::RecordOutsideFile, v2File, entryA, 1, 2, 140000, -1, v2End)}, 2, none},
-        {"V2 entry inside the index", v2File, with(goodV2, V2EntryAt(3, 0), 40ull << 40 | 100, 8),
+        {"V2 entry inside the index", v2File, With(goodV2, V2EntryAt(3, 0), 40ull << 40 | 100, 8),
          {Key(K::RecordInsideIndex, v2File, entryB, 3, 0, 100)}, 2, none},
-        {"V2 record size field", v2File, with(goodV2, 131170, 41, 4),
+        {"V2 record size field", v2File, With(goodV2, 131170, 41, 4),
          {Key(K::RecordSizeMismatch, v2File, entryB, 3, 0, 131174, 40, -1, 41)}, 3, none},
         {"V2 cut short", v2File, cut(goodV2, v2End - 10),
          {Key(K::HeaderSizeTooLarge, v2File, -1, -1, -1, -1, -1, v2End - 10, v2End),
@@ -125,7 +127,7 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
         {"V2 shorter than its index", v2File, cut(goodV2, 131135),
          {Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)}, 1,
          Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)},
-        {"V2 version 2", v2File, with(goodV2, 0, 2, 4), {Key(K::NotABundleHeader, v2File)}, 1,
+        {"V2 version 2", v2File, With(goodV2, 0, 2, 4), {Key(K::NotABundleHeader, v2File)}, 1,
          Key(K::NotABundleHeader, v2File)},
         // clang-format on
     };
@@ -156,15 +158,10 @@ TEST(CacheCheck, V2HeadersOfOtherWritersAreWarningsAtMost) {
     TempDir dir;
     auto storage = MakeStorage(dir.Str(), eTileStorage::CompactV2);
     const fs::path file = dir / "_alllayers/L01/R0000C0000.bundle";
-    Bytes theirs = V2Bundle();
-    V2Append(theirs, 0, 1, Text("their first"));
-    V2Append(theirs, 1, 0, Text("second"));
-    PutLE(theirs, 4, 0, 4);
-    PutLE(theirs, 8, 5, 4);
-    PutLE(theirs, 48, 0, 4);
     Bytes ours = V2Bundle();
     V2Append(ours, 0, 1, Text("their first"));
     V2Append(ours, 1, 0, Text("second"));
+    const Bytes theirs = With(With(With(ours, 4, 0, 4), 8, 5, 4), 48, 0, 4);
     using K = eCacheCheck;
     const struct {
         const char* What;
@@ -176,19 +173,10 @@ TEST(CacheCheck, V2HeadersOfOtherWritersAreWarningsAtMost) {
          {Key(K::HeaderFieldUnusual, file, -1, -1, -1, 4, 0, -1, 16384),
           Key(K::HeaderFieldUnusual, file, -1, -1, -1, 48, 0, -1, 16)}},
         {"usual header, largest record too small",
-         [&] {
-             Bytes b = ours;
-             PutLE(b, 8, 5, 4);
-             return b;
-         }(),
+         With(ours, 8, 5, 4),
          {Key(K::HeaderMaxTileSmall, file, -1, -1, -1, -1, 11, -1, 5)}},
-        {"file size field behind the file",
-         [&] {
-             Bytes b = ours;
-             PutLE(b, 24, b.size() - 7, 8);
-             PutLE(b, 16, 1, 8);
-             return b;
-         }(),
+        {"file size field behind the file, slack not zero",
+         With(With(ours, 24, ours.size() - 7, 8), 16, 1, 8),
          {Key(K::HeaderSizeSmall, file, -1, -1, -1, -1, -1, int64_t(ours.size()),
               int64_t(ours.size()) - 7),
           Key(K::HeaderFieldUnusual, file, -1, -1, -1, 16, 1, -1, 0)}},
@@ -216,11 +204,10 @@ TEST(CacheCheck, TotalsCountTilesBytesAndDeadSpace) {
         const char* What;
         eTileStorage::EmFormat Format;
         bool ArcGIS;
-        const char* Data;
     } cases[] = {
-        {"V1", eTileStorage::Compact, false, "_alllayers/L04/R0000C0080.bundle"},
-        {"V1 ArcGIS structure", eTileStorage::Compact, true, "_alllayers/L04/R0000C0080.bundle"},
-        {"V2", eTileStorage::CompactV2, false, "_alllayers/L04/R0000C0080.bundle"},
+        {"V1", eTileStorage::Compact, false},
+        {"V1 ArcGIS structure", eTileStorage::Compact, true},
+        {"V2", eTileStorage::CompactV2, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -234,8 +221,10 @@ TEST(CacheCheck, TotalsCountTilesBytesAndDeadSpace) {
         storage->ReleaseHandles();
         const tagChecked checked = Check(*storage);
         EXPECT_TRUE(checked.Damage.empty());
-        EXPECT_EQ(checked.Warnings, std::vector<tagKey>{Key(eCacheCheck::DeadSpace, dir / c.Data,
-                                                            -1, -1, -1, -1, 104)});
+        EXPECT_EQ(checked.Warnings,
+                  std::vector<tagKey>{Key(eCacheCheck::DeadSpace,
+                                          dir / "_alllayers/L04/R0000C0080.bundle", -1, -1, -1, -1,
+                                          104)});
         EXPECT_EQ(checked.Totals.Bundles, 2);
         EXPECT_EQ(checked.Totals.Tiles, 2);
         EXPECT_EQ(checked.Totals.Bytes, 57);
