@@ -42,6 +42,7 @@ void RegisterCopy(CLI::App& app, eCommandTable& table);
 void RegisterVerify(CLI::App& app, eCommandTable& table);
 void RegisterCoverage(CLI::App& app, eCommandTable& table);
 void RegisterDemoFill(CLI::App& app, eCommandTable& table);
+void RegisterServe(CLI::App& app, eCommandTable& table);
 
 // The required CACHE argument of the subcommands that read one cache.
 void AddCacheArgument(CLI::App* sub, std::string& cache);

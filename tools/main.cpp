@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     RegisterVerify(app, table);
     RegisterCoverage(app, table);
     RegisterDemoFill(app, table);
+    RegisterServe(app, table);
 
     try {
         app.parse(argc, argv);
