@@ -45,8 +45,14 @@ void AppendJsonString(std::string& out, std::string_view text) {
 void AppendNumber(std::string& out, double value) {
     if (!std::isfinite(value)) value = 0.0;  // JSON and XML have no infinities
     if (value == 0.0) value = 0.0;           // no "-0"
-    char digits[32];
-    const auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
+    // Plain decimals for the magnitudes of coordinates and scales (readers
+    // of "2e+05" are rarer than of "200000"), exponents beyond them.
+    char digits[400];
+    const double magnitude = std::fabs(value);
+    const bool plain = magnitude == 0.0 || (magnitude >= 1e-6 && magnitude < 1e16);
+    const auto end =
+        plain ? std::to_chars(digits, digits + sizeof(digits), value, std::chars_format::fixed).ptr
+              : std::to_chars(digits, digits + sizeof(digits), value).ptr;
     out.append(digits, end);
 }
 

@@ -1,0 +1,14 @@
+# The server tests reach the component's internals (router, documents,
+# responder), parse what it writes (pugixml, nlohmann_json), fetch with
+# libcurl, and run the built `tvk serve`.
+if(TARGET tvk_test_server)
+  find_package(CURL REQUIRED)
+  find_package(pugixml CONFIG REQUIRED)
+  find_package(nlohmann_json CONFIG REQUIRED)
+  target_link_libraries(tvk_test_server PRIVATE tvk_server_core CURL::libcurl pugixml::pugixml
+    nlohmann_json::nlohmann_json)
+  if(TVK_BUILD_TOOLS)
+    target_compile_definitions(tvk_test_server PRIVATE TVK_CLI_PATH="$<TARGET_FILE:tvk_cli>")
+    add_dependencies(tvk_test_server tvk_cli)
+  endif()
+endif()
