@@ -240,10 +240,8 @@ private:
     int ErrorStatus(beast::error_code ec) const {
         if (m_parsed.UrlTooLong) return 414;
         if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
-            // Still inside the request line: the target is what is too long.
-            const auto data = m_buffer.data();
-            const std::string_view text(static_cast<const char*>(data.data()), data.size());
-            return text.find("\r\n") == std::string_view::npos ? 414 : 431;
+            // No request line parsed yet: the target is what is too long.
+            return m_parsed.MethodText.empty() ? 414 : 431;
         }
         if (ec == http::error::body_limit) return 413;
         return 400;

@@ -7,6 +7,7 @@ if(TARGET tvk_test_server)
   find_package(nlohmann_json CONFIG REQUIRED)
   target_link_libraries(tvk_test_server PRIVATE tvk_server_core CURL::libcurl pugixml::pugixml
     nlohmann_json::nlohmann_json)
+  target_compile_definitions(tvk_test_server PRIVATE TVK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(TVK_BUILD_TOOLS)
     target_compile_definitions(tvk_test_server PRIVATE TVK_CLI_PATH="$<TARGET_FILE:tvk_cli>")
     add_dependencies(tvk_test_server tvk_cli)

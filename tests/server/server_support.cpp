@@ -100,15 +100,21 @@ Bytes FakePng(const std::string& salt, size_t size) {
     return b;
 }
 
-tagHttpReply HttpGet(const std::string& url, const std::vector<std::string>& headers, bool head) {
+HttpClient::HttpClient() : m_curl(curl_easy_init()) {}
+
+HttpClient::~HttpClient() { curl_easy_cleanup(static_cast<CURL*>(m_curl)); }
+
+tagHttpReply HttpClient::Get(const std::string& url, const std::vector<std::string>& headers,
+                             bool head) {
     tagHttpReply reply;
-    CURL* curl = curl_easy_init();
+    CURL* curl = static_cast<CURL*>(m_curl);
     if (curl == nullptr) return reply;
     curl_slist* list = nullptr;
     for (const std::string& h : headers) list = curl_slist_append(list, h.c_str());
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(curl, CURLOPT_NOBODY, head ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, head ? 0L : 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.Body);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, CollectHeader);
@@ -119,12 +125,17 @@ tagHttpReply HttpGet(const std::string& url, const std::vector<std::string>& hea
     curl_easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     if (curl_easy_perform(curl) == CURLE_OK)
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.Status);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(list);
-    curl_easy_cleanup(curl);
     return reply;
 }
 
-std::string RawExchange(int port, const std::string& request, double seconds) {
+tagHttpReply HttpGet(const std::string& url, const std::vector<std::string>& headers, bool head) {
+    HttpClient client;
+    return client.Get(url, headers, head);
+}
+
+std::string RawExchange(int port, const std::string& request, double seconds, int pauseMs) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) return std::string();
     sockaddr_in addr{};
@@ -144,9 +155,10 @@ std::string RawExchange(int port, const std::string& request, double seconds) {
         while (std::chrono::steady_clock::now() < end) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 50) <= 0) continue;
-            const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+            const ssize_t n = recv(fd, buffer, pauseMs > 0 ? 16384 : sizeof buffer, 0);
             if (n <= 0) break;
             received.append(buffer, static_cast<size_t>(n));
+            if (pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
     }
     close(fd);

@@ -44,9 +44,25 @@ struct tagHttpReply {
 // One request with libcurl (a fresh connection); extra headers "Name: value".
 tagHttpReply HttpGet(const std::string& url, const std::vector<std::string>& headers = {},
                      bool head = false);
+// A client that keeps its connection between requests (one thread at a time).
+class HttpClient {
+public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+    tagHttpReply Get(const std::string& url, const std::vector<std::string>& headers = {},
+                     bool head = false);
+
+private:
+    void* m_curl;
+};
 // Raw bytes to 127.0.0.1:port; everything the server sends back until it
-// closes or `seconds` pass.
-std::string RawExchange(int port, const std::string& request, double seconds = 5.0);
+// closes or `seconds` pass. With pauseMs, a slow reader: 16 KB at a time,
+// pausing between reads.
+std::string RawExchange(int port, const std::string& request, double seconds = 5.0,
+                        int pauseMs = 0);
+inline std::string ToString(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // A `tvk serve` child on a free loopback port; SIGTERM and wait on destruction.
 class ServeProcess {
