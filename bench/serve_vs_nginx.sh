@@ -50,24 +50,21 @@ echo "== making 4,096 tiles of 20,000 bytes (level 6, 64 x 64)"
 level=6
 "$tvk" create "$work/exploded" --crs EPSG:3857 --levels 0-$level --layout arcgis-exploded \
   --arcgis >/dev/null
-(
-  cd "$work"
-  head -c $((4096 * 20000)) /dev/urandom | split -b 20000 -a 4 -d - raw.
-  i=0
-  for row in $(seq 0 63); do
-    dir=$(printf 'exploded/_alllayers/L%02d/R%08x' $level "$row")
-    mkdir -p "$dir"
-    for col in $(seq 0 63); do
-      f=$(printf 'raw.%04d' $i)
-      # A PNG signature first, so both servers label the tiles image/png.
-      { printf '\x89PNG\r\n\x1a\n'; tail -c +9 "$f"; } >"$(printf '%s/C%08x.png' "$dir" "$col")"
-      mkdir -p "static/$level/$col"
-      cp "$(printf '%s/C%08x.png' "$dir" "$col")" "static/$level/$col/$row.png"
-      rm "$f"
-      i=$((i + 1))
-    done
-  done
-)
+python3 - "$work" $level <<'PY'
+# Random bytes behind a PNG signature, so both servers say image/png.
+import os, sys
+work, level = sys.argv[1], int(sys.argv[2])
+for row in range(64):
+    folder = f"{work}/exploded/_alllayers/L{level:02d}/R{row:08x}"
+    os.makedirs(folder, exist_ok=True)
+    for col in range(64):
+        data = b"\x89PNG\r\n\x1a\n" + os.urandom(20000 - 8)
+        with open(f"{folder}/C{col:08x}.png", "wb") as f:
+            f.write(data)
+        os.makedirs(f"{work}/static/{level}/{col}", exist_ok=True)
+        with open(f"{work}/static/{level}/{col}/{row}.png", "wb") as f:
+            f.write(data)
+PY
 for layout in compact compact-v2 original; do
   "$tvk" create "$work/$layout" --crs EPSG:3857 --levels 0-$level --layout $layout >/dev/null
   "$tvk" copy "$work/exploded" "$work/$layout" >/dev/null
