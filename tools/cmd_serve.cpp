@@ -107,7 +107,8 @@ void RegisterServe(CLI::App& app, eCommandTable& table) {
     sub->add_option("--port", args->Port, "Port (default 8080; 0 picks a free one)")
         ->check(CLI::Range(0, 65535));
     sub->add_option("--name", args->Names,
-                    "URL name of each cache, in order (default: its folder's name)");
+                    "URL name of each cache, in order (default: its folder's name)")
+        ->allow_extra_args(false);
     sub->add_option("--max-age", args->MaxAge, "Cache-Control max-age of tiles in seconds")
         ->check(CLI::Range(0, 1 << 30));
     sub->add_option("--cors", args->Cors,
