@@ -222,8 +222,8 @@ TEST_F(Responder, StatusesForEveryKindOfRequest) {
     EXPECT_EQ(Ask(*responder, "/c/1/1/0").Header("Cache-Control"), "max-age=60");
 
     // Absolute URLs follow the Host the client used, unless it is unsafe.
-    const std::string good = std::string(reinterpret_cast<const char*>(
-        Ask(*responder, "/c/tilejson.json", "", false, "tiles.example:8080").Body.data()));
+    const std::string good =
+        ToString(Ask(*responder, "/c/tilejson.json", "", false, "tiles.example:8080").Body);
     EXPECT_NE(good.find("http://tiles.example:8080/c/{z}"), std::string::npos);
     const tagReply bad =
         Ask(*responder, "/c/tilejson.json", "", false, "evil\"><script>alert(1)</script>");
