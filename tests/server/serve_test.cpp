@@ -228,9 +228,9 @@ TEST_F(Serve, HostileSlowAndMalformedClientsAreRefused) {
     std::vector<std::thread> holders;
     for (int i = 0; i < 2; ++i) {
         holders.emplace_back(
-            [&limited] { RawExchange(limited.Port(), "GET /c/1/1/0 HTTP/1.1\r\n", 2.0); });
+            [&limited] { RawExchange(limited.Port(), "GET /c/1/1/0 HTTP/1.1\r\n", 4.0); });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(status(RawExchange(limited.Port(), "GET /c/1/1/0 HTTP/1.1\r\nHost: x\r\n\r\n")),
               "HTTP/1.1 503");
     for (std::thread& t : holders) t.join();
@@ -259,8 +259,9 @@ TEST_F(Serve, SigtermLetsTheResponseInFlightFinish) {
     // A slow reader: the response is still being written when SIGTERM comes.
     std::string reply;
     std::thread reader(
-        [&] { reply = RawExchange(server.Port(), "GET /big/1/1/1 HTTP/1.1\r\n\r\n", 20.0, 5); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        [&] { reply = RawExchange(server.Port(), "GET /big/1/1/1 HTTP/1.1\r\n\r\n", 30.0, 10); });
+    // 8 MB read 16 KB per 10 ms takes about 5 s: SIGTERM comes in the middle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     kill(server.Pid(), SIGTERM);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // No new connection is taken once stopping.
