@@ -54,6 +54,9 @@ protected:
         ASSERT_EQ(RunTvk({"demo-fill", Path("geo"), "--levels", "0-1"}), 0);
     }
     std::string Path(const std::string& name) const { return m_dir.Str() + "/" + name; }
+    // GDAL keeps fetched tiles in ./gdalwmscache unless told otherwise: a
+    // folder of the test's own, so nothing stale is read and nothing is left.
+    std::string Gdal() const { return "GDAL_DEFAULT_WMS_CACHE_PATH=" + Path("wmscache") + " "; }
     TempDir m_dir;
 };
 
@@ -71,7 +74,7 @@ TEST_F(Clients, GdalRendersTheCachesOwnPixels) {
         const std::string caps =
             server.Url("/" + std::string(c.Name) + "/wmts/1.0.0/WMTSCapabilities.xml");
         const std::string out = Path(std::string(c.Name) + ".png");
-        ASSERT_EQ(Shell("gdal_translate -q -of PNG 'WMTS:" + caps +
+        ASSERT_EQ(Shell(Gdal() + "gdal_translate -q -of PNG 'WMTS:" + caps +
                             ",tilematrix=" + std::to_string(c.Level) + "' " + out,
                         Path("gdal.log")),
                   0)
@@ -104,9 +107,10 @@ TEST_F(Clients, GdalRendersTheCachesOwnPixels) {
         EXPECT_EQ(differing, 0) << c.Name;
     }
     // gdalinfo sees EPSG:4326 with latitude first and the grid's origin.
-    ASSERT_EQ(Shell("gdalinfo 'WMTS:" + server.Url("/geo/wmts/1.0.0/WMTSCapabilities.xml") + "'",
-                    Path("info.log")),
-              0);
+    ASSERT_EQ(
+        Shell(Gdal() + "gdalinfo 'WMTS:" + server.Url("/geo/wmts/1.0.0/WMTSCapabilities.xml") + "'",
+              Path("info.log")),
+        0);
     const std::string info = ReadText(Path("info.log"));
     EXPECT_NE(info.find("Origin = (-180.000000000000000,90.000000000000000)"), std::string::npos)
         << info;
