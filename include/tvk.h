@@ -16,6 +16,7 @@
 #include "eTileStorage.h"
 #include "platform/eAssert.h"
 #include "platform/eByteArray.h"
+#include "platform/eCrsAxes.h"
 #include "platform/eDirList.h"
 #include "platform/eExport.h"
 #include "platform/eFile.h"

@@ -43,6 +43,7 @@ void RegisterVerify(CLI::App& app, eCommandTable& table);
 void RegisterCoverage(CLI::App& app, eCommandTable& table);
 void RegisterSeed(CLI::App& app, eCommandTable& table);
 void RegisterDemoFill(CLI::App& app, eCommandTable& table);
+void RegisterServe(CLI::App& app, eCommandTable& table);
 
 // The required CACHE argument of the subcommands that read one cache.
 void AddCacheArgument(CLI::App* sub, std::string& cache);

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     RegisterCoverage(app, table);
     RegisterSeed(app, table);
     RegisterDemoFill(app, table);
+    RegisterServe(app, table);
 
     try {
         app.parse(argc, argv);
