@@ -90,6 +90,12 @@ void eChildren::Kill(pid_t pid) {
     }
 }
 
+bool eChildren::HasEnded(pid_t pid) const {
+    siginfo_t info = {};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
+
 std::vector<int> eChildren::Wait() {
     std::vector<int> codes;
     for (pid_t pid : m_pids) {

@@ -45,6 +45,8 @@ public:
     void Release();
     // SIGKILL, then reap; the child no longer counts in Wait.
     void Kill(pid_t pid);
+    // Whether the child has ended (it is reaped only by Wait).
+    bool HasEnded(pid_t pid) const;
     // Reaps every child still counted; the exit codes, -1 for a child that
     // did not exit normally, in the order the children were started.
     std::vector<int> Wait();
