@@ -6,8 +6,8 @@
 // with the groups floor(n / TileGroupSize) written at least four wide, '0'
 // filled in front of any sign ("0002", "00-1", "12345"), or in ArcGIS's,
 //   <root>/_alllayers/L<level>/R<row, 8 hex>/C<col, 8 hex>.<jpg|png>
-// A save writes "<tile>.temp" and renames it onto the tile, so the tile's own
-// name only ever names a completely written file; nothing is locked. Only
+// A save writes "<tile>.<writer>.temp" and renames it onto the tile, so the
+// tile's own name only ever names a completely written file; nothing is locked. Only
 // regular files count as tiles: a folder standing on a tile's name is
 // neither reported nor removed.
 //
@@ -35,9 +35,6 @@ const char kSource[] = "eTileStorage";
 // Rows and columns of one bundle; fixed by the bundle format, independent of
 // TileGroupSize.
 constexpr int kBundleSize = 128;
-
-constexpr char kTempSuffix[] = ".temp";
-constexpr int kTempSuffixLength = sizeof(kTempSuffix) - 1;
 
 // Extension of a file type; the tile paths append it without building a
 // string per tile.
@@ -294,19 +291,17 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
             const eString tilePath =
                 TilePos2AbsoluteFilePathName(level, row, col, IsJpegBytes(data, size));
             if (tilePath.IsEmpty()) return 0;
-            std::string temp;
-            temp.reserve(tilePath.Std().size() + kTempSuffixLength);
-            temp += tilePath.Std();
-            temp += kTempSuffix;
-            const eString tempPath(std::move(temp));
-
+            // A temporary file of this writer's own ("<tile>.<writer>.temp"):
+            // two writers of one tile, threads or processes, never write into
+            // one file, and the last rename wins.
+            eString tempPath;
             eFileStream stream;
-            if (!stream.Open(tempPath, eFileStream::Write, 8192)) {
+            if (!stream.CreateTempBeside(tilePath, tempPath)) {
                 // Usually the tile's folders do not exist yet. MkDirEx accepts
                 // folders that another thread made meanwhile; any other cause
                 // (no permission, a folder standing on the name) fails again.
                 if (!eFile::MkDirEx(eFile::GetDir(tilePath))) return 0;
-                if (!stream.Open(tempPath, eFileStream::Write, 8192)) return 0;
+                if (!stream.CreateTempBeside(tilePath, tempPath)) return 0;
             }
             // From here on the temporary file is ours: remove it on any failure.
             bool written = true;
