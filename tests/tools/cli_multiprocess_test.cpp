@@ -68,10 +68,8 @@ tagTile OwnTile(int writer, int k) {
 }
 tagTile SharedTile(int i) { return {i, (i % 2) * 128 + 64}; }
 
-int RunKilledWriter(const std::string& cache, int writer, const fs::path& ledgerPath,
+int RunKilledWriter(eTileStorage& storage, int writer, const fs::path& ledgerPath,
                     const fs::path& stop) {
-    auto storage = OpenStorage(cache);
-    if (!storage) return 64;
     eLedger ledger(ledgerPath);
     std::mt19937 rng{static_cast<uint32_t>(writer)};
     const uint32_t id = uint32_t(writer);
@@ -83,7 +81,7 @@ int RunKilledWriter(const std::string& cache, int writer, const fs::path& ledger
         const tagTile t = OwnTile(writer, k);
         const uint32_t v = ++version;
         ledger.Append({tagLedgerEntry::Saving, kLevel, t.Row, t.Col, id, v});
-        if (!SavePayload(*storage, kLevel, t.Row, t.Col, id, v, 200 + rng() % 20000)) return false;
+        if (!SavePayload(storage, kLevel, t.Row, t.Col, id, v, 200 + rng() % 20000)) return false;
         ledger.Append({tagLedgerEntry::Saved, kLevel, t.Row, t.Col, id, v});
         own[size_t(k)] = v;
         return true;
@@ -91,7 +89,7 @@ int RunKilledWriter(const std::string& cache, int writer, const fs::path& ledger
     auto remove = [&](int k) {
         const tagTile t = OwnTile(writer, k);
         ledger.Append({tagLedgerEntry::Removing, kLevel, t.Row, t.Col, id, own[size_t(k)]});
-        if (!storage->RemoveTile(kLevel, t.Row, t.Col)) return false;
+        if (!storage.RemoveTile(kLevel, t.Row, t.Col)) return false;
         ledger.Append({tagLedgerEntry::Removed, kLevel, t.Row, t.Col, id, own[size_t(k)]});
         own[size_t(k)] = 0;
         return true;
@@ -106,7 +104,7 @@ int RunKilledWriter(const std::string& cache, int writer, const fs::path& ledger
                 if (!save(k)) return 2;
             } else if (rng() % 2 == 0) {
                 const tagTile t = OwnTile(writer, k);
-                if (LoadPayload(*storage, kLevel, t.Row, t.Col, made) != 1 || made.Writer != id ||
+                if (LoadPayload(storage, kLevel, t.Row, t.Col, made) != 1 || made.Writer != id ||
                     made.Version != own[size_t(k)])
                     return 4;
             } else if (!remove(k)) {
@@ -116,10 +114,10 @@ int RunKilledWriter(const std::string& cache, int writer, const fs::path& ledger
             // Refused saves and empty loads are fine here; torn loads are not.
             const tagTile t = SharedTile(int(rng() % kSharedTiles));
             if (action == 2)
-                SavePayload(*storage, kLevel, t.Row, t.Col, id, ++version, 200 + rng() % 20000);
+                SavePayload(storage, kLevel, t.Row, t.Col, id, ++version, 200 + rng() % 20000);
             else if (rng() % 2 == 0)
-                storage->RemoveTile(kLevel, t.Row, t.Col);
-            else if (LoadPayload(*storage, kLevel, t.Row, t.Col, made) < 0)
+                storage.RemoveTile(kLevel, t.Row, t.Col);
+            else if (LoadPayload(storage, kLevel, t.Row, t.Col, made) < 0)
                 return 1;
         }
     }
@@ -147,6 +145,10 @@ TEST_P(KillConcurrency, WritersKilledAtRandomMomentsLoseNothingAcknowledged) {
     // steps in its ledger) is killed at a random moment within the next 40 ms
     // and a new one takes its place.
     const fs::path stop = Path("stop");
+    // Opened once here: forked writers start work at once, with files of
+    // their own (this process never uses it).
+    const auto shared = OpenStorage(cache);
+    ASSERT_TRUE(shared);
     eChildren children;
     std::vector<std::pair<pid_t, int>> live;
     int writers = 0;
@@ -154,7 +156,7 @@ TEST_P(KillConcurrency, WritersKilledAtRandomMomentsLoseNothingAcknowledged) {
         const int writer = ++writers;
         const fs::path ledger = Path("ledger" + std::to_string(writer));
         live.emplace_back(children.Start([&, writer, ledger] {
-            return RunKilledWriter(cache, writer, ledger, stop);
+            return RunKilledWriter(*shared, writer, ledger, stop);
         }),
                           writer);
     };
