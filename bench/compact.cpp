@@ -5,7 +5,9 @@
 // The last benchmark, Summary, prints the ratios pool / bare per tile. The
 // same is measured for a V2 bundle of the same tiles (its own fixture, made
 // when first used), against a bare loop of one 8-byte entry read and one data
-// read per tile.
+// read per tile; and for an existence test in a bundle that does not exist,
+// against one failed open of its index. Last, saves per second of 1, 2 and 4
+// writer processes (forked) into one bundle and into as many bundles.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -18,6 +20,9 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "compact/eRasterCompactManager.h"
 #include "eRasterCompact.h"
@@ -180,6 +185,20 @@ void PoolExist(benchmark::State& state, bool present) {
     state.SetItemsProcessed(state.iterations());
 }
 void PoolExistPresent(benchmark::State& state) { PoolExist(state, true); }
+
+// Level 3 has no bundle at all.
+void PoolExistMissing(benchmark::State& state) {
+    Fixture& f = Get();
+    int64_t k = state.thread_index() * 4099;
+    RunClock clock(state);
+    for (auto _ : state) {
+        const int i = Position(k++);
+        eRasterCompactOperator* op = f.pool.GetOperator(3, 0, 0);
+        if (op == nullptr || op->IsTileExist(i % 128, i / 128, 3)) state.SkipWithError("exist");
+    }
+    clock.Stop("exist-missing/pool");
+    state.SetItemsProcessed(state.iterations());
+}
 void PoolExistAbsent(benchmark::State& state) { PoolExist(state, false); }
 
 std::atomic<int> g_saveRound{0};
@@ -295,6 +314,17 @@ void BareExist(benchmark::State& state, bool present) {
     state.SetItemsProcessed(state.iterations());
 }
 void BareExistPresent(benchmark::State& state) { BareExist(state, true); }
+
+void BareExistMissing(benchmark::State& state) {
+    Fixture& f = Get();
+    const eString index = (f.root / "_alllayers" / "L03" / "R0000C0000.bundlx").string().c_str();
+    eFile file;
+    RunClock clock(state);
+    for (auto _ : state)
+        if (file.Open(index, eFile::OpenReadWrite)) state.SkipWithError("exists");
+    clock.Stop("exist-missing/bare");
+    state.SetItemsProcessed(state.iterations());
+}
 void BareExistAbsent(benchmark::State& state) { BareExist(state, false); }
 
 void BareSave(benchmark::State& state) {
@@ -328,6 +358,57 @@ void BareSave(benchmark::State& state) {
     eFile::Delete((name + ".bundlx").c_str());
 }
 
+// ---- writer processes ----
+
+constexpr int kProcessSaves = 2000;  // per process; 4 x 2,000 fit one bundle
+std::map<std::string, double> g_savesPerSecond;
+
+// Forked writers, each saving kProcessSaves tiles through a pool of its own:
+// all into one new bundle, or each into a new bundle of its own.
+void ProcessSaves(benchmark::State& state) {
+    Fixture& f = Get();
+    const int processes = static_cast<int>(state.range(0));
+    const bool oneBundle = state.range(1) == 1;
+    std::vector<unsigned char> bytes(kTileSize, 0x5a);
+    double seconds = 0;
+    for (auto _ : state) {
+        const int round = g_saveRound++;
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<pid_t> children;
+        for (int p = 0; p < processes; ++p) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                eRasterCompactManager pool;
+                pool.SetSrcPath((f.root.string() + "/").c_str());
+                const eByteArray tile(bytes.data(), kTileSize);
+                // Level 4; a block per round (and per process, unless shared).
+                const int col = (round * 4 + (oneBundle ? 0 : p)) * 128;
+                for (int i = 0; i < kProcessSaves; ++i) {
+                    const int slot = oneBundle ? i * processes + p : i;
+                    eRasterCompactOperator* op = pool.GetOperator(4, 0, col);
+                    if (op == nullptr || !op->SaveTileData(tile, slot % 128, col + slot / 128, 4))
+                        ::_exit(1);
+                }
+                ::_exit(0);
+            }
+            children.push_back(pid);
+        }
+        bool failed = false;
+        for (pid_t pid : children) {
+            int status = 0;
+            failed |=
+                ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+        }
+        if (failed) state.SkipWithError("a writer process failed");
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+    }
+    const double rate = double(processes) * kProcessSaves / seconds;
+    state.counters["saves_per_second"] = rate;
+    std::lock_guard<std::mutex> lock(g_resultsMutex);
+    g_savesPerSecond[std::to_string(processes) + (oneBundle ? "/one" : "/own")] = rate;
+}
+
 void Summary(benchmark::State& state) {
     for (auto _ : state) {}
     std::lock_guard<std::mutex> lock(g_resultsMutex);
@@ -340,13 +421,25 @@ void Summary(benchmark::State& state) {
         state.counters[what + t] = bare > 0 ? pool / bare : 0.0;
     };
     for (int threads : {1, 2})
-        for (const char* what :
-             {"load", "exist-present", "exist-absent", "save", "load-v2", "exist-v2"})
+        for (const char* what : {"load", "exist-present", "exist-absent", "exist-missing", "save",
+                                 "load-v2", "exist-v2"})
             ratio(what, threads);
     const double one = g_nsPerTile["load/pool/1"], two = g_nsPerTile["load/pool/2"];
     std::fprintf(stderr, "pool loads, 2 threads vs 1: %.2fx the tiles per second\n",
                  two > 0 ? one / two : 0.0);
     state.counters["load-scaling-2v1"] = two > 0 ? one / two : 0.0;
+    const double single = g_savesPerSecond["1/one"];
+    for (const char* bundles : {"one", "own"})
+        for (int processes : {1, 2, 4}) {
+            const double rate = g_savesPerSecond[std::to_string(processes) + "/" + bundles];
+            std::fprintf(stderr,
+                         "saves, %d process(es) into %s bundle(s): %8.0f per second, %.2fx one "
+                         "process\n",
+                         processes, std::strcmp(bundles, "one") == 0 ? "one" : "their own", rate,
+                         single > 0 ? rate / single : 0.0);
+            state.counters[std::string("saves-") + bundles + "-" + std::to_string(processes)] =
+                single > 0 ? rate / single : 0.0;
+        }
     // Remove the 330 MB bundles now rather than at exit.
     Get().pool.ReleaseAll();
     std::error_code ec;
@@ -362,10 +455,18 @@ BENCHMARK(BareExistPresent)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(PoolExistPresent)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BareExistAbsent)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(PoolExistAbsent)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BareExistMissing)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(PoolExistMissing)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BareSave)->Threads(1)->Threads(2)->Iterations(kSavesPerThread)->UseRealTime();
 BENCHMARK(PoolSave)->Threads(1)->Threads(2)->Iterations(kSavesPerThread)->UseRealTime();
 BENCHMARK(BareLoadV2)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(PoolLoadV2)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(BareExistV2)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK(PoolExistV2)->Threads(1)->Threads(2)->UseRealTime();
+// Processes x (1: all into one bundle, 0: each into its own).
+BENCHMARK(ProcessSaves)
+    ->ArgsProduct({{1, 2, 4}, {1, 0}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(Summary)->Iterations(1);
