@@ -58,8 +58,8 @@ public:
     ~eFile() { Close(); }
     eFile(const eFile&) = delete;
     eFile& operator=(const eFile&) = delete;
-    eFile(eFile&& other) noexcept : m_fd(other.m_fd), m_nForkGeneration(other.m_nForkGeneration) {
-        other.m_fd = -1;
+    eFile(eFile&& other) noexcept : m_nFd(other.m_nFd), m_nForkGeneration(other.m_nForkGeneration) {
+        other.m_nFd = -1;
     }
     eFile& operator=(eFile&& other) noexcept;
 
@@ -69,7 +69,7 @@ public:
     // gets its real name by a rename once it is complete. tempPath receives
     // the name.
     bool CreateTempBeside(const eString& path, eString& tempPath);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_nFd >= 0; }
     // True when the descriptor was closed without error (or was not open).
     bool Close();
 
@@ -115,7 +115,7 @@ public:
     bool IsInherited() const;
 
 private:
-    int m_fd = -1;
+    int m_nFd = -1;
     unsigned m_nForkGeneration = 0;  // of the process when the file was opened
 };
 

@@ -187,9 +187,9 @@ bool eFile::Delete(const eString& path) {
 eFile& eFile::operator=(eFile&& other) noexcept {
     if (this != &other) {
         Close();
-        m_fd = other.m_fd;
+        m_nFd = other.m_nFd;
         m_nForkGeneration = other.m_nForkGeneration;
-        other.m_fd = -1;
+        other.m_nFd = -1;
     }
     return *this;
 }
@@ -216,7 +216,7 @@ bool eFile::Open(const eString& path, EmOpen mode) {
         ::close(fd);
         return false;
     }
-    m_fd = fd;
+    m_nFd = fd;
     m_nForkGeneration = ForkGeneration();
     return true;
 }
@@ -247,21 +247,21 @@ bool eFile::CreateTempBeside(const eString& path, eString& tempPath) {
 }
 
 bool eFile::Close() {
-    if (m_fd < 0) return true;
-    const int fd = m_fd;
-    m_fd = -1;
+    if (m_nFd < 0) return true;
+    const int fd = m_nFd;
+    m_nFd = -1;
     // Never retried: on Linux the descriptor is gone even after EINTR.
     return ::close(fd) == 0;
 }
 
 int64_t eFile::ReadAt(int64_t offset, void* buffer, int64_t count) const {
-    if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return -1;
+    if (m_nFd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return -1;
     auto* out = static_cast<unsigned char*>(buffer);
     int64_t done = 0;
     while (done < count) {
         const size_t chunk = static_cast<size_t>(
             std::min<int64_t>(count - done, std::numeric_limits<ssize_t>::max() / 2));
-        const ssize_t n = ::pread(m_fd, out + done, chunk, static_cast<off_t>(offset + done));
+        const ssize_t n = ::pread(m_nFd, out + done, chunk, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -273,13 +273,13 @@ int64_t eFile::ReadAt(int64_t offset, void* buffer, int64_t count) const {
 }
 
 bool eFile::WriteAt(int64_t offset, const void* buffer, int64_t count) const {
-    if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
+    if (m_nFd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
     const auto* in = static_cast<const unsigned char*>(buffer);
     int64_t done = 0;
     while (done < count) {
         const size_t chunk = static_cast<size_t>(
             std::min<int64_t>(count - done, std::numeric_limits<ssize_t>::max() / 2));
-        const ssize_t n = ::pwrite(m_fd, in + done, chunk, static_cast<off_t>(offset + done));
+        const ssize_t n = ::pwrite(m_nFd, in + done, chunk, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -291,13 +291,13 @@ bool eFile::WriteAt(int64_t offset, const void* buffer, int64_t count) const {
 }
 
 bool eFile::Write(const void* buffer, int64_t count) const {
-    if (m_fd < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
+    if (m_nFd < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
     const auto* in = static_cast<const unsigned char*>(buffer);
     int64_t done = 0;
     while (done < count) {
         const size_t chunk = static_cast<size_t>(
             std::min<int64_t>(count - done, std::numeric_limits<ssize_t>::max() / 2));
-        const ssize_t n = ::write(m_fd, in + done, chunk);
+        const ssize_t n = ::write(m_nFd, in + done, chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -310,13 +310,13 @@ bool eFile::Write(const void* buffer, int64_t count) const {
 
 int64_t eFile::Size() const {
     struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
+    if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
 bool eFile::WriteAt(int64_t offset, const void* head, int64_t headCount, const void* body,
                     int64_t bodyCount) const {
-    if (m_fd < 0 || offset < 0 || headCount < 0 || bodyCount < 0 ||
+    if (m_nFd < 0 || offset < 0 || headCount < 0 || bodyCount < 0 ||
         (head == nullptr && headCount > 0) || (body == nullptr && bodyCount > 0))
         return false;
     if (headCount + bodyCount > std::numeric_limits<ssize_t>::max() / 2)
@@ -325,7 +325,7 @@ bool eFile::WriteAt(int64_t offset, const void* head, int64_t headCount, const v
                       {const_cast<void*>(body), static_cast<size_t>(bodyCount)}};
     ssize_t n;
     do {
-        n = ::pwritev(m_fd, parts, 2, static_cast<off_t>(offset));
+        n = ::pwritev(m_nFd, parts, 2, static_cast<off_t>(offset));
     } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
     // A short write: the rest one part at a time.
@@ -339,7 +339,7 @@ bool eFile::WriteAt(int64_t offset, const void* head, int64_t headCount, const v
 }
 
 eFile::EmLockResult eFile::Lock(EmLockMode mode, bool wait, int64_t start, int64_t length) const {
-    if (m_fd < 0 || start < 0 || length < 0) return LockFailed;
+    if (m_nFd < 0 || start < 0 || length < 0) return LockFailed;
     struct flock lock = {};
     lock.l_type = mode == LockExclusive ? F_WRLCK : F_RDLCK;
     lock.l_whence = SEEK_SET;
@@ -347,7 +347,7 @@ eFile::EmLockResult eFile::Lock(EmLockMode mode, bool wait, int64_t start, int64
     lock.l_len = static_cast<off_t>(length);
     int rc;
     do {
-        rc = ::fcntl(m_fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+        rc = ::fcntl(m_nFd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
     } while (rc != 0 && errno == EINTR);
     if (rc == 0) return LockHeld;
     switch (errno) {
@@ -363,30 +363,30 @@ eFile::EmLockResult eFile::Lock(EmLockMode mode, bool wait, int64_t start, int64
 }
 
 bool eFile::Unlock(int64_t start, int64_t length) const {
-    if (m_fd < 0) return false;
+    if (m_nFd < 0) return false;
     struct flock lock = {};
     lock.l_type = F_UNLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = static_cast<off_t>(start);
     lock.l_len = static_cast<off_t>(length);
-    return ::fcntl(m_fd, F_OFD_SETLK, &lock) == 0;
+    return ::fcntl(m_nFd, F_OFD_SETLK, &lock) == 0;
 }
 
 bool eFile::IsOnNetworkFileSystem() const {
     struct statfs st;
-    if (m_fd < 0 || ::fstatfs(m_fd, &st) != 0) return false;
+    if (m_nFd < 0 || ::fstatfs(m_nFd, &st) != 0) return false;
     return IsNetworkFileSystemType(static_cast<unsigned long>(st.f_type));
 }
 
 bool eFile::IsInherited() const {
-    return m_fd >= 0 && m_nForkGeneration != g_forkGeneration.load(std::memory_order_relaxed);
+    return m_nFd >= 0 && m_nForkGeneration != g_forkGeneration.load(std::memory_order_relaxed);
 }
 
 bool eFile::Sync() const {
-    if (m_fd < 0) return false;
+    if (m_nFd < 0) return false;
     int rc;
     do {
-        rc = ::fdatasync(m_fd);
+        rc = ::fdatasync(m_nFd);
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
 }
