@@ -129,17 +129,14 @@ private:
     EmSlot ReadSlot(int row, int col, int level, const eString& path, int32_t& offset);
     // The slot of the open pair, raw and decoded.
     EmSlot ReadSlotAt(int slot, unsigned char raw[5], int32_t& offset) const;
-    // The record at offset into m_ReadBuffer (length, then the bytes) when
-    // it is a stored tile: the tile's length, or 0.
-    int32_t ReadRecord(int32_t offset);
-    // Copies the tile read by ReadRecord into the caller's array.
-    int64_t GiveRecord(eByteArray& data, int32_t length);
+    // The tile of the open pair's slot into m_Scratch: its length, or 0.
+    int32_t ReadTile(int slot, unsigned char raw[5]);
     // Length of the record at offset when it is a stored tile, else 0.
     int32_t StoredLength(int32_t offset);
     // Whether a record ending at `end` lies inside the data file; asks the
     // file for its size only when the size last seen is too small.
     bool EndsInsideFile(int64_t end);
-    // Hands the V2 tile read into m_Scratch to the caller.
+    // Hands the tile read into m_Scratch to the caller.
     int64_t GiveTile(eByteArray& data, int64_t length);
 
     eFile m_BundleFile;
@@ -166,11 +163,7 @@ private:
     // several machines agree.
     bool m_bCoherentLocks = false;
     // Tiles are read here first and handed over only once whole and
-    // confirmed, so that a failed load leaves the caller's array untouched:
-    // V1 records whole (the buffer only grows), V2 tiles into an array that
-    // is swapped with the caller's.
-    eByteArray m_ReadBuffer;
-    int64_t m_nReadAhead = 32768;  // bytes a V1 load reads past a record's length
+    // confirmed, so that a failed load leaves the caller's array untouched.
     eByteArray m_Scratch;
     // Name buffer for opening bundles: a lookup in a bundle that does not
     // exist costs one failed open and no allocation.

@@ -23,7 +23,6 @@
 // and a torn read answers one of the two.
 #include "eRasterCompact.h"
 
-#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <utility>
@@ -44,11 +43,6 @@ constexpr int64_t kSmallestPage = 4096;
 // Times a load starts over because its slot changed under it before it
 // reads under the shared lock.
 constexpr int kLockFreeAttempts = 4;
-
-// A load reads this much past a record's length in the same call, so that
-// one read brings the whole tile; it grows to the largest tile met, up to a
-// bound past which a second read costs little beside the copy.
-constexpr int64_t kMaxReadAhead = int64_t(1) << 20;
 
 bool StraddlesPage(int64_t position, int64_t size) {
     return position / kSmallestPage != (position + size - 1) / kSmallestPage;
@@ -262,31 +256,16 @@ unsigned char eRasterCompact::IsTileStored(int row, int col, int level) {
     return StoredLength(offset) > 0 ? 1 : 0;
 }
 
-int32_t eRasterCompact::ReadRecord(int32_t offset) {
-    if (offset < 0) return 0;
-    // The length and, most often, the whole tile in one read.
-    const int64_t ahead = bundle::kRecordLengthSize + m_nReadAhead;
-    if (m_ReadBuffer.GetSize() < ahead) m_ReadBuffer.SetSize(static_cast<eInt>(ahead));
-    const int64_t got = m_BundleFile.ReadAt(offset, m_ReadBuffer.GetData(), ahead);
-    if (got < bundle::kRecordLengthSize) return 0;
-    const int32_t length = bundle::ReadInt32(m_ReadBuffer.GetData());
+int32_t eRasterCompact::ReadTile(int slot, unsigned char raw[bundle::kSlotSize]) {
+    int32_t offset = 0;
+    if (ReadSlotAt(slot, raw, offset) != SlotOffset) return 0;
+    const int32_t length = StoredLength(offset);
     if (length <= 0) return 0;
-    const int64_t record = bundle::kRecordLengthSize + length;
-    if (record <= got) return length;  // read whole, so inside the file
-    if (!EndsInsideFile(offset + record)) return 0;
-    // A tile larger than any before: read the rest, and more ahead next time.
-    if (length > m_nReadAhead) m_nReadAhead = std::min<int64_t>(length, kMaxReadAhead);
-    if (m_ReadBuffer.GetSize() < record) m_ReadBuffer.SetSize(static_cast<eInt>(record));
-    return m_BundleFile.ReadAt(offset + got, m_ReadBuffer.GetData() + got, record - got) ==
-                   record - got
-               ? length
-               : 0;
-}
-
-int64_t eRasterCompact::GiveRecord(eByteArray& data, int32_t length) {
-    data.SetSize(length);
-    std::memcpy(data.GetData(), m_ReadBuffer.GetData() + bundle::kRecordLengthSize, size_t(length));
-    data.SetPosition(0);
+    // Checked to lie inside the file; a short read means it shrank under us.
+    m_Scratch.SetSize(length);
+    if (m_BundleFile.ReadAt(int64_t(offset) + bundle::kRecordLengthSize, m_Scratch.GetData(),
+                            length) != length)
+        return 0;
     return length;
 }
 
@@ -303,17 +282,16 @@ int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int lev
     if (!IsCompactExist(row, col, level, eString())) return 0;
     const int slot = SlotOf(row, col);
     unsigned char raw[bundle::kSlotSize], again[bundle::kSlotSize];
-    int32_t offset = 0;
     if (!m_bCoherentLocks &&
         !StraddlesPage(bundle::SlotPosition(slot), static_cast<int64_t>(bundle::kSlotSize))) {
         for (int attempt = 0; attempt < kLockFreeAttempts; ++attempt) {
-            if (ReadSlotAt(slot, raw, offset) != SlotOffset) return 0;
-            const int32_t length = ReadRecord(offset);
+            const int32_t length = ReadTile(slot, raw);
             if (length <= 0) return 0;
             // The same slot after the record: it was no torn read, and the
             // record it named is the tile (records are never rewritten).
+            int32_t offset = 0;
             if (ReadSlotAt(slot, again, offset) == SlotUnavailable) return 0;
-            if (std::memcmp(raw, again, sizeof raw) == 0) return GiveRecord(data, length);
+            if (std::memcmp(raw, again, sizeof raw) == 0) return GiveTile(data, length);
         }
     }
     // Writers hold the exclusive lock while they write a slot.
@@ -321,9 +299,8 @@ int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int lev
     std::optional<eFileLock> indexLock;
     if (m_bCoherentLocks) indexLock.emplace(m_IndexFile, eFile::LockShared);
     if (!lock.IsUsable() || (indexLock && !indexLock->IsUsable())) return 0;
-    if (ReadSlotAt(slot, raw, offset) != SlotOffset) return 0;
-    const int32_t length = ReadRecord(offset);
-    return length > 0 ? GiveRecord(data, length) : 0;
+    const int32_t length = ReadTile(slot, raw);
+    return length > 0 ? GiveTile(data, length) : 0;
 }
 
 unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int col, int level) {
