@@ -88,6 +88,10 @@ public:
     // call; false when any byte could not be written.
     bool WriteAt(int64_t offset, const void* head, int64_t headCount, const void* body,
                  int64_t bodyCount) const;
+    // Reads headCount bytes into head and the bytes after them into body in
+    // one call; the bytes read (short at the end of the file) or -1.
+    int64_t ReadAt(int64_t offset, void* head, int64_t headCount, void* body,
+                   int64_t bodyCount) const;
 
     // ---- advisory locks that other processes honour ----
     // Locks belong to this open file (Linux open file description locks):

@@ -338,6 +338,35 @@ bool eFile::WriteAt(int64_t offset, const void* head, int64_t headCount, const v
                    bodyCount - bodyDone);
 }
 
+int64_t eFile::ReadAt(int64_t offset, void* head, int64_t headCount, void* body,
+                      int64_t bodyCount) const {
+    if (m_nFd < 0 || offset < 0 || headCount < 0 || bodyCount < 0 ||
+        (head == nullptr && headCount > 0) || (body == nullptr && bodyCount > 0))
+        return -1;
+    if (headCount + bodyCount > std::numeric_limits<ssize_t>::max() / 2) return -1;
+    iovec parts[2] = {{head, static_cast<size_t>(headCount)},
+                      {body, static_cast<size_t>(bodyCount)}};
+    ssize_t n;
+    do {
+        n = ::preadv(m_nFd, parts, 2, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    // A short read before the end of the file: the rest one part at a time.
+    if (n > 0 && n < headCount + bodyCount) {
+        const int64_t headDone = std::min<int64_t>(n, headCount);
+        int64_t more = ReadAt(offset + headDone, static_cast<unsigned char*>(head) + headDone,
+                              headCount - headDone);
+        if (more < 0) return -1;
+        if (headDone + more < headCount) return headDone + more;
+        const int64_t bodyDone = n - headCount > 0 ? n - headCount : 0;
+        more = ReadAt(offset + headCount + bodyDone, static_cast<unsigned char*>(body) + bodyDone,
+                      bodyCount - bodyDone);
+        if (more < 0) return -1;
+        return headCount + bodyDone + more;
+    }
+    return n;
+}
+
 eFile::EmLockResult eFile::Lock(EmLockMode mode, bool wait, int64_t start, int64_t length) const {
     if (m_nFd < 0 || start < 0 || length < 0) return LockFailed;
     struct flock lock = {};
