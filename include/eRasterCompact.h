@@ -118,8 +118,9 @@ private:
     int IsTileExistV2(int row, int col, int level, const eString& path);
     unsigned char IsTileStoredV2(int row, int col, int level);
     int64_t LoadTileDataV2(eByteArray& data, int row, int col, int level);
-    // The tile of the open bundle's entry into m_Scratch; its size or 0.
-    int64_t ReadTileV2(int entry, unsigned char raw[8]);
+    // The tile of the open bundle's entry into m_Scratch: its size, 0 for
+    // none, or -1 when checkLength is set and the record's length differs.
+    int64_t ReadTileV2(int entry, bool checkLength);
     unsigned char SaveTileDataV2(const eByteArray& data, int row, int col, int level);
     unsigned char RemoveTileDataV2(int row, int col, int level);
 

@@ -4,12 +4,18 @@
 // The same rules as for V1 pairs hold (see eRasterCompact.cpp): positioned
 // reads and writes only, every write checked, a writer of any process holds
 // the exclusive lock on the file from the entry check to the entry write and
-// appends at the end it finds under the lock, a record is written whole
-// before its entry points at it and never rewritten, and a load reads its
-// entry again after the record. Entries are 8-byte aligned, so none crosses
-// a page. An entry is a tile when its size is above 0 and its bytes lie
-// after the index and wholly inside the file; the 4-byte length before the
-// bytes is written for other readers but not consulted.
+// appends at the end it finds under the lock, and a record is written whole
+// before its entry points at it and never rewritten. An entry is a tile when
+// its size is above 0 and its bytes lie after the index and wholly inside the
+// file.
+//
+// A load needs no second look at its entry, unlike a V1 slot: entries are
+// 8-byte aligned words that no page boundary splits, and the record's own
+// 4-byte length, read in the same call as the tile, must repeat the entry's
+// size. Only when it does not (a torn entry would have to point exactly past
+// a record of the size it names) is the tile read again under the shared
+// lock, where the entry decides alone, as for files whose other writers left
+// that length wrong.
 #include <climits>
 #include <cstring>
 
@@ -20,7 +26,6 @@ namespace TVK {
 
 namespace {
 const char kDataExt[] = ".bundle";
-constexpr int kLockFreeAttempts = 4;  // as for V1 pairs
 }  // namespace
 
 int eRasterCompact::EntryOf(int row, int col) const {
@@ -80,36 +85,35 @@ unsigned char eRasterCompact::IsTileStoredV2(int row, int col, int level) {
     return IsStoredV2(offset, size) ? 1 : 0;
 }
 
-int64_t eRasterCompact::ReadTileV2(int entry, unsigned char raw[bundle::kV2EntrySize]) {
-    if (m_BundleFile.ReadAt(bundle::V2EntryPosition(entry), raw, bundle::kV2EntrySize) !=
-        static_cast<int64_t>(bundle::kV2EntrySize))
+int64_t eRasterCompact::ReadTileV2(int entry, bool checkLength) {
+    unsigned char raw[bundle::kV2EntrySize];
+    if (m_BundleFile.ReadAt(bundle::V2EntryPosition(entry), raw, sizeof raw) !=
+        static_cast<int64_t>(sizeof raw))
         return 0;
     int64_t offset = 0, size = 0;
     bundle::DecodeV2Entry(raw, offset, size);
     if (!IsStoredV2(offset, size)) return 0;
     // Checked to lie inside the file; a short read means it shrank under us.
+    unsigned char length[bundle::kRecordLengthSize];
     m_Scratch.SetSize(static_cast<eInt>(size));
-    if (m_BundleFile.ReadAt(offset, m_Scratch.GetData(), size) != size) return 0;
+    if (m_BundleFile.ReadAt(offset - bundle::kRecordLengthSize, length, sizeof length,
+                            m_Scratch.GetData(),
+                            size) != static_cast<int64_t>(sizeof length) + size)
+        return 0;
+    if (checkLength && bundle::ReadInt32(length) != size) return -1;
     return size;
 }
 
 int64_t eRasterCompact::LoadTileDataV2(eByteArray& data, int row, int col, int level) {
     if (!IsCompactExist(row, col, level, eString())) return 0;
     const int entry = EntryOf(row, col);
-    unsigned char raw[bundle::kV2EntrySize], again[bundle::kV2EntrySize];
     if (!m_bCoherentLocks) {
-        for (int attempt = 0; attempt < kLockFreeAttempts; ++attempt) {
-            const int64_t size = ReadTileV2(entry, raw);
-            if (size <= 0) return 0;
-            if (m_BundleFile.ReadAt(bundle::V2EntryPosition(entry), again, sizeof again) !=
-                static_cast<int64_t>(sizeof again))
-                return 0;
-            if (std::memcmp(raw, again, sizeof raw) == 0) return GiveTile(data, size);
-        }
+        const int64_t size = ReadTileV2(entry, true);
+        if (size >= 0) return size > 0 ? GiveTile(data, size) : 0;
     }
     eFileLock lock(m_BundleFile, eFile::LockShared);
     if (!lock.IsUsable()) return 0;
-    const int64_t size = ReadTileV2(entry, raw);
+    const int64_t size = ReadTileV2(entry, false);
     return size > 0 ? GiveTile(data, size) : 0;
 }
 
