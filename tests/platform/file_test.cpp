@@ -154,6 +154,12 @@ TEST(FileDescriptor, PositionedReadsAndWrites) {
     EXPECT_TRUE(f.WriteAt(9, "12", 2, "345", 3));  // two parts, back to back
     EXPECT_TRUE(f.Close());
     EXPECT_EQ(ReadText(path), std::string("abXYef\0\0Z12345", 14));
+    ASSERT_TRUE(f.Open(path, eFile::OpenRead));
+    char head[2], body[8];
+    EXPECT_EQ(f.ReadAt(0, head, 2, body, 3), 5);  // two parts, back to back
+    EXPECT_EQ(std::string(head, 2) + std::string(body, 3), "abXYe");
+    EXPECT_EQ(f.ReadAt(11, head, 2, body, 8), 3);  // short at the end of the file
+    EXPECT_EQ(std::string(head, 2) + std::string(body, 1), "345");
 
     EXPECT_FALSE(f.Open(path, eFile::CreateExclusive));
     EXPECT_FALSE(f.Open(dir.Str(), eFile::OpenRead));  // a folder is no file
