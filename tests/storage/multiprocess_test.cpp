@@ -25,6 +25,9 @@ struct tagLayout {
     bool ArcGIS;  // ArcGIS naming, and ArcGIS's structure for new V1 pairs
 };
 
+// Test names in CTest carry the layout's name, not its bytes.
+void PrintTo(const tagLayout& layout, std::ostream* out) { *out << layout.Name; }
+
 const tagLayout kLayouts[] = {{"Compact", eTileStorage::Compact, false},
                               {"ArcGISCompact", eTileStorage::Compact, true},
                               {"CompactV2", eTileStorage::CompactV2, false},

@@ -130,6 +130,8 @@ struct tagKillLayout {
     const char* Name;
 };
 
+void PrintTo(const tagKillLayout& layout, std::ostream* out) { *out << layout.Name; }
+
 class KillConcurrency : public CliTest, public ::testing::WithParamInterface<tagKillLayout> {};
 
 }  // namespace
