@@ -30,6 +30,7 @@ namespace TVK {
 
 class eRasterCompactManager;
 class eRasterCompactOperator;
+class eTileFileLayout;
 
 class TVK_API eFileType {
 public:
@@ -51,9 +52,12 @@ class TVK_API eTileStorage {
 public:
     // Cache layout.
     enum EmFormat : int32_t {
-        Original = 0,   // one file per tile below "_alllayers"
-        Compact = 1,    // .bundle/.bundlx pairs, one per 128 x 128 block of a level
-        CompactV2 = 2,  // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        Original = 0,    // one file per tile below "_alllayers"
+        Compact = 1,     // .bundle/.bundlx pairs, one per 128 x 128 block of a level
+        CompactV2 = 2,   // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        MBTiles = 3,     // one MBTiles file (SQLite): the Web Mercator grid only
+        GeoPackage = 4,  // a tile table of a GeoPackage file (SQLite): any tiling scheme
+        PMTiles = 5,     // one PMTiles file, local or over HTTP(S)
     };
 
     // Path grammar of the Original layout.
@@ -170,6 +174,41 @@ public:
     // ArcGIS's (SetArcGISStructure).
     unsigned char ToArcGISConfigFile(const eString& path);
 
+    // ---- single-file caches: the file is its own description ----
+    // Opens a single-file cache: FILE.mbtiles, FILE.gpkg (optionally
+    // "FILE.gpkg?table=NAME"; the first tile table by default), FILE.pmtiles,
+    // or an http(s):// URL of a PMTiles file (read-only). A file with another
+    // extension is recognised by its tables. Reads the tiling scheme and
+    // settings from the file itself: an MBTiles file gives levels 0 to its
+    // deepest zoom (level n is zoom n, 96 DPI, the tile size of its first
+    // tile, 256 without one); a GeoPackage tile table gives level n for its
+    // zoom_level n (zoom levels it leaves out hold no tiles). 1 on success, 0
+    // otherwise (nothing half-opened; GetTileFileError says why).
+    unsigned char FromTileFile(const eString& path);
+    // Creates a new single-file cache at path from the storage's current
+    // tiling scheme and settings (the kind from the extension; a GeoPackage
+    // that exists already gains a tile table: "FILE.gpkg?table=NAME", by
+    // default named after the file). MBTiles and PMTiles refuse any scheme
+    // but the Web Mercator grid. 1 on success, 0 otherwise (no file is left
+    // behind; GetTileFileError says why).
+    unsigned char CreateTileFile(const eString& path);
+    // The file (with "?table=NAME" for a GeoPackage) a single-file cache was
+    // opened or created from; empty for caches of folders.
+    const eString& GetTileFile() const;
+    // Why the last FromTileFile or CreateTileFile failed.
+    const eString& GetTileFileError() const;
+
+    // Bulk writing (MBTiles, GeoPackage; other layouts ignore it): until
+    // EndBulkWrite, saves and removals are committed in batches of
+    // thousands of tiles instead of one by one, which is many times faster.
+    // Meanwhile other storages and processes see a batch only once it is
+    // committed, and a failure that undoes a batch (a full disk) loses the
+    // tiles saved since the last commit: the failing call returns 0, and so
+    // does EndBulkWrite. A bulk writer is best a single thread.
+    void BeginBulkWrite();
+    // Commits what is left; 1 when every batch was committed.
+    unsigned char EndBulkWrite();
+
     // ---- tiles, addressed by (level, row, col) ----
     // Each returns 1 for success / yes and 0 otherwise. In the Original layout
     // a level outside the tiling scheme's level list throws std::out_of_range
@@ -213,6 +252,8 @@ private:
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;
+    eString m_strTileFile;  // single-file caches: the file (and "?table=")
+    eString m_strTileFileError;
     EmFormat m_emCacheFormat = Original;
     eFileType::EmType m_emTileType = eFileType::PNG;
     eString m_strFileDirectory;
@@ -232,6 +273,7 @@ private:
     // The open-bundle pool: made with the storage, released first by the
     // destructor. Held through a pointer because its type is internal.
     std::unique_ptr<eRasterCompactManager> m_pCompactManager;
+    std::unique_ptr<eTileFileLayout> m_pTileFileLayout;
 };
 
 }  // namespace TVK

@@ -4,6 +4,7 @@
 #include "eTileStorage.h"
 
 #include "compact/eRasterCompactManager.h"
+#include "storage/eTileFileLayout.h"
 
 namespace TVK {
 
@@ -15,6 +16,7 @@ eTileStorage::~eTileStorage() {
     // The pool goes first: its destructor closes every open bundle while the
     // root folder and the scheme are still alive.
     m_pCompactManager.reset();
+    m_pTileFileLayout.reset();
 }
 
 void eTileStorage::SetName(const eString& name) { m_strName = name; }
@@ -24,6 +26,7 @@ void eTileStorage::SetFileDirectory(const eString& directory) {
     // Both roads rely on the storage and its pool naming the same root.
     m_strFileDirectory = directory;
     m_pCompactManager->SetSrcPath(directory);
+    if (m_pTileFileLayout) m_pTileFileLayout->SettingsChanged();
 }
 const eString& eTileStorage::GetFileDirectory() const { return m_strFileDirectory; }
 
@@ -64,6 +67,9 @@ const eTileCoordSys& eTileStorage::GetTileCoordSys() const { return m_TileCoordS
 void eTileStorage::SetCacheFormat(EmFormat format) {
     m_emCacheFormat = format;
     SyncPoolFormat();
+    m_pTileFileLayout.reset();
+    if (format == MBTiles || format == GeoPackage)
+        m_pTileFileLayout = std::make_unique<eTileFileLayout>(*this, format == GeoPackage);
 }
 eTileStorage::EmFormat eTileStorage::GetCacheFormat() const { return m_emCacheFormat; }
 

@@ -25,6 +25,7 @@
 #include "eTileStorage.h"
 #include "platform/eAssert.h"
 #include "platform/eFile.h"
+#include "storage/eTileFileLayout.h"
 
 namespace TVK {
 
@@ -254,6 +255,9 @@ unsigned char eTileStorage::IsTileExist(int level, int row, int col) {
             }
             return op->IsTileExist(row, col, bundleLevel) ? 1 : 0;
         }
+        case MBTiles:
+        case GeoPackage: return m_pTileFileLayout->IsTileExist(level, row, col);
+        case PMTiles: break;
     }
     Eassert("false", kSource, __LINE__);
     return 0;
@@ -280,6 +284,9 @@ unsigned char eTileStorage::LoadImageData(int level, int row, int col, eByteArra
             if (op == nullptr) return 0;
             return op->LoadTileData(data, row, col, bundleLevel) ? 1 : 0;
         }
+        case MBTiles:
+        case GeoPackage: return m_pTileFileLayout->LoadTile(level, row, col, data);
+        case PMTiles: break;
     }
     Eassert("false", kSource, __LINE__);
     return 0;
@@ -341,6 +348,9 @@ unsigned char eTileStorage::SaveImageData(int level, int row, int col, const uns
             const eByteArray bytes(data, static_cast<eInt>(size));
             return op->SaveTileData(bytes, row, col, bundleLevel) ? 1 : 0;
         }
+        case MBTiles:
+        case GeoPackage: return m_pTileFileLayout->SaveTile(level, row, col, data, size);
+        case PMTiles: break;
     }
     Eassert("false", kSource, __LINE__);
     return 0;
@@ -368,6 +378,9 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
             if (op == nullptr) return 0;
             return op->RemoveTileData(row, col, bundleLevel) ? 1 : 0;
         }
+        case MBTiles:
+        case GeoPackage: return m_pTileFileLayout->RemoveTile(level, row, col);
+        case PMTiles: break;
     }
     Eassert("false", kSource, __LINE__);
     return 0;
@@ -375,6 +388,7 @@ unsigned char eTileStorage::RemoveTile(int level, int row, int col) {
 
 void eTileStorage::ReleaseHandles() {
     if (m_emCacheFormat == Compact || m_emCacheFormat == CompactV2) m_pCompactManager->ReleaseAll();
+    if (m_pTileFileLayout) m_pTileFileLayout->ReleaseHandles();
 }
 
 }  // namespace TVK
