@@ -581,18 +581,15 @@ void eGeoPackageFile::Check(eSqliteDb& db, const eString& table,
                      count) ||
         count < 3)
         note(false, "gpkg_spatial_ref_sys lacks one of the required systems -1, 0 and 4326");
-    // Every zoom level with tiles needs its matrix (its tiles are unreadable
-    // otherwise; the tile table's own check counts them).
-    eSqliteStmt stmt;
-    if (stmt.Prepare(db,
-                     "SELECT count(*) FROM gpkg_tile_matrix tm JOIN gpkg_tile_matrix_set tms ON "
-                     "tms.table_name = tm.table_name WHERE tm.table_name = ?1 AND "
-                     "abs((tms.max_x - tms.min_x) / (tm.matrix_width * tm.tile_width) - "
-                     "tm.pixel_x_size) > 1e-6 * tm.pixel_x_size") &&
-        stmt.BindText(1, table) && stmt.Step() == eSqliteStmt::Row && stmt.ColumnInt(0) > 0)
-        note(false, Text("%.0f zoom levels have pixel sizes that do not span the tile matrix "
-                         "set's box (their levels do not halve the tiles)",
-                         static_cast<double>(stmt.ColumnInt(0))));
+    // The contents' box is read in the matrix set's system only when both agree.
+    eSqliteStmt srs;
+    if (srs.Prepare(db,
+                    "SELECT count(*) FROM gpkg_contents c JOIN gpkg_tile_matrix_set s ON "
+                    "s.table_name = c.table_name WHERE c.table_name = ?1 AND c.srs_id IS NOT "
+                    "s.srs_id") &&
+        srs.BindText(1, table) && srs.Step() == eSqliteStmt::Row && srs.ColumnInt(0) > 0)
+        note(false, "gpkg_contents and gpkg_tile_matrix_set name different systems for \"" + table +
+                        "\"; the contents' box is ignored");
 }
 
 }  // namespace TVK

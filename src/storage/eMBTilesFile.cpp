@@ -296,7 +296,8 @@ bool eMBTilesFile::Create(const eString& path, const eTileCoordSys& scheme, cons
         }
     }
     char bounds[128], center[128];
-    std::snprintf(bounds, sizeof(bounds), "%.10g,%.10g,%.10g,%.10g", west, south, east, north);
+    // Bounds in full precision: readers place the raster by them.
+    std::snprintf(bounds, sizeof(bounds), "%.17g,%.17g,%.17g,%.17g", west, south, east, north);
     std::snprintf(center, sizeof(center), "%.10g,%.10g,%d", (west + east) / 2.0,
                   (south + north) / 2.0, minZoom);
     std::vector<std::pair<const char*, eString>> rows = {

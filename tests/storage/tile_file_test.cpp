@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <sstream>
 
 #include <sys/resource.h>
 
@@ -88,7 +89,7 @@ TEST(MBTilesFile, HoldsTmsRowsAndTheMetadataOfItsScheme) {
     const std::string path = (dir / "w.mbtiles").string();
     auto storage = WebMercator(6);
     storage->GetTileCoordSys().SetTileTopLevel(2);
-    // 0..90 degrees east, 0 to 66.51326044 degrees north (y = C / 4).
+    // 0..90 degrees east, 0 to 66.5132604 degrees north (y = C / 4).
     storage->GetTileCoordSys().SetBounds(eRect2D(0, kWorld / 4, kWorld / 4, 0));
     ASSERT_EQ(storage->CreateTileFile(path.c_str()), 1) << storage->GetTileFileError().Std();
     EXPECT_EQ(storage->GetCacheFormat(), eTileStorage::MBTiles);
@@ -111,7 +112,7 @@ TEST(MBTilesFile, HoldsTmsRowsAndTheMetadataOfItsScheme) {
     EXPECT_EQ(SqlText(path, "PRAGMA application_id"), "1297105496");  // "MPBX"
     EXPECT_EQ(SqlText(path, "PRAGMA journal_mode"), "wal");
     EXPECT_EQ(SqlRows(path, "SELECT name, value FROM metadata ORDER BY name"),
-              (Rows{{"bounds", "0,0,90,66.51326044"},
+              (Rows{{"bounds", "0,0,90,66.513260443111861"},
                     {"center", "45,33.25663022,2"},
                     {"format", "png"},
                     {"maxzoom", "5"},
@@ -417,5 +418,94 @@ TEST(TileFile, BulkWritesShowOnlyOnceCommittedAndFailuresAreNotSuccess) {
         if (!bulk) {
             EXPECT_GT(stored, 0);
         }
+    }
+}
+
+namespace {
+
+// stdout and stderr of a shell command.
+std::string Shell(const std::string& command, const TempDir& dir) {
+    (void)std::system((command + " > '" + (dir / "out.txt").string() + "' 2>&1").c_str());
+    return ReadText(dir / "out.txt");
+}
+
+// The lines of gdalinfo that describe the raster GDAL sees in a file: its
+// size, place, coordinate system code and the first band's checksums (GDAL
+// reads its own GeoPackage as one grey band, another writer's as RGBA).
+std::vector<std::string> RasterLines(const std::string& info) {
+    std::vector<std::string> lines;
+    std::istringstream in(info);
+    for (std::string line; std::getline(in, line) && line.find("Band 2") == std::string::npos;) {
+        if (line.find("mask") != std::string::npos) continue;  // the RGBA reading's alpha
+        for (const char* key : {"Size is", "Overviews", "Checksum=", "ID[\"EPSG\",3857]]",
+                                "ID[\"EPSG\",4326]]", "Origin =", "Pixel Size"}) {
+            if (line.find(key) != std::string::npos) lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// A grid of 300 x 200 byte values as an Arc/Info ASCII grid.
+void WriteGrid(const fs::path& path, double x, double y, double cell) {
+    std::ostringstream text;
+    text.precision(17);
+    text << "ncols 300\nnrows 200\nxllcorner " << x << "\nyllcorner " << y << "\ncellsize " << cell
+         << "\n";
+    for (int r = 0; r < 200; ++r) {
+        for (int c = 0; c < 300; ++c) text << (r * 7 + c * 3) % 251 << (c < 299 ? " " : "\n");
+    }
+    WriteText(path, text.str());
+}
+
+}  // namespace
+
+// GDAL writes an MBTiles file (Web Mercator, aligned on zoom 9) and a
+// GeoPackage (geographic, GDAL's own tiling) with overviews. The storage reads
+// every tile byte for byte, writes a file of its own from the scheme it read
+// and those tiles, and GDAL sees the same raster in it: size, overviews,
+// coordinate system and every band's checksum.
+TEST(TileFileGdal, EachSideReadsWhatTheOtherWrites) {
+    if (std::system("command -v gdal_translate > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gdal_translate not installed";
+    TempDir dir;
+    WriteGrid(dir / "m.asc", 0, 0, 156543.03392804097 / 512);  // zoom 9's pixel
+    WriteGrid(dir / "g.asc", 5, 40, 0.05);
+    struct Case {
+        const char *grid, *srs, *driver, *ext;
+    };
+    for (const Case& c : {Case{"m.asc", "EPSG:3857", "MBTiles", "mbtiles"},
+                          Case{"g.asc", "EPSG:4326", "GPKG", "gpkg"}}) {
+        const std::string gdal = (dir / (std::string("gdal.") + c.ext)).string();
+        const std::string ours = (dir / (std::string("tvk.") + c.ext)).string();
+        Shell(std::string("gdal_translate -q -ot Byte -a_srs ") + c.srs + " -of " + c.driver +
+                  " '" + (dir / c.grid).string() + "' '" + gdal + "' && gdaladdo -q '" + gdal +
+                  "' 2 4",
+              dir);
+        ASSERT_TRUE(fs::exists(gdal)) << Shell("cat " + (dir / "out.txt").string(), dir);
+
+        auto source = Open(gdal);
+        const bool mbtiles = std::string(c.ext) == "mbtiles";
+        const std::string table = mbtiles ? "tiles" : "gdal";
+        eTileStorage copy;
+        copy.GetTileCoordSys() = source->GetTileCoordSys();
+        copy.SetName(source->GetName());
+        copy.SetTileType(source->GetTileType());
+        ASSERT_EQ(copy.CreateTileFile(ours.c_str()), 1) << copy.GetTileFileError().Std();
+        const Rows tiles = SqlRows(gdal, "SELECT zoom_level, tile_column, tile_row FROM " + table);
+        ASSERT_GE(tiles.size(), 3u) << c.driver;
+        for (const auto& t : tiles) {
+            const int level = std::stoi(t[0]), col = std::stoi(t[1]);
+            const int row = mbtiles ? (1 << level) - 1 - std::stoi(t[2]) : std::stoi(t[2]);
+            const Bytes bytes =
+                SqlBlob(gdal, "SELECT tile_data FROM " + table + " WHERE zoom_level = " + t[0] +
+                                  " AND tile_column = " + t[1] + " AND tile_row = " + t[2]);
+            ASSERT_EQ(Load(*source, level, row, col), bytes) << c.driver << " " << level;
+            ASSERT_EQ(Save(copy, level, row, col, bytes), 1) << c.driver << " " << level;
+        }
+        copy.ReleaseHandles();
+        const auto expected = RasterLines(Shell("gdalinfo -checksum '" + gdal + "'", dir));
+        EXPECT_GE(expected.size(), 5u) << c.driver;
+        EXPECT_EQ(RasterLines(Shell("gdalinfo -checksum '" + ours + "'", dir)), expected)
+            << c.driver;
     }
 }
