@@ -393,7 +393,7 @@ bool AddTileTable(eSqliteDb& db, const eString& table, const eTileCoordSys& sche
     const int tileSize = scheme.GetTileSize();
     std::vector<double> widths;
     for (int level = 0; level < levels; ++level) {
-        const double width = scheme.ComputeTileWorldBounds(level, 0, 0).Width();
+        const double width = TileWidth(scheme, level);
         if (!std::isfinite(width) || !(width > 0.0)) {
             why = "level " + eString(std::to_string(level)) + " has no tile size in map units";
             return false;
@@ -565,22 +565,19 @@ bool eGeoPackageFile::Create(const eString& path, const eString& table, const eT
     return ok;
 }
 
-void eGeoPackageFile::Check(eSqliteDb& db, const eString& table,
-                            std::vector<tagTileCheckNote>& notes) {
-    auto note = [&](bool problem, const eString& text) {
-        notes.push_back(tagTileCheckNote{problem, text});
-    };
+void eGeoPackageFile::Check(eSqliteDb& db, const eString& table, std::vector<eString>& warnings) {
+    auto note = [&](const eString& text) { warnings.push_back(text); };
     int64_t id = 0, version = 0;
     if (!db.QueryInt("PRAGMA application_id", id) ||
         (id != kApplicationId && id != kApplicationId10 && id != kApplicationId11))
-        note(false, "application_id is not \"GPKG\": other readers may refuse the file");
+        note("application_id is not \"GPKG\": other readers may refuse the file");
     if (id == kApplicationId && db.QueryInt("PRAGMA user_version", version) && version < 10200)
-        note(false, "user_version names no GeoPackage version 1.2 or later");
+        note("user_version names no GeoPackage version 1.2 or later");
     int64_t count = 0;
     if (!db.QueryInt("SELECT count(*) FROM gpkg_spatial_ref_sys WHERE srs_id IN (-1, 0, 4326)",
                      count) ||
         count < 3)
-        note(false, "gpkg_spatial_ref_sys lacks one of the required systems -1, 0 and 4326");
+        note("gpkg_spatial_ref_sys lacks one of the required systems -1, 0 and 4326");
     // The contents' box is read in the matrix set's system only when both agree.
     eSqliteStmt srs;
     if (srs.Prepare(db,
@@ -588,8 +585,8 @@ void eGeoPackageFile::Check(eSqliteDb& db, const eString& table,
                     "s.table_name = c.table_name WHERE c.table_name = ?1 AND c.srs_id IS NOT "
                     "s.srs_id") &&
         srs.BindText(1, table) && srs.Step() == eSqliteStmt::Row && srs.ColumnInt(0) > 0)
-        note(false, "gpkg_contents and gpkg_tile_matrix_set name different systems for \"" + table +
-                        "\"; the contents' box is ignored");
+        note("gpkg_contents and gpkg_tile_matrix_set name different systems for \"" + table +
+             "\"; the contents' box is ignored");
 }
 
 }  // namespace TVK

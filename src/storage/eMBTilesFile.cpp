@@ -159,7 +159,6 @@ bool eMBTilesFile::Read(eSqliteDb& db, const eString& path, tagTileFileInfo& inf
     if (db.QueryInt("SELECT max(zoom_level) FROM tiles", value)) maxZoom = std::max(maxZoom, value);
     if (maxZoom < 0) maxZoom = kDefaultLevels - 1;
     maxZoom = std::min<int64_t>(maxZoom, kMaxZoom);
-    const int levelCount = static_cast<int>(maxZoom) + 1;
 
     // The file names no tile size: the first tile's image tells it.
     int tileSize = 0;
@@ -189,14 +188,17 @@ bool eMBTilesFile::Read(eSqliteDb& db, const eString& path, tagTileFileInfo& inf
         if (LonLatToMap(box[0], box[1], box[2], box[3], map)) bounds = map;
     }
     scheme.SetBounds(bounds);
-    scheme.SetScales(
-        eTileCoordSys::ComputeMapScale(WebMercator(), kWorld, tileSize, levelCount, 96.0 / 25.4));
-    scheme.SetTileTopLevel(minZoom >= 0 && minZoom <= maxZoom ? static_cast<int>(minZoom) : 0);
-    scheme.SetRefResolution(tileSize * std::ldexp(1.0, levelCount));
-    if (static_cast<int>(scheme.GetLevelCaptions().size()) != levelCount) {
-        why = "tile size gives no scale list";  // cannot happen for 1..8192 pixels
+    // Scales stop below 1:1 (zoom 29 for tiles of 256 pixels at 96 DPI);
+    // tiles deeper than that have no level (the check counts them).
+    scheme.SetScales(eTileCoordSys::ComputeMapScale(WebMercator(), kWorld, tileSize,
+                                                    static_cast<int>(maxZoom) + 1, 96.0 / 25.4));
+    const int levelCount = static_cast<int>(scheme.GetLevelCaptions().size());
+    if (levelCount < 1 || !(scheme.GetScale(0) < 1.0)) {
+        why = "tiles of " + eString(std::to_string(tileSize)) + " pixels give no usable scale";
         return false;
     }
+    scheme.SetTileTopLevel(minZoom >= 0 && minZoom < levelCount ? static_cast<int>(minZoom) : 0);
+    scheme.SetRefResolution(tileSize * std::ldexp(1.0, levelCount));
     for (int z = 0; z < levelCount; ++z) {
         const int32_t n = static_cast<int32_t>(1) << z;
         out.Levels.push_back(tagTileLevelMap{z, n, n});
@@ -229,7 +231,7 @@ bool eMBTilesFile::MapLevels(const eTileCoordSys& scheme, std::vector<tagTileLev
     }
     const int count = static_cast<int>(scheme.GetLevelCaptions().size());
     for (int level = 0; level < count; ++level) {
-        const double width = scheme.ComputeTileWorldBounds(level, 0, 0).Width();
+        const double width = TileWidth(scheme, level);
         const double exact = std::log2(kWorld / width);
         const long zoom = std::lround(exact);
         if (!std::isfinite(exact) || zoom < 0 || zoom > kMaxZoom ||
@@ -357,38 +359,36 @@ bool eMBTilesFile::Create(const eString& path, const eTileCoordSys& scheme, cons
     return ok;
 }
 
-void eMBTilesFile::Check(eSqliteDb& db, std::vector<tagTileCheckNote>& notes) {
-    auto note = [&](bool problem, const eString& text) {
-        notes.push_back(tagTileCheckNote{problem, text});
-    };
+void eMBTilesFile::Check(eSqliteDb& db, std::vector<eString>& warnings) {
+    auto note = [&](const eString& text) { warnings.push_back(text); };
     if (db.ObjectType("metadata").IsEmpty() || !db.HasColumn("metadata", "name") ||
         !db.HasColumn("metadata", "value")) {
-        note(false, "no metadata table (name, value): readers cannot tell the tile format");
+        note("no metadata table (name, value): readers cannot tell the tile format");
         return;
     }
     const std::map<std::string, eString> metadata = ReadMetadata(db);
     for (const char* key : {"name", "format"}) {
         if (Find(metadata, key) == nullptr)
-            note(false, eString("metadata has no \"") + key + "\" (MBTiles requires it)");
+            note(eString("metadata has no \"") + key + "\" (MBTiles requires it)");
     }
     int64_t minZoom = 0, maxZoom = 0;
     const eString* minText = Find(metadata, "minzoom");
     const eString* maxText = Find(metadata, "maxzoom");
     if ((minText && !ParseInt(*minText, minZoom)) || (maxText && !ParseInt(*maxText, maxZoom)))
-        note(false, "metadata minzoom or maxzoom is not a whole number");
+        note("metadata minzoom or maxzoom is not a whole number");
     double box[4];
     if (const eString* text = Find(metadata, "bounds"); text && !ParseNumbers(*text, box, 4))
-        note(false, "metadata bounds is not four numbers (west,south,east,north)");
+        note("metadata bounds is not four numbers (west,south,east,north)");
     const eString* format = Find(metadata, "format");
     if (format != nullptr && TypeOfFormat(*format) == eFileType::PBF &&
         Find(metadata, "json") == nullptr)
-        note(false, "vector tiles without the metadata \"json\" describing their layers");
+        note("vector tiles without the metadata \"json\" describing their layers");
     eSqliteStmt range;
     if (minText && maxText &&
         range.Prepare(db, "SELECT min(zoom_level), max(zoom_level) FROM tiles") &&
         range.Step() == eSqliteStmt::Row && range.ColumnType(0) != eSqliteStmt::Null &&
         (range.ColumnInt(0) < minZoom || range.ColumnInt(1) > maxZoom))
-        note(false, "tiles lie outside the metadata's zoom range minzoom-maxzoom");
+        note("tiles lie outside the metadata's zoom range minzoom-maxzoom");
 }
 
 }  // namespace TVK

@@ -13,8 +13,6 @@ namespace TVK {
 
 namespace {
 
-// Rows fetched per page of a listing; the read ends between pages.
-constexpr int kListPage = 4096;
 // Lines of SQLite's own integrity report kept; the rest are counted.
 constexpr int kIntegrityLines = 20;
 
@@ -369,94 +367,109 @@ void eTileDatabase::ReleaseHandles() {
 
 // ---- listing and checks ----
 
-bool eTileDatabase::ListTiles(int first, int last,
-                              const std::function<bool(const tagTileRecord&)>& visit) {
+bool eTileDatabase::ListPage(int level, int64_t& afterCol, int64_t& afterRow,
+                             std::vector<tagStoredTile>& page, bool& more) {
+    page.clear();
+    more = false;
+    if (level < 0 || static_cast<size_t>(level) >= m_levels.size()) return true;
+    const tagTileLevelMap& map = m_levels[static_cast<size_t>(level)];
+    if (map.Zoom < 0) return true;
+    // Row values keep the walk on the unique index: each page starts where
+    // the last ended, without scanning what came before.
     const std::string sql = "SELECT tile_column, tile_row, length(tile_data) FROM " +
                             eSqliteDb::QuoteName(m_table.Name).Std() +
                             " WHERE zoom_level = ?1 AND (tile_column, tile_row) > (?2, ?3) "
                             "ORDER BY tile_column, tile_row LIMIT " +
                             std::to_string(kListPage);
-    std::vector<tagTileRecord> page;
-    page.reserve(kListPage);
-    for (int level = std::max(first, 0);
-         level <= last && static_cast<size_t>(level) < m_levels.size(); ++level) {
-        const tagTileLevelMap& map = m_levels[static_cast<size_t>(level)];
-        if (map.Zoom < 0) continue;
-        int64_t afterCol = std::numeric_limits<int64_t>::min();
-        int64_t afterRow = std::numeric_limits<int64_t>::min();
-        for (;;) {
-            // One page per read; the statement is finalised before visiting.
-            page.clear();
-            bool more = false;
-            {
-                eLease lease(*this);
-                if (lease.Get() == nullptr) return false;
-                eSqliteStmt stmt;
-                if (!stmt.Prepare(lease.Get()->Db, sql.c_str()) || !stmt.BindInt(1, map.Zoom) ||
-                    !stmt.BindInt(2, afterCol) || !stmt.BindInt(3, afterRow))
-                    return false;
-                eSqliteStmt::EmStep step;
-                int rows = 0;
-                while ((step = stmt.Step()) == eSqliteStmt::Row) {
-                    ++rows;
-                    afterCol = stmt.ColumnInt(0);
-                    afterRow = stmt.ColumnInt(1);
-                    const int64_t row =
-                        m_table.RowsFromBottom ? int64_t(map.Rows) - 1 - afterRow : afterRow;
-                    if (afterCol < 0 || afterCol >= map.Cols || row < 0 || row >= map.Rows ||
-                        stmt.ColumnType(2) == eSqliteStmt::Null)
-                        continue;
-                    page.push_back(tagTileRecord{level, static_cast<int32_t>(row),
-                                                 static_cast<int32_t>(afterCol),
-                                                 stmt.ColumnInt(2)});
-                }
-                if (step == eSqliteStmt::Error) return false;
-                more = rows == kListPage;
-            }
-            for (const tagTileRecord& record : page) {
-                if (!visit(record)) return true;
-            }
-            if (!more) break;
-        }
+    eLease lease(*this);
+    eSqliteStmt stmt;
+    if (lease.Get() == nullptr || !stmt.Prepare(lease.Get()->Db, sql.c_str()) ||
+        !stmt.BindInt(1, map.Zoom) || !stmt.BindInt(2, afterCol) || !stmt.BindInt(3, afterRow))
+        return false;
+    eSqliteStmt::EmStep step;
+    int rows = 0;
+    while ((step = stmt.Step()) == eSqliteStmt::Row) {
+        ++rows;
+        afterCol = stmt.ColumnInt(0);
+        afterRow = stmt.ColumnInt(1);
+        const int64_t row = m_table.RowsFromBottom ? int64_t(map.Rows) - 1 - afterRow : afterRow;
+        if (afterCol < 0 || afterCol >= map.Cols || row < 0 || row >= map.Rows ||
+            stmt.ColumnType(2) == eSqliteStmt::Null)
+            continue;
+        tagStoredTile tile;
+        tile.Level = level;
+        tile.Row = static_cast<int32_t>(row);
+        tile.Col = static_cast<int32_t>(afterCol);
+        tile.Size = stmt.ColumnInt(2);
+        page.push_back(tile);
     }
-    return true;
+    more = rows == kListPage;
+    return step == eSqliteStmt::Done;
 }
 
-bool eTileDatabase::Check(std::vector<tagTileCheckNote>& notes) {
-    eLease lease(*this);
-    if (lease.Get() == nullptr) return false;
-    eSqliteDb& db = lease.Get()->Db;
-    auto note = [&](bool problem, const eString& text) {
-        notes.push_back(tagTileCheckNote{problem, text});
+void eTileDatabase::Check(int level, const eString& path, std::vector<tagCacheFinding>& findings,
+                          tagCacheTotals& totals) {
+    auto finding = [&](eCacheCheck::EmFinding kind, int64_t size, int64_t expected,
+                       const eString& detail) {
+        tagCacheFinding f;
+        f.Kind = kind;
+        f.Path = path;
+        f.Size = size;
+        f.Expected = expected;
+        f.Detail = detail;
+        findings.push_back(f);
     };
+    eLease lease(*this);
+    if (lease.Get() == nullptr) {
+        finding(eCacheCheck::FileUnreadable, -1, -1, eString());
+        return;
+    }
+    eSqliteDb& db = lease.Get()->Db;
 
-    {
+    if (level < 0) {
         eSqliteStmt stmt;
-        if (!stmt.Prepare(db, "PRAGMA integrity_check")) return false;
         int lines = 0;
-        eSqliteStmt::EmStep step;
-        while ((step = stmt.Step()) == eSqliteStmt::Row) {
-            const eString line = stmt.ColumnText(0);
-            if (line == "ok") break;
-            if (++lines <= kIntegrityLines) note(true, "damaged database: " + line);
+        eSqliteStmt::EmStep step = eSqliteStmt::Error;
+        if (stmt.Prepare(db, "PRAGMA integrity_check")) {
+            while ((step = stmt.Step()) == eSqliteStmt::Row) {
+                const eString line = stmt.ColumnText(0);
+                if (line == "ok") break;
+                if (++lines <= kIntegrityLines) finding(eCacheCheck::DatabaseDamaged, -1, -1, line);
+            }
         }
         if (step == eSqliteStmt::Error) {
-            note(true, "damaged database: " + db.ErrorText());
-            return true;
+            finding(eCacheCheck::DatabaseDamaged, -1, -1, db.ErrorText());
+            return;
         }
         if (lines > kIntegrityLines)
-            note(true, Text("damaged database: ... and %" PRId64 " more findings",
-                            lines - kIntegrityLines));
+            finding(eCacheCheck::DatabaseDamaged, -1, -1,
+                    Text("... and %" PRId64 " more findings of the integrity check",
+                         lines - kIntegrityLines));
     }
 
     const std::string table = eSqliteDb::QuoteName(m_table.Name).Std();
+    // One level's rows, or all of them.
+    int32_t onlyZoom = -1;
+    if (level >= 0) {
+        if (static_cast<size_t>(level) >= m_levels.size() ||
+            m_levels[static_cast<size_t>(level)].Zoom < 0)
+            return;
+        onlyZoom = m_levels[static_cast<size_t>(level)].Zoom;
+    }
+    const std::string where =
+        onlyZoom >= 0 ? " WHERE zoom_level = " + std::to_string(onlyZoom) : "";
+    const std::string andWhere = onlyZoom >= 0 ? where + " AND " : " WHERE ";
+
     // Tiles per zoom level, against the levels the storage can address.
     eSqliteStmt perZoom;
     if (!perZoom.Prepare(db, ("SELECT zoom_level, count(*), sum(tile_column < 0), "
-                              "max(tile_column), sum(tile_row < 0), max(tile_row) FROM " +
-                              table + " GROUP BY zoom_level")
-                                 .c_str()))
-        return false;
+                              "max(tile_column), sum(tile_row < 0), max(tile_row), "
+                              "sum(length(tile_data)) FROM " +
+                              table + where + " GROUP BY zoom_level")
+                                 .c_str())) {
+        finding(eCacheCheck::DatabaseDamaged, -1, -1, db.ErrorText());
+        return;
+    }
     eSqliteStmt::EmStep step;
     while ((step = perZoom.Step()) == eSqliteStmt::Row) {
         const int64_t zoom = perZoom.ColumnInt(0);
@@ -467,69 +480,68 @@ bool eTileDatabase::Check(std::vector<tagTileCheckNote>& notes) {
                 map = &candidate;
         }
         if (map == nullptr) {
-            note(false, Text("%" PRId64 " tiles at zoom level %" PRId64
-                             " are never read: the tiling scheme has no level for it",
-                             count, zoom));
+            finding(eCacheCheck::TilesNeverRead, count, zoom, eString());
             continue;
         }
+        int64_t outside = 0;
         if (perZoom.ColumnInt(2) > 0 || perZoom.ColumnInt(4) > 0 ||
             perZoom.ColumnInt(3) >= map->Cols || perZoom.ColumnInt(5) >= map->Rows) {
-            eSqliteStmt outside;
-            const std::string sql = "SELECT count(*) FROM " + table +
+            eSqliteStmt stmt;
+            const std::string sql = "SELECT count(*), sum(length(tile_data)) FROM " + table +
                                     " WHERE zoom_level = ?1 AND (tile_column < 0 OR tile_column "
                                     ">= ?2 OR tile_row < 0 OR tile_row >= ?3)";
-            int64_t n = 0;
-            if (outside.Prepare(db, sql.c_str()) && outside.BindInt(1, zoom) &&
-                outside.BindInt(2, map->Cols) && outside.BindInt(3, map->Rows) &&
-                outside.Step() == eSqliteStmt::Row)
-                n = outside.ColumnInt(0);
-            note(false, Text("%" PRId64 " tiles at zoom level %" PRId64
-                             " lie outside its tile matrix and are never read",
-                             n, zoom));
+            if (stmt.Prepare(db, sql.c_str()) && stmt.BindInt(1, zoom) &&
+                stmt.BindInt(2, map->Cols) && stmt.BindInt(3, map->Rows) &&
+                stmt.Step() == eSqliteStmt::Row) {
+                outside = stmt.ColumnInt(0);
+                totals.Bytes -= stmt.ColumnInt(1);
+            }
+            finding(eCacheCheck::TilesNeverRead, outside, zoom, eString());
         }
+        totals.Tiles += count - outside;
+        totals.Bytes += perZoom.ColumnInt(6);
     }
     if (step == eSqliteStmt::Error) {
-        note(true, "tile table cannot be read: " + db.ErrorText());
-        return true;
+        finding(eCacheCheck::DatabaseDamaged, -1, -1, db.ErrorText());
+        return;
     }
 
     int64_t empty = 0;
-    if (db.QueryInt(
-            ("SELECT count(*) FROM " + table + " WHERE tile_data IS NULL OR length(tile_data) = 0")
-                .c_str(),
-            empty) &&
+    if (db.QueryInt(("SELECT count(*) FROM " + table + andWhere +
+                     "(tile_data IS NULL OR length(tile_data) = 0)")
+                        .c_str(),
+                    empty) &&
         empty > 0)
-        note(true, Text("%" PRId64 " tiles have no data", empty));
+        finding(eCacheCheck::TileDataMissing, empty, -1, eString());
 
     const eString target = m_table.Deduplicated ? eString("map") : m_table.Name;
     if (!db.HasUniqueIndexOn(target, "zoom_level", "tile_column", "tile_row")) {
         int64_t duplicates = 0;
-        if (db.QueryInt(("SELECT count(*) FROM (SELECT 1 FROM " + table +
+        if (db.QueryInt(("SELECT count(*) FROM (SELECT 1 FROM " + table + where +
                          " GROUP BY zoom_level, tile_column, tile_row HAVING count(*) > 1)")
                             .c_str(),
                         duplicates) &&
             duplicates > 0)
-            note(true, Text("%" PRId64 " addresses hold more than one tile; only one of each "
-                            "is ever read",
-                            duplicates));
-        note(false,
-             "no unique index on (zoom_level, tile_column, tile_row): lookups may scan "
-             "and nothing stops duplicates");
+            finding(eCacheCheck::DuplicateAddress, duplicates, -1, eString());
+        if (level < 0)
+            finding(eCacheCheck::FormatUnusual, -1, -1,
+                    "no unique index on (zoom_level, tile_column, tile_row): lookups scan the "
+                    "table and nothing stops duplicates");
     }
-    if (m_table.Deduplicated) {
-        int64_t missing = 0, orphans = 0;
+    if (m_table.Deduplicated && level < 0) {
+        int64_t missing = 0, unused = 0;
         if (db.QueryInt("SELECT count(*) FROM map WHERE tile_id NOT IN (SELECT tile_id FROM "
                         "images)",
                         missing) &&
             missing > 0)
-            note(true, Text("%" PRId64 " addresses point at images that are missing", missing));
+            finding(eCacheCheck::ImageMissing, missing, -1, eString());
         if (db.QueryInt("SELECT count(*) FROM images WHERE tile_id NOT IN (SELECT tile_id FROM "
                         "map)",
-                        orphans) &&
-            orphans > 0)
-            note(false, Text("%" PRId64 " images are used by no address (dead space)", orphans));
+                        unused) &&
+            unused > 0)
+            finding(eCacheCheck::FormatUnusual, -1, -1,
+                    Text("%" PRId64 " images are used by no address (dead space)", unused));
     }
-    return true;
 }
 
 }  // namespace TVK

@@ -32,6 +32,8 @@
 #include <mutex>
 #include <vector>
 
+#include "eCacheCheck.h"
+#include "eTileListing.h"
 #include "platform/eByteArray.h"
 #include "platform/eExport.h"
 #include "platform/eSqlite.h"
@@ -44,20 +46,6 @@ struct tagTileLevelMap {
     int32_t Zoom = -1;  // zoom_level; -1 for a level the file has no place for
     int32_t Rows = 0;   // matrix height: rows 0 .. Rows - 1 exist
     int32_t Cols = 0;   // matrix width
-};
-
-// A stored tile, as listings report it.
-struct tagTileRecord {
-    int32_t Level = 0;
-    int32_t Row = 0;
-    int32_t Col = 0;
-    int64_t Bytes = 0;
-};
-
-// One finding of a check: a problem loses or garbles tiles, a warning does not.
-struct tagTileCheckNote {
-    bool Problem = true;
-    eString Text;
 };
 
 class TVK_API eTileDatabase {
@@ -107,18 +95,25 @@ public:
     // Commits an open batch and closes every connection.
     void ReleaseHandles();
 
-    // Visits the stored tiles of levels first..last, level by level, in the
-    // order of the table's index (column, then row as stored). Rows whose
-    // address has no place in the storage are left out (Check reports them).
-    // The visitor runs with no read of the file held open, so it may write to
-    // it. False when the file cannot be read; a false visitor stops the walk
-    // (true).
-    bool ListTiles(int first, int last, const std::function<bool(const tagTileRecord&)>& visit);
+    // Rows per page of a listing.
+    static constexpr int kListPage = 4096;
 
-    // SQLite's integrity check, then every row of the table: addresses the
-    // storage cannot reach, NULL or empty tile data, duplicate addresses.
-    // False when the file cannot be read at all.
-    bool Check(std::vector<tagTileCheckNote>& notes);
+    // One page of the tiles of a level, in the order of the table's index
+    // (column, then row as stored), after the stored position (afterCol,
+    // afterRow), which moves on to the page's last row; more tells whether a
+    // full page came. Rows whose address has no place in the storage are left
+    // out (Check reports them). The read ends with the call. False when the
+    // file cannot be read.
+    bool ListPage(int level, int64_t& afterCol, int64_t& afterRow, std::vector<tagStoredTile>& page,
+                  bool& more);
+
+    // SQLite's integrity check (whole file only), then the rows of the table
+    // (one level's, or all with level < 0): addresses the storage cannot
+    // reach, NULL or empty tile data, duplicate addresses, images missing
+    // from a deduplicated file. Adds the tiles and bytes a load finds to
+    // totals. Findings name path.
+    void Check(int level, const eString& path, std::vector<tagCacheFinding>& findings,
+               tagCacheTotals& totals);
 
 private:
     struct tagConnection;

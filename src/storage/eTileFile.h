@@ -33,6 +33,11 @@ struct TVK_API tagTileFileInfo {
     std::vector<tagTileLevelMap> Levels;
 };
 
+// The width of a level's tiles in map units, measured over 2^20 tiles: the
+// width of the tile at the origin loses digits to the origin's own size
+// (Web Mercator's 2e7 m against a tile of 1 m at zoom 25).
+TVK_API double TileWidth(const eTileCoordSys& scheme, int level);
+
 // The pixel width an encoded PNG, JPEG or WebP image declares; 0 when the
 // bytes are none of these or too short to tell.
 TVK_API int TileImageWidth(const unsigned char* data, size_t size);
@@ -58,8 +63,9 @@ public:
     // name and renamed into place.
     static bool Create(const eString& path, const eTileCoordSys& scheme, const eString& name,
                        eFileType::EmType type, eString& why);
-    // Findings about the metadata (the tile table is eTileDatabase's).
-    static void Check(eSqliteDb& db, std::vector<tagTileCheckNote>& notes);
+    // Departures from the format in the metadata that readers survive (the
+    // tile table is eTileDatabase's to check).
+    static void Check(eSqliteDb& db, std::vector<eString>& warnings);
 };
 
 class TVK_API eGeoPackageFile {
@@ -81,8 +87,8 @@ public:
     // fails.
     static bool Create(const eString& path, const eString& table, const eTileCoordSys& scheme,
                        const eString& name, eString& why);
-    // Findings about the GeoPackage tables around the tile table.
-    static void Check(eSqliteDb& db, const eString& table, std::vector<tagTileCheckNote>& notes);
+    // Departures from the format in the tables around the tile table.
+    static void Check(eSqliteDb& db, const eString& table, std::vector<eString>& warnings);
 };
 
 }  // namespace TVK

@@ -1,6 +1,7 @@
-// What the first bytes of an encoded tile say: its kind and its pixel width.
-// Single-file caches that do not record their tile size (MBTiles) take it
-// from one of their tiles; nothing here decodes an image.
+// Sizes single-file caches need: a level's tile width in map units, and
+// what the first bytes of an encoded tile say (its kind and pixel width;
+// MBTiles records no tile size and takes it from one of its tiles). Nothing
+// here decodes an image.
 #include <cstring>
 
 #include "storage/eTileFile.h"
@@ -67,6 +68,11 @@ int WebpWidth(const unsigned char* data, size_t size) {
 }
 
 }  // namespace
+
+double TileWidth(const eTileCoordSys& scheme, int level) {
+    constexpr int kSpan = 1 << 20;
+    return (scheme.ComputeTileWorldBounds(level, 0, kSpan).left - scheme.GetTileOrigin().x) / kSpan;
+}
 
 int TileImageWidth(const unsigned char* data, size_t size) {
     if (data == nullptr) return 0;

@@ -4,6 +4,7 @@
 
 #include "eTileStorage.h"
 #include "platform/eFile.h"
+#include "storage/eCacheLayout.h"
 #include "storage/eTileFile.h"
 #include "storage/eTileFileLayout.h"
 
@@ -126,12 +127,8 @@ const eString& eTileStorage::GetTileFile() const { return m_strTileFile; }
 
 const eString& eTileStorage::GetTileFileError() const { return m_strTileFileError; }
 
-void eTileStorage::BeginBulkWrite() {
-    if (m_pTileFileLayout) m_pTileFileLayout->BeginBulkWrite();
-}
+void eTileStorage::BeginBulkWrite() { m_pLayout->BeginBulkWrite(); }
 
-unsigned char eTileStorage::EndBulkWrite() {
-    return m_pTileFileLayout ? m_pTileFileLayout->EndBulkWrite() : 1;
-}
+unsigned char eTileStorage::EndBulkWrite() { return m_pLayout->EndBulkWrite(); }
 
 }  // namespace TVK

@@ -10,6 +10,8 @@
 
 #include <sys/resource.h>
 
+#include "eCacheCheck.h"
+#include "eTileListing.h"
 #include "storage_util.h"
 #include "support/sql_query.h"
 
@@ -419,6 +421,86 @@ TEST(TileFile, BulkWritesShowOnlyOnceCommittedAndFailuresAreNotSuccess) {
             EXPECT_GT(stored, 0);
         }
     }
+}
+
+namespace {
+
+using Listed = std::vector<std::tuple<int, int, int, int64_t>>;
+
+Listed List(const eTileStorage& storage) {
+    Listed listed;
+    eTileListing listing(storage);
+    tagStoredTile tile;
+    while (listing.Next(tile)) listed.emplace_back(tile.Level, tile.Row, tile.Col, tile.Size);
+    EXPECT_EQ(listing.GetError().Kind, eCacheCheck::None);
+    return listed;
+}
+
+// "kind size expected detail" per finding, and the totals.
+std::vector<std::string> Findings(const eTileStorage& storage, tagCacheTotals& totals,
+                                  int level = -1) {
+    std::vector<std::string> found;
+    auto check = level < 0 ? eCacheCheck(storage) : eCacheCheck(storage, level);
+    tagCacheFinding f;
+    while (check.Next(f))
+        found.push_back(std::to_string(f.Kind) + " " + std::to_string(f.Size) + " " +
+                        std::to_string(f.Expected) + " " + f.Detail.Std());
+    totals = check.GetTotals();
+    return found;
+}
+
+}  // namespace
+
+// The listing gives exactly the tiles a load finds, level by level in the
+// order of the table's index; the check counts them and names every row the
+// storage never reads, every empty or doubled tile, and damage to the file.
+TEST(TileFile, ListingAndCheckSeeWhatLoadsSee) {
+    TempDir dir;
+    const std::string path = (dir / "l.mbtiles").string();
+    ASSERT_EQ(WebMercator(4)->CreateTileFile(path.c_str()), 1);
+    ASSERT_EQ(SqlExec(path,
+                      "INSERT INTO tiles VALUES (2, 1, 3, x'0102'), (2, 1, 0, x'03'), "
+                      "(2, 0, 2, x'040506'), (3, 7, 0, x''), (3, 2, 8, x'07'), (3, 9, 1, x'08'), "
+                      "(31, 0, 0, x'09'); DELETE FROM metadata WHERE name = 'format'"),
+              "");
+    auto storage = Open(path);
+    // Zoom 2, column 0 (row 4 - 1 - 2 = 1), then column 1 (rows 3 and 0);
+    // zoom 3 keeps its empty tile; rows outside a matrix and zoom 31 are left out.
+    EXPECT_EQ(List(*storage), (Listed{{2, 1, 0, 3}, {2, 3, 1, 1}, {2, 0, 1, 2}, {3, 7, 7, 0}}));
+    tagCacheTotals totals;
+    EXPECT_EQ(Findings(*storage, totals),
+              (std::vector<std::string>{
+                  "110 2 3 ",   // zoom 3: two rows outside its 8 x 8 matrix
+                  "110 1 31 ",  // zoom 31: no level
+                  "19 1 -1 ",   // the empty tile
+                  "111 -1 -1 metadata has no \"format\" (MBTiles requires it)",
+                  "111 -1 -1 tiles lie outside the metadata's zoom range minzoom-maxzoom"}));
+    EXPECT_EQ(totals.Tiles, 4);
+    EXPECT_EQ(totals.Bytes, 6);
+    EXPECT_EQ(totals.Damage, 1);
+    EXPECT_EQ(Findings(*storage, totals, 2), std::vector<std::string>{});
+    EXPECT_EQ(totals.Tiles, 3);
+
+    // Without the unique index, an address stored twice is damage.
+    ASSERT_EQ(SqlExec(path, "DROP INDEX tile_index; INSERT INTO tiles VALUES (2, 1, 3, x'ff')"),
+              "");
+    storage = Open(path);
+    const auto found = Findings(*storage, totals);
+    EXPECT_NE(std::find(found.begin(), found.end(), "20 1 -1 "), found.end());
+
+    // A page of the file overwritten: SQLite's own check names the damage.
+    storage.reset();
+    {
+        Bytes bytes = ReadFile(path);
+        ASSERT_GE(bytes.size(), 4u * 4096);
+        std::fill(bytes.begin() + 2 * 4096 + 8, bytes.begin() + 3 * 4096, 0x5A);
+        WriteFile(path, bytes);
+    }
+    eTileStorage damaged;
+    ASSERT_EQ(damaged.FromTileFile(path.c_str()), 1) << damaged.GetTileFileError().Std();
+    const auto damage = Findings(damaged, totals);
+    ASSERT_FALSE(damage.empty());
+    EXPECT_EQ(damage[0].substr(0, 3), "18 ") << damage[0];
 }
 
 namespace {
