@@ -141,6 +141,13 @@ bool eSqliteDb::UseWalIfLocal(const eString& path) {
     return QueryText("PRAGMA journal_mode = WAL", mode) && mode.CompareNoCase("wal") == 0;
 }
 
+void eSqliteDb::UseMemoryMapIfLocal(const eString& path) {
+    if (m_db == nullptr || IsOnRemoteFileSystem(path)) return;
+    // SQLite caps the size at its build's limit (2 GiB by default); the rest
+    // of a larger file is read as usual.
+    Exec("PRAGMA mmap_size = 1099511627776");
+}
+
 bool eSqliteDb::InTransaction() const {
     return m_db != nullptr && sqlite3_get_autocommit(m_db) == 0;
 }

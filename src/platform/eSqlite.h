@@ -62,6 +62,10 @@ public:
     // memory, which network file systems do not give); the journal mode
     // stays as it is elsewhere. False only when the switch itself failed.
     bool UseWalIfLocal(const eString& path);
+    // Reads through a memory map of the file when it is on a local disk: a
+    // page then costs no system call. Elsewhere (where another machine may
+    // cut the file short under the map) reads stay system calls.
+    void UseMemoryMapIfLocal(const eString& path);
 
     // True while a transaction is open (BEGIN without COMMIT yet). SQLite
     // rolls a transaction back by itself after some failures (a full disk);

@@ -88,6 +88,7 @@ std::unique_ptr<eTileDatabase::tagConnection> eTileDatabase::OpenConnection(bool
     if (!c->Exists.Prepare(c->Db, ("SELECT 1 FROM " + table + Where() + " LIMIT 1").c_str()) ||
         !c->Load.Prepare(c->Db, ("SELECT tile_data FROM " + table + Where() + " LIMIT 1").c_str()))
         return nullptr;
+    c->Db.UseMemoryMapIfLocal(m_strPath);
     if (!writer) return c;
 
     // A local file is switched to write-ahead logging once (the mode is kept
