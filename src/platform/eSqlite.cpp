@@ -63,6 +63,11 @@ bool eSqliteDb::Open(const eString& path, EmOpen mode, int busyTimeoutMs) {
     }
     m_db = db;
     m_strOpenError.Empty();
+    // Files come from anywhere: their views and triggers may not call
+    // functions with side effects, and no statement may write into the
+    // file's structure behind SQLite's back.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, busyTimeoutMs);
     return true;

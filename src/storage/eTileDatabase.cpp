@@ -18,6 +18,13 @@ constexpr int kIntegrityLines = 20;
 
 std::string Where() { return " WHERE zoom_level = ?1 AND tile_column = ?2 AND tile_row = ?3"; }
 
+// The bytes a load returns for a tile. length() counts the characters of a
+// text value; blobs, the usual case, keep the cheap length() that reads no
+// data.
+const char kTileBytes[] =
+    "(CASE WHEN typeof(tile_data) = 'blob' THEN length(tile_data) ELSE "
+    "length(CAST(tile_data AS BLOB)) END)";
+
 // Content id of a deduplicated tile: 64-bit FNV-1a of the bytes and their
 // size. Two contents that meet on one id are told apart by comparing bytes
 // (SaveDeduplicated), so a collision costs a suffix, never a wrong tile.
@@ -377,7 +384,7 @@ bool eTileDatabase::ListPage(int level, int64_t& afterCol, int64_t& afterRow,
     if (map.Zoom < 0) return true;
     // Row values keep the walk on the unique index: each page starts where
     // the last ended, without scanning what came before.
-    const std::string sql = "SELECT tile_column, tile_row, length(tile_data) FROM " +
+    const std::string sql = "SELECT tile_column, tile_row, " + std::string(kTileBytes) + " FROM " +
                             eSqliteDb::QuoteName(m_table.Name).Std() +
                             " WHERE zoom_level = ?1 AND (tile_column, tile_row) > (?2, ?3) "
                             "ORDER BY tile_column, tile_row LIMIT " +
@@ -463,11 +470,12 @@ void eTileDatabase::Check(int level, const eString& path, std::vector<tagCacheFi
 
     // Tiles per zoom level, against the levels the storage can address.
     eSqliteStmt perZoom;
-    if (!perZoom.Prepare(db, ("SELECT zoom_level, count(*), sum(tile_column < 0), "
-                              "max(tile_column), sum(tile_row < 0), max(tile_row), "
-                              "sum(length(tile_data)) FROM " +
-                              table + where + " GROUP BY zoom_level")
-                                 .c_str())) {
+    if (!perZoom.Prepare(
+            db, ("SELECT zoom_level, count(*), sum(tile_column < 0), "
+                 "max(tile_column), sum(tile_row < 0), max(tile_row), "
+                 "sum(" +
+                 std::string(kTileBytes) + ") FROM " + table + where + " GROUP BY zoom_level")
+                    .c_str())) {
         finding(eCacheCheck::DatabaseDamaged, -1, -1, db.ErrorText());
         return;
     }
@@ -488,7 +496,8 @@ void eTileDatabase::Check(int level, const eString& path, std::vector<tagCacheFi
         if (perZoom.ColumnInt(2) > 0 || perZoom.ColumnInt(4) > 0 ||
             perZoom.ColumnInt(3) >= map->Cols || perZoom.ColumnInt(5) >= map->Rows) {
             eSqliteStmt stmt;
-            const std::string sql = "SELECT count(*), sum(length(tile_data)) FROM " + table +
+            const std::string sql = "SELECT count(*), sum(" + std::string(kTileBytes) + ") FROM " +
+                                    table +
                                     " WHERE zoom_level = ?1 AND (tile_column < 0 OR tile_column "
                                     ">= ?2 OR tile_row < 0 OR tile_row >= ?3)";
             if (stmt.Prepare(db, sql.c_str()) && stmt.BindInt(1, zoom) &&
@@ -508,8 +517,8 @@ void eTileDatabase::Check(int level, const eString& path, std::vector<tagCacheFi
     }
 
     int64_t empty = 0;
-    if (db.QueryInt(("SELECT count(*) FROM " + table + andWhere +
-                     "(tile_data IS NULL OR length(tile_data) = 0)")
+    if (db.QueryInt(("SELECT count(*) FROM " + table + andWhere + "(tile_data IS NULL OR " +
+                     kTileBytes + " = 0)")
                         .c_str(),
                     empty) &&
         empty > 0)
