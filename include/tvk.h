@@ -11,6 +11,7 @@
 #include "eTile.h"
 #include "eTileCoordSys.h"
 #include "eTileListing.h"
+#include "eTileSeeder.h"
 #include "eTileServerManager.h"
 #include "eTileStorage.h"
 #include "platform/eAssert.h"
@@ -27,5 +28,6 @@
 #include "platform/eString.h"
 #include "platform/eTask.h"
 #include "platform/eThread.h"
+#include "platform/eThreadAnnotations.h"
 
 #endif

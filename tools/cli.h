@@ -41,6 +41,7 @@ void RegisterLs(CLI::App& app, eCommandTable& table);
 void RegisterCopy(CLI::App& app, eCommandTable& table);
 void RegisterVerify(CLI::App& app, eCommandTable& table);
 void RegisterCoverage(CLI::App& app, eCommandTable& table);
+void RegisterSeed(CLI::App& app, eCommandTable& table);
 void RegisterDemoFill(CLI::App& app, eCommandTable& table);
 
 // The required CACHE argument of the subcommands that read one cache.

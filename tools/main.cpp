@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     RegisterCopy(app, table);
     RegisterVerify(app, table);
     RegisterCoverage(app, table);
+    RegisterSeed(app, table);
     RegisterDemoFill(app, table);
 
     try {
