@@ -79,7 +79,10 @@ bool eTileDatabase::Open(const eString& path, const tagTable& table,
     m_strPath = path;
     m_table = table;
     m_levels = std::move(levels);
-    m_bTouched = false;
+    {
+        eMutexGuard lock(m_writeMutex);
+        m_bTouched = false;
+    }
     std::unique_ptr<tagConnection> first = OpenConnection(false);
     if (!first) return false;
     GiveBack(std::move(first));
@@ -128,7 +131,7 @@ std::unique_ptr<eTileDatabase::tagConnection> eTileDatabase::OpenConnection(bool
 
 std::unique_ptr<eTileDatabase::tagConnection> eTileDatabase::TakeReader() {
     {
-        std::lock_guard<std::mutex> lock(m_poolMutex);
+        eMutexGuard lock(m_poolMutex);
         if (!m_idle.empty()) {
             std::unique_ptr<tagConnection> c = std::move(m_idle.back());
             m_idle.pop_back();
@@ -140,7 +143,7 @@ std::unique_ptr<eTileDatabase::tagConnection> eTileDatabase::TakeReader() {
 }
 
 void eTileDatabase::GiveBack(std::unique_ptr<tagConnection> connection) {
-    std::lock_guard<std::mutex> lock(m_poolMutex);
+    eMutexGuard lock(m_poolMutex);
     m_idle.push_back(std::move(connection));
 }
 
@@ -156,8 +159,8 @@ bool eTileDatabase::Address(int level, int row, int col, int64_t& zoom, int64_t&
 }
 
 eTileDatabase::tagConnection* eTileDatabase::Writer() {
-    if (!m_writer) m_writer = OpenConnection(true);
-    return m_writer.get();
+    if (!m_pWriter) m_pWriter = OpenConnection(true);
+    return m_pWriter.get();
 }
 
 bool eTileDatabase::ReadTile(tagConnection& c, int64_t zoom, int64_t tileCol, int64_t tileRow,
@@ -177,7 +180,7 @@ unsigned char eTileDatabase::WithReader(Op op) {
     // While bulk writing, the batch's own tiles are only visible to the
     // writing connection.
     if (m_bBulk.load(std::memory_order_acquire)) {
-        std::lock_guard<std::mutex> lock(m_writeMutex);
+        eMutexGuard lock(m_writeMutex);
         if (m_bBulk.load(std::memory_order_relaxed)) {
             tagConnection* c = Writer();
             return c != nullptr && op(*c) ? 1 : 0;
@@ -256,7 +259,7 @@ unsigned char eTileDatabase::SaveTile(int level, int row, int col, const unsigne
     if (!Address(level, row, col, zoom, tileCol, tileRow)) return 0;
     if (data == nullptr && size != 0) return 0;
     if (size > static_cast<unsigned int>(std::numeric_limits<int32_t>::max())) return 0;
-    std::lock_guard<std::mutex> lock(m_writeMutex);
+    eMutexGuard lock(m_writeMutex);
     tagConnection* c = Writer();
     if (c == nullptr) return 0;
     const bool own = m_table.Deduplicated || !c->Replace;
@@ -328,7 +331,7 @@ bool eTileDatabase::SaveDeduplicated(tagConnection& c, int64_t zoom, int64_t til
 unsigned char eTileDatabase::RemoveTile(int level, int row, int col) {
     int64_t zoom = 0, tileCol = 0, tileRow = 0;
     if (!Address(level, row, col, zoom, tileCol, tileRow)) return 0;
-    std::lock_guard<std::mutex> lock(m_writeMutex);
+    eMutexGuard lock(m_writeMutex);
     tagConnection* c = Writer();
     if (c == nullptr || !BeginWrite(*c, false)) return 0;
     const bool removed = c->Delete.BindInt(1, zoom) && c->Delete.BindInt(2, tileCol) &&
@@ -338,7 +341,7 @@ unsigned char eTileDatabase::RemoveTile(int level, int row, int col) {
 }
 
 void eTileDatabase::BeginBulkWrite() {
-    std::lock_guard<std::mutex> lock(m_writeMutex);
+    eMutexGuard lock(m_writeMutex);
     if (m_bBulk.load(std::memory_order_relaxed)) return;
     m_nBatchTiles = 0;
     m_nBatchBytes = 0;
@@ -347,13 +350,13 @@ void eTileDatabase::BeginBulkWrite() {
 }
 
 unsigned char eTileDatabase::EndBulkWrite() {
-    std::lock_guard<std::mutex> lock(m_writeMutex);
+    eMutexGuard lock(m_writeMutex);
     if (!m_bBulk.load(std::memory_order_relaxed)) return 1;
     m_bBulk.store(false, std::memory_order_release);
     bool ok = !m_bBulkFailed;
-    if (m_writer && m_writer->Db.InTransaction()) {
-        if (!m_writer->Db.Exec("COMMIT")) {
-            if (m_writer->Db.InTransaction()) m_writer->Db.Exec("ROLLBACK");
+    if (m_pWriter && m_pWriter->Db.InTransaction()) {
+        if (!m_pWriter->Db.Exec("COMMIT")) {
+            if (m_pWriter->Db.InTransaction()) m_pWriter->Db.Exec("ROLLBACK");
             ok = false;
         }
     }
@@ -366,10 +369,10 @@ unsigned char eTileDatabase::EndBulkWrite() {
 void eTileDatabase::ReleaseHandles() {
     EndBulkWrite();
     {
-        std::lock_guard<std::mutex> lock(m_writeMutex);
-        m_writer.reset();
+        eMutexGuard lock(m_writeMutex);
+        m_pWriter.reset();
     }
-    std::lock_guard<std::mutex> lock(m_poolMutex);
+    eMutexGuard lock(m_poolMutex);
     m_idle.clear();
 }
 

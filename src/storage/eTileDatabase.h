@@ -29,7 +29,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "eCacheCheck.h"
@@ -38,6 +37,8 @@
 #include "platform/eExport.h"
 #include "platform/eSqlite.h"
 #include "platform/eString.h"
+#include "platform/eThread.h"
+#include "platform/eThreadAnnotations.h"
 
 namespace TVK {
 
@@ -126,16 +127,17 @@ private:
     // the address has no place in the file.
     bool Address(int level, int row, int col, int64_t& zoom, int64_t& tileCol,
                  int64_t& tileRow) const;
-    // Caller holds m_writeMutex: the writing connection, opened on first use.
-    tagConnection* Writer();
-    // Caller holds m_writeMutex. Opens a transaction for the write to come
-    // (the bulk batch, or one of its own for a write of several statements).
-    bool BeginWrite(tagConnection& c, bool ownTransaction);
-    // Caller holds m_writeMutex. Commits or rolls back what BeginWrite opened
-    // and tells whether the write stands.
-    bool EndWrite(tagConnection& c, bool ownTransaction, bool written, int64_t bytes);
+    // The writing connection, opened on first use.
+    tagConnection* Writer() TVK_REQUIRES(m_writeMutex);
+    // Opens a transaction for the write to come (the bulk batch, or one of
+    // its own for a write of several statements).
+    bool BeginWrite(tagConnection& c, bool ownTransaction) TVK_REQUIRES(m_writeMutex);
+    // Commits or rolls back what BeginWrite opened and tells whether the
+    // write stands.
+    bool EndWrite(tagConnection& c, bool ownTransaction, bool written, int64_t bytes)
+        TVK_REQUIRES(m_writeMutex);
     bool SaveDeduplicated(tagConnection& c, int64_t zoom, int64_t tileCol, int64_t tileRow,
-                          const unsigned char* data, unsigned int size);
+                          const unsigned char* data, unsigned int size) TVK_REQUIRES(m_writeMutex);
     // Runs op on the connection reads use now; 1 when it answered true.
     template <typename Op>
     unsigned char WithReader(Op op);
@@ -146,16 +148,16 @@ private:
     tagTable m_table;
     std::vector<tagTileLevelMap> m_levels;
 
-    std::mutex m_poolMutex;
-    std::vector<std::unique_ptr<tagConnection>> m_idle;  // guarded by m_poolMutex
+    eMutex m_poolMutex;
+    std::vector<std::unique_ptr<tagConnection>> m_idle TVK_GUARDED_BY(m_poolMutex);
 
     // Guards the writing connection and the bulk batch below.
-    std::mutex m_writeMutex;
-    std::unique_ptr<tagConnection> m_writer;
-    bool m_bTouched = false;  // gpkg_contents.last_change set in this session
-    int m_nBatchTiles = 0;
-    int64_t m_nBatchBytes = 0;
-    bool m_bBulkFailed = false;
+    eMutex m_writeMutex;
+    std::unique_ptr<tagConnection> m_pWriter TVK_GUARDED_BY(m_writeMutex);
+    bool m_bTouched TVK_GUARDED_BY(m_writeMutex) = false;  // last_change set this session
+    int m_nBatchTiles TVK_GUARDED_BY(m_writeMutex) = 0;
+    int64_t m_nBatchBytes TVK_GUARDED_BY(m_writeMutex) = 0;
+    bool m_bBulkFailed TVK_GUARDED_BY(m_writeMutex) = false;
     // Read without the mutex by readers, to pick their connection.
     std::atomic<bool> m_bBulk{false};
 };

@@ -10,9 +10,10 @@
 
 #include <atomic>
 #include <limits>
-#include <mutex>
 
 #include "eTileStorage.h"
+#include "platform/eThread.h"
+#include "platform/eThreadAnnotations.h"
 #include "storage/eCacheLayout.h"
 #include "storage/eTileFile.h"
 
@@ -59,7 +60,7 @@ public:
     }
     void SettingsChanged() override {
         // No tile call runs meanwhile: settings are not changed under them.
-        std::lock_guard<std::mutex> lock(m_openMutex);
+        eMutexGuard lock(m_openMutex);
         m_pReady.store(nullptr, std::memory_order_release);
         m_pDatabase.reset();
     }
@@ -83,14 +84,14 @@ private:
     const bool m_bGeoPackage;
     // Set once the database is open; tile calls test it without the mutex.
     mutable std::atomic<eTileDatabase*> m_pReady{nullptr};
-    mutable std::mutex m_openMutex;  // guards the opening of m_pDatabase
-    mutable std::unique_ptr<eTileDatabase> m_pDatabase;
+    mutable eMutex m_openMutex;
+    mutable std::unique_ptr<eTileDatabase> m_pDatabase TVK_GUARDED_BY(m_openMutex);
 };
 
 eTileDatabase* eTileFileLayout::Database() const {
     eTileDatabase* ready = m_pReady.load(std::memory_order_acquire);
     if (ready != nullptr) return ready;
-    std::lock_guard<std::mutex> lock(m_openMutex);
+    eMutexGuard lock(m_openMutex);
     if ((ready = m_pReady.load(std::memory_order_relaxed)) != nullptr) return ready;
 
     eString path, table;
