@@ -8,15 +8,19 @@
 // bundle folders of the compact layouts also carry each level's LevelID. The
 // storage holds its tiling scheme, its settings and the pool of open bundles;
 // the tile operations read the settings and never change them. eTileListing
-// lists the tiles a cache holds and eCacheCheck checks its files.
+// lists the tiles a cache holds and eCacheCheck checks its files. A cache may
+// also be one file (MBTiles, a GeoPackage tile table), which describes itself:
+// FromTileFile, CreateTileFile.
 //
 // Threads: settings are set up before the storage is shared and take no lock.
 // The four tile operations may then be called from any number of threads at
 // once. In the Original layout nothing is locked; calls on different tiles are
 // independent, but two saves of the SAME tile from two threads at once are not
 // supported (they share one temporary file name). In the Compact layout the
-// pool does all locking. ReleaseHandles and the destructor must run while no
-// other thread uses the storage.
+// pool does all locking. MBTiles and GeoPackage files are shared through
+// SQLite's locking: reads in parallel (a connection per reading thread),
+// writes one at a time, waiting for other threads and processes. ReleaseHandles
+// and the destructor must run while no other thread uses the storage.
 #ifndef TVK_ETILESTORAGE_H
 #define TVK_ETILESTORAGE_H
 
@@ -219,13 +223,17 @@ public:
     // an existing tile atomically; on any failure returns 0, removes the
     // temporary file and leaves an existing tile as it was.
     // Compact, CompactV2: never replace a stored tile (return 0 for one).
+    // MBTiles, GeoPackage: replace a stored tile in one transaction; an
+    // address outside its level's tile matrix (2^z x 2^z tiles for MBTiles)
+    // has no place in the file and every tile operation answers 0 for it.
     unsigned char SaveImageData(int level, int row, int col, const unsigned char* data,
                                 unsigned int size);
-    // Original: 0 when the tile file was not there. Compact, CompactV2: 1
-    // also then.
+    // Original: 0 when the tile file was not there. Compact, CompactV2,
+    // MBTiles, GeoPackage: 1 also then.
     unsigned char RemoveTile(int level, int row, int col);
-    // Compact, CompactV2: closes every bundle the pool holds open. Original:
-    // nothing.
+    // Compact, CompactV2: closes every bundle the pool holds open. MBTiles,
+    // GeoPackage: commits an open bulk batch and closes every connection.
+    // Original: nothing.
     void ReleaseHandles();
 
 private:
