@@ -28,15 +28,18 @@ inline Bytes NamedTile(int z, uint32_t x, uint32_t y, size_t extra = 0) {
     return b;
 }
 
+// A tile's bytes in LeafyTiles: its name and a scattered length.
+inline Bytes LeafyTile(int z, uint32_t x, uint32_t y) {
+    return NamedTile(z, x, y, (x * 2654435761u ^ y * 40503u) % 241);
+}
+
 // Every tile of levels 0-7, each distinct, of scattered lengths so that
 // their directory does not compress into 16 KiB: archives of them need leaves.
 inline std::vector<tagTile> LeafyTiles() {
     std::vector<tagTile> tiles;
     for (int z = 0; z <= 7; ++z)
         for (uint32_t x = 0; x < (1u << z); ++x)
-            for (uint32_t y = 0; y < (1u << z); ++y)
-                tiles.push_back(
-                    {z, x, y, NamedTile(z, x, y, (x * 2654435761u ^ y * 40503u) % 241)});
+            for (uint32_t y = 0; y < (1u << z); ++y) tiles.push_back({z, x, y, LeafyTile(z, x, y)});
     return tiles;
 }
 
@@ -46,7 +49,7 @@ inline bool WriteArchive(const fs::path& path, const std::vector<tagTile>& tiles
     TVK::ePMTilesWriter::tagSettings settings;
     settings.TileType = type;
     settings.Name = "test archive";
-    settings.Format = "png";
+    settings.Format = type == TVK::pmtiles::TileMvt ? "pbf" : "png";
     bool ok = writer.Begin(path.string(), settings);
     for (const tagTile& t : tiles)
         ok = ok && writer.AddTile(t.z, t.x, t.y, t.bytes.data(), t.bytes.size());
