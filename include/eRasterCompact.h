@@ -70,6 +70,10 @@ public:
     // the file grows to 2^40 bytes at most; the header's file size and largest
     // tile are kept current, as are an ArcGIS data header's counters.
     unsigned char SaveTileData(const eByteArray& data, int row, int col, int level);
+    // The same from size bytes at data, for callers that hold the tile in a
+    // buffer of their own: the bytes are written from there, not copied.
+    unsigned char SaveTileData(const unsigned char* data, int64_t size, int row, int col,
+                               int level);
     // Marks the slot empty again (V2: zeroes the entry); true also when
     // nothing was stored, false only when a write failed.
     unsigned char RemoveTileData(int row, int col, int level);
@@ -104,7 +108,8 @@ private:
     int IsTileExistV2(int row, int col, int level, const eString& path);
     unsigned char IsTileStoredV2(int row, int col, int level);
     int64_t LoadTileDataV2(eByteArray& data, int row, int col, int level);
-    unsigned char SaveTileDataV2(const eByteArray& data, int row, int col, int level);
+    unsigned char SaveTileDataV2(const unsigned char* data, int64_t count, int row, int col,
+                                 int level);
     unsigned char RemoveTileDataV2(int row, int col, int level);
     eString MakeRelativeString(int rowGroup, int colGroup, int level) const;
     unsigned char ComputeGroup(int& rowGroup, int& colGroup, int row, int col) const;

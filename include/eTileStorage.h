@@ -7,7 +7,8 @@
 // system's own grammar or in ArcGIS's (SetTileNaming); with ArcGIS naming the
 // bundle folders of the compact layouts also carry each level's LevelID. The
 // storage holds its tiling scheme, its settings and the pool of open bundles;
-// the tile operations read the settings and never change them.
+// the tile operations read the settings and never change them. eTileListing
+// lists the tiles a cache holds and eCacheCheck checks its files.
 //
 // Threads: settings are set up before the storage is shared and take no lock.
 // The four tile operations may then be called from any number of threads at
@@ -28,8 +29,7 @@
 
 namespace TVK {
 
-class eRasterCompactManager;
-class eRasterCompactOperator;
+class eCacheLayout;
 
 class TVK_API eFileType {
 public:
@@ -191,25 +191,17 @@ public:
     void ReleaseHandles();
 
 private:
+    friend class eTileListing;
+    friend class eCacheCheck;
+
     // The relative path without extension in the naming chosen; empty for a
     // tile that has no ArcGIS name.
     eString TilePos2RelativeFilePathName(int level, int row, int col);
     // Group folder of a tile: floor(row / TileGroupSize), floor(col / TileGroupSize).
     void TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol);
-    // Absolute path of a tile file, built in one allocation. With ArcGIS
-    // naming the extension is "jpg" or "png" (the same length, so a MIXED
-    // tile's other name is the same string with its last three letters
-    // changed); `jpeg` picks "jpg" for MIXED. Empty for a tile without a
-    // name, and (with the assertion report) for a group size the native
-    // grammar cannot divide by.
-    eString TilePos2AbsoluteFilePathName(int level, int row, int col, bool jpeg = true);
-    // Tells the pool the bundle format and structure the settings imply.
-    void SyncPoolFormat();
-    // ArcGIS naming with the MIXED tile format: a tile may be either kind.
-    bool IsMixedNaming() const;
-    // The pool's operator for the tile's bundle (nullptr when it has none)
-    // and, in bundleLevel, the level number the bundle is filed under.
-    eRasterCompactOperator* BundleOperator(int level, int row, int col, int& bundleLevel);
+    // Makes the layout the format and naming select, closing the old one's handles.
+    void ChooseLayout();
+    const eCacheLayout& GetLayout() const { return *m_pLayout; }
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;
@@ -229,9 +221,10 @@ private:
     EmNaming m_emTileNaming = Native;
     eString m_strArcGISTileFormat;
     bool m_bArcGISStructure = false;
-    // The open-bundle pool: made with the storage, released first by the
-    // destructor. Held through a pointer because its type is internal.
-    std::unique_ptr<eRasterCompactManager> m_pCompactManager;
+    // The layout every tile call goes to (for the compact layouts it holds
+    // the pool of open bundles): released first by the destructor. Held
+    // through a pointer because its type is internal.
+    std::unique_ptr<eCacheLayout> m_pLayout;
 };
 
 }  // namespace TVK

@@ -16,9 +16,9 @@
 namespace TVK {
 namespace cli {
 
-// Every layout the tool can read and write. Adding one means a value here,
-// its name and storage settings in cache_open.cpp, and its branch in the scan
-// and verify switches.
+// Every layout the tool can read and write. Adding one means a value here
+// and its name and storage settings in cache_open.cpp; the library lists and
+// checks its tiles.
 enum class eLayout {
     Original,        // one file per tile in this system's own names
     Compact,         // .bundle/.bundlx pairs

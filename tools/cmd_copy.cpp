@@ -2,23 +2,23 @@
 // scheme, whatever their layouts (the destination may be an ArcGIS cache
 // folder: its configuration is only read, never rewritten).
 //
-// The source's tiles are found from its bundle indexes or folders, then
-// copied one by one. Every tile is published whole by the destination's own
-// save (a renamed file, or a record appended before its slot points at it),
-// so a copy killed part-way leaves at most dead space or a ".temp" file, and
-// running it again with --skip-existing finishes the job.
+// The source's tiles are listed by the library (from its bundle indexes or
+// folders) twice: once to count them for the progress line, once to copy
+// them one by one, so memory does not grow with the cache. Every tile is published whole by the
+// destination's own save (a renamed file, or a record appended before its slot points at it), so a
+// copy killed part-way leaves at most dead space or a ".temp" file, and running it again with
+// --skip-existing finishes the job.
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "cache_open.h"
 #include "cli.h"
+#include "findings.h"
 #include "tile_range.h"
-#include "tile_scan.h"
 
 namespace TVK {
 namespace cli {
@@ -31,9 +31,6 @@ struct tagCopyOptions {
     std::string Box;
     bool LonLat = false;
     bool SkipExisting = false;
-    // Hidden, for tests that interrupt a copy: after this many tiles, say so
-    // on standard output and wait to be killed.
-    int64_t PauseAfter = 0;
 };
 
 // Same tile grid at a level: same tile size, tile width within rounding of
@@ -114,28 +111,38 @@ int RunCopy(const tagCopyOptions& opt) {
                             " differ from the source's (tile size, origin or scale)");
     }
 
-    // The tiles to copy, listed first so that progress knows the total.
-    std::vector<tagStoredTile> tiles;
-    for (int level = first; level <= last; ++level) {
-        tagTileArea area{0, -1, 0, -1};
-        if (haveBox) {
-            if (const int code = BoxToTileArea(src, level, box, opt.LonLat, area)) return code;
-            if (TileAreaCount(area) == 0) continue;
-        }
-        const int code = ScanTiles(src, level, level, [&](const tagStoredTile& tile) {
-            if (!haveBox || TileAreaContains(area, tile.Row, tile.Col)) tiles.push_back(tile);
-            return true;
-        });
-        if (code != kExitOk) return code;
+    // The tiles of each level within the box (all of them without one).
+    std::vector<tagTileArea> areas(static_cast<size_t>(last - first + 1),
+                                   tagTileArea{0, -1, 0, -1});
+    if (haveBox) {
+        for (int level = first; level <= last; ++level)
+            if (const int code = BoxToTileArea(src, level, box, opt.LonLat,
+                                               areas[static_cast<size_t>(level - first)]))
+                return code;
+    }
+    const auto wanted = [&](const tagStoredTile& t) {
+        return !haveBox ||
+               TileAreaContains(areas[static_cast<size_t>(t.Level - first)], t.Row, t.Col);
+    };
+
+    // Counted first, so that progress knows the total and a damaged source
+    // stops the copy before it starts.
+    int64_t total = 0;
+    tagStoredTile t;
+    {
+        eTileListing listing(*src.Storage, first, last);
+        while (listing.Next(t)) total += wanted(t) ? 1 : 0;
+        if (const int code = ListingResult(src, listing)) return code;
     }
 
     eTileStorage& in = *src.Storage;
     eTileStorage& out = *dst.Storage;
-    eProgress progress(static_cast<int64_t>(tiles.size()), IsTerminal(2));
-    int64_t copied = 0, skipped = 0, failed = 0, bytes = 0;
+    eProgress progress(total, IsTerminal(2));
+    int64_t done = 0, copied = 0, skipped = 0, failed = 0, bytes = 0;
     eByteArray data;
-    for (size_t i = 0; i < tiles.size(); ++i) {
-        const tagStoredTile& t = tiles[i];
+    eTileListing listing(in, first, last);
+    while (listing.Next(t)) {
+        if (!wanted(t)) continue;
         const std::string where = "level " + std::to_string(t.Level) + " row " +
                                   std::to_string(t.Row) + " column " + std::to_string(t.Col);
         const bool exists = out.IsTileExist(t.Level, t.Row, t.Col) != 0;
@@ -156,16 +163,11 @@ int RunCopy(const tagCopyOptions& opt) {
             ++copied;
             bytes += data.GetSize();
         }
-        if (opt.PauseAfter > 0 && static_cast<int64_t>(i + 1) == opt.PauseAfter) {
-            std::printf("paused after %" PRId64 " tiles\n", opt.PauseAfter);
-            std::fflush(stdout);
-            // Bounded, so that a test that fails before its kill leaves no process behind.
-            std::this_thread::sleep_for(std::chrono::minutes(10));
-            return Fail(kExitFailed, dst.ConfigPath, "copy was paused and never interrupted");
-        }
-        progress.Update(static_cast<int64_t>(i + 1), false);
+        progress.Update(++done, false);
     }
-    progress.Update(static_cast<int64_t>(tiles.size()), true);
+    // A source damaged since it was counted.
+    if (ListingResult(src, listing) != kExitOk) ++failed;
+    progress.Update(done, true);
     progress.Finish();
     out.ReleaseHandles();
     std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
@@ -190,7 +192,6 @@ void RegisterCopy(CLI::App& app, eCommandTable& table) {
     sub->add_flag("--lonlat", opt->LonLat, "The --bbox is longitude/latitude in degrees");
     sub->add_flag("--skip-existing", opt->SkipExisting,
                   "Leave tiles the destination already has (resumes an interrupted copy)");
-    sub->add_option("--pause-after", opt->PauseAfter, "Wait to be killed after N tiles")->group("");
     table.Add(sub, [opt]() { return RunCopy(*opt); });
 }
 

@@ -11,8 +11,8 @@
 
 #include "cache_open.h"
 #include "cli.h"
+#include "findings.h"
 #include "png_io.h"
-#include "tile_scan.h"
 
 namespace TVK {
 namespace cli {
@@ -48,16 +48,17 @@ int RunCoverage(const tagCoverageOptions& opt) {
     const int gridH = (rows + shrink - 1) / shrink;
     std::vector<unsigned char> stored(static_cast<size_t>(gridW) * gridH, 0);
     int64_t count = 0, outside = 0;
-    const int code = ScanTiles(cache, opt.Level, opt.Level, [&](const tagStoredTile& t) {
+    eTileListing listing(*cache.Storage, opt.Level, opt.Level);
+    tagStoredTile t;
+    while (listing.Next(t)) {
         if (t.Row < 0 || t.Col < 0 || t.Row >= rows || t.Col >= cols) {
             ++outside;
-            return true;
+            continue;
         }
         stored[static_cast<size_t>(t.Row / shrink) * gridW + t.Col / shrink] = 1;
         ++count;
-        return true;
-    });
-    if (code != kExitOk) return code;
+    }
+    if (const int code = ListingResult(cache, listing)) return code;
 
     const int width = gridW * zoom, height = gridH * zoom;
     std::vector<unsigned char> rgb(static_cast<size_t>(width) * height * 3);

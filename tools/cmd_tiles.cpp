@@ -6,8 +6,8 @@
 
 #include "cache_open.h"
 #include "cli.h"
+#include "findings.h"
 #include "tile_range.h"
-#include "tile_scan.h"
 
 namespace TVK {
 namespace cli {
@@ -56,10 +56,11 @@ int RunLs(const tagLsOptions& opt) {
         if (const int code = CheckLevel(cache, opt.Level)) return code;
         first = last = opt.Level;
     }
-    return ScanTiles(cache, first, last, [](const tagStoredTile& tile) {
-        std::printf("%d %d %d %" PRId64 "\n", tile.Level, tile.Row, tile.Col, tile.Bytes);
-        return true;
-    });
+    eTileListing listing(*cache.Storage, first, last);
+    tagStoredTile tile;
+    while (listing.Next(tile))
+        std::printf("%d %d %d %" PRId64 "\n", tile.Level, tile.Row, tile.Col, tile.Size);
+    return ListingResult(cache, listing);
 }
 
 }  // namespace

@@ -210,7 +210,14 @@ int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int lev
 }
 
 unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int col, int level) {
-    if (m_nFormat == BundleV2) return SaveTileDataV2(data, row, col, level);
+    return SaveTileData(data.GetData(), data.GetSize(), row, col, level);
+}
+
+unsigned char eRasterCompact::SaveTileData(const unsigned char* data, int64_t size, int row,
+                                           int col, int level) {
+    if (m_nFormat == BundleV2) return SaveTileDataV2(data, size, row, col, level);
+    // Record lengths are 32-bit signed.
+    if (size < 0 || size > INT32_MAX || (data == nullptr && size > 0)) return 0;
     int32_t offset = 0;
     switch (ReadSlot(row, col, level, eString(), offset)) {
         case SlotUnavailable:
@@ -224,15 +231,14 @@ unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int 
             break;
     }
 
-    const int32_t length = data.GetSize();
+    const int32_t length = static_cast<int32_t>(size);
     const int64_t position = m_BundleFile.Size();
     if (position < 0 || position > bundle::kMaxRecordOffset) return 0;
 
     unsigned char prefix[bundle::kRecordLengthSize];
     bundle::WriteInt32(prefix, static_cast<uint32_t>(length));
     if (!m_BundleFile.WriteAt(position, prefix, sizeof prefix)) return 0;
-    if (length > 0 &&
-        !m_BundleFile.WriteAt(position + bundle::kRecordLengthSize, data.GetData(), length))
+    if (length > 0 && !m_BundleFile.WriteAt(position + bundle::kRecordLengthSize, data, length))
         return 0;
     const int64_t end = position + bundle::kRecordLengthSize + length;
     if (end > m_nBundleSize) m_nBundleSize = end;

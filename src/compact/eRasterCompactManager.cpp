@@ -36,9 +36,14 @@ bool eRasterCompactOperator::LoadTileData(eByteArray& data, int row, int col, in
 }
 
 bool eRasterCompactOperator::SaveTileData(const eByteArray& data, int row, int col, int level) {
+    return SaveTileData(data.GetData(), data.GetSize(), row, col, level);
+}
+
+bool eRasterCompactOperator::SaveTileData(const unsigned char* data, int64_t size, int row, int col,
+                                          int level) {
     eWriteGuard guard(m_RWLock);
     eRasterCompact* handle = FindHandle();
-    return handle != nullptr && handle->SaveTileData(data, row, col, level) != 0;
+    return handle != nullptr && handle->SaveTileData(data, size, row, col, level) != 0;
 }
 
 bool eRasterCompactOperator::RemoveTileData(int row, int col, int level) {

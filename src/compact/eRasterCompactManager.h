@@ -35,6 +35,8 @@ public:
     bool IsTileExist(int row, int col, int level);
     bool LoadTileData(eByteArray& data, int row, int col, int level);
     bool SaveTileData(const eByteArray& data, int row, int col, int level);
+    // Writes size bytes from data itself (no copy into an eByteArray).
+    bool SaveTileData(const unsigned char* data, int64_t size, int row, int col, int level);
     bool RemoveTileData(int row, int col, int level);
 
     // False when handle is null or the thread is already bound here.

@@ -90,11 +90,12 @@ int64_t eRasterCompact::LoadTileDataV2(eByteArray& data, int row, int col, int l
     return size;
 }
 
-unsigned char eRasterCompact::SaveTileDataV2(const eByteArray& data, int row, int col, int level) {
+unsigned char eRasterCompact::SaveTileDataV2(const unsigned char* data, int64_t count, int row,
+                                             int col, int level) {
     // An entry of size 0 means no tile, so an empty tile cannot be stored;
     // 24 bits bound the size.
-    const int64_t length = data.GetSize();
-    if (length <= 0 || length > bundle::kV2MaxTileSize) return 0;
+    const int64_t length = count;
+    if (data == nullptr || length <= 0 || length > bundle::kV2MaxTileSize) return 0;
 
     int64_t offset = 0, size = 0;
     switch (ReadEntry(row, col, level, eString(), offset, size)) {
@@ -117,7 +118,7 @@ unsigned char eRasterCompact::SaveTileDataV2(const eByteArray& data, int row, in
     unsigned char prefix[bundle::kRecordLengthSize];
     bundle::WriteInt32(prefix, static_cast<uint32_t>(length));
     if (!m_BundleFile.WriteAt(position, prefix, sizeof prefix) ||
-        !m_BundleFile.WriteAt(position + bundle::kRecordLengthSize, data.GetData(), length))
+        !m_BundleFile.WriteAt(position + bundle::kRecordLengthSize, data, length))
         return 0;
     if (end > m_nBundleSize) m_nBundleSize = end;
 

@@ -3,27 +3,31 @@
 // eTileStorage_io.cpp.
 #include "eTileStorage.h"
 
-#include "compact/eRasterCompactManager.h"
+#include "storage/eCacheLayout.h"
 
 namespace TVK {
 
-eTileStorage::eTileStorage() : m_pCompactManager(std::make_unique<eRasterCompactManager>()) {
-    SyncPoolFormat();
-}
+eTileStorage::eTileStorage() { ChooseLayout(); }
 
 eTileStorage::~eTileStorage() {
-    // The pool goes first: its destructor closes every open bundle while the
-    // root folder and the scheme are still alive.
-    m_pCompactManager.reset();
+    // The layout goes first: it closes every open bundle while the root
+    // folder and the scheme are still alive.
+    m_pLayout.reset();
+}
+
+void eTileStorage::ChooseLayout() {
+    // The old layout's handles close before the new one opens any.
+    m_pLayout.reset();
+    m_pLayout = MakeCacheLayout(*this);
 }
 
 void eTileStorage::SetName(const eString& name) { m_strName = name; }
 eString eTileStorage::GetName() const { return m_strName; }
 
 void eTileStorage::SetFileDirectory(const eString& directory) {
-    // Both roads rely on the storage and its pool naming the same root.
+    // Every layout relies on the storage and its pool naming the same root.
     m_strFileDirectory = directory;
-    m_pCompactManager->SetSrcPath(directory);
+    m_pLayout->SettingsChanged();
 }
 const eString& eTileStorage::GetFileDirectory() const { return m_strFileDirectory; }
 
@@ -63,7 +67,7 @@ const eTileCoordSys& eTileStorage::GetTileCoordSys() const { return m_TileCoordS
 
 void eTileStorage::SetCacheFormat(EmFormat format) {
     m_emCacheFormat = format;
-    SyncPoolFormat();
+    ChooseLayout();
 }
 eTileStorage::EmFormat eTileStorage::GetCacheFormat() const { return m_emCacheFormat; }
 
@@ -73,7 +77,10 @@ eFileType::EmType eTileStorage::GetTileType() const { return m_emTileType; }
 void eTileStorage::SetTileGroupSize(int size) { m_nTileGroupSize = size; }
 int eTileStorage::GetTileGroupSize() const { return m_nTileGroupSize; }
 
-void eTileStorage::SetTileNaming(EmNaming naming) { m_emTileNaming = naming; }
+void eTileStorage::SetTileNaming(EmNaming naming) {
+    m_emTileNaming = naming;
+    ChooseLayout();
+}
 eTileStorage::EmNaming eTileStorage::GetTileNaming() const { return m_emTileNaming; }
 
 void eTileStorage::SetArcGISTileFormat(const eString& format) { m_strArcGISTileFormat = format; }
@@ -81,17 +88,9 @@ const eString& eTileStorage::GetArcGISTileFormat() const { return m_strArcGISTil
 
 void eTileStorage::SetArcGISStructure(unsigned char arcgis) {
     m_bArcGISStructure = arcgis != 0;
-    SyncPoolFormat();
+    m_pLayout->SettingsChanged();
 }
 unsigned char eTileStorage::GetArcGISStructure() const { return m_bArcGISStructure ? 1 : 0; }
-
-void eTileStorage::SyncPoolFormat() {
-    // The pool reads both at each thread's next GetOperator, so they may
-    // change between tile calls; ReleaseAll keeps them.
-    m_pCompactManager->SetBundleFormat(m_emCacheFormat == CompactV2 ? eRasterCompact::BundleV2
-                                                                    : eRasterCompact::BundleV1);
-    m_pCompactManager->SetArcGISStructure(m_bArcGISStructure);
-}
 
 eFileType::EmType eTileStorage::GetFileType(const eString& text) {
     // No entry for "etif": a TIF cache's description reads back as PNG.

@@ -52,9 +52,10 @@ pid_t StartTvk(const std::vector<std::string>& args, const std::string& out) {
     return Spawn(args, out, "/dev/null");
 }
 
-void WriteArcGISCache(const std::string& dir) {
+void WriteArcGISConf(const std::string& dir, int firstLevelId, int levels,
+                     const std::string& storageFormat) {
     std::string lods;
-    for (int level = 0; level < 3; ++level) {
+    for (int level = firstLevelId; level < firstLevelId + levels; ++level) {
         const double res = kWorld / 256 / std::pow(2.0, level);
         lods += "<LODInfo xsi:type='typens:LODInfo'><LevelID>" + std::to_string(level) +
                 "</LevelID><Scale>" + std::to_string(res * 96 / 0.0254) + "</Scale><Resolution>" +
@@ -87,13 +88,19 @@ void WriteArcGISCache(const std::string& dir) {
                   "</LODInfos>"
                   "</TileCacheInfo><TileImageInfo><CacheTileFormat>PNG</CacheTileFormat></"
                   "TileImageInfo><CacheStorageInfo>"
-                  "<StorageFormat>esriMapCacheStorageModeCompact</StorageFormat><PacketSize>128</"
+                  "<StorageFormat>" +
+                  storageFormat +
+                  "</StorageFormat><PacketSize>128</"
                   "PacketSize>"
                   "</CacheStorageInfo></CacheInfo>");
     WriteText(dir + "/conf.cdi", head + "<EnvelopeN xsi:type='typens:EnvelopeN'" + ns +
                                      "><XMin>-20037508.342787"
                                      "</XMin><YMin>-20037508.342787</YMin><XMax>20037508.342787</"
                                      "XMax><YMax>20037508.342787</YMax></EnvelopeN>");
+}
+
+void WriteArcGISCache(const std::string& dir) {
+    WriteArcGISConf(dir, 0, 3, "esriMapCacheStorageModeCompact");
     // Records go after the data file's 65,596-byte prelude; the slot of a
     // tile is (col % 128) * 128 + row % 128, five bytes each after the
     // 16-byte index header.

@@ -32,6 +32,10 @@ tagRun RunTvk(const std::vector<std::string>& args);
 // the caller waits for or kills it.
 pid_t StartTvk(const std::vector<std::string>& args, const std::string& out);
 
+// "Conf.xml" and conf.cdi of an ArcGIS cache of Web Mercator, `levels`
+// levels from LevelID firstLevelId on, in the given StorageFormat.
+void WriteArcGISConf(const std::string& dir, int firstLevelId, int levels,
+                     const std::string& storageFormat);
 // An ArcGIS compact cache of Web Mercator levels 0-2: "Conf.xml" (as caches
 // from Windows name it), conf.cdi, and one bundle pair of level 2 in ArcGIS's
 // structure holding "tile-A-bytes" at row 1, column 2 and "tile-B!" at row 3,
