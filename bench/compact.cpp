@@ -44,35 +44,35 @@ void WriteTiles(eRasterCompact& writer, const char* what) {
 }
 
 struct Fixture {
-    fs::path root;
-    std::string base;    // full bundle: level 0, block R0000C0000
-    std::string sparse;  // one tile only: level 1, block R0000C0000
-    eRasterCompactManager pool;
-    eFile data, index, sparseIndex;
+    fs::path m_root;
+    std::string m_strBase;    // full bundle: level 0, block R0000C0000
+    std::string m_strSparse;  // one tile only: level 1, block R0000C0000
+    eRasterCompactManager m_pool;
+    eFile m_data, m_index, m_sparseIndex;
 
     Fixture() {
         std::random_device rd;
-        root = fs::temp_directory_path() / ("tvk-bench-compact-" + std::to_string(rd()));
-        fs::create_directories(root);
-        pool.SetSrcPath((root.string() + "/").c_str());
+        m_root = fs::temp_directory_path() / ("tvk-bench-compact-" + std::to_string(rd()));
+        fs::create_directories(m_root);
+        m_pool.SetSrcPath((m_root.string() + "/").c_str());
         eRasterCompact writer;
-        writer.SetSrcPath((root.string() + "/").c_str());
+        writer.SetSrcPath((m_root.string() + "/").c_str());
         WriteTiles(writer, "V1");
         const std::vector<unsigned char> tile(kTileSize);
         writer.SaveTileData(eByteArray(tile.data(), kTileSize), 0, 0, 1);
-        base = (root / "_alllayers" / "L00" / "R0000C0000").string();
-        sparse = (root / "_alllayers" / "L01" / "R0000C0000").string();
-        data.Open((base + ".bundle").c_str(), eFile::OpenRead);
-        index.Open((base + ".bundlx").c_str(), eFile::OpenRead);
-        sparseIndex.Open((sparse + ".bundlx").c_str(), eFile::OpenRead);
+        m_strBase = (m_root / "_alllayers" / "L00" / "R0000C0000").string();
+        m_strSparse = (m_root / "_alllayers" / "L01" / "R0000C0000").string();
+        m_data.Open((m_strBase + ".bundle").c_str(), eFile::OpenRead);
+        m_index.Open((m_strBase + ".bundlx").c_str(), eFile::OpenRead);
+        m_sparseIndex.Open((m_strSparse + ".bundlx").c_str(), eFile::OpenRead);
     }
     ~Fixture() {
-        pool.ReleaseAll();
-        data.Close();
-        index.Close();
-        sparseIndex.Close();
+        m_pool.ReleaseAll();
+        m_data.Close();
+        m_index.Close();
+        m_sparseIndex.Close();
         std::error_code ec;
-        fs::remove_all(root, ec);
+        fs::remove_all(m_root, ec);
     }
 };
 
@@ -83,29 +83,29 @@ Fixture& Get() {
 
 // The same tiles in one V2 bundle, written through the library.
 struct FixtureV2 {
-    fs::path root;
-    eRasterCompactManager pool;
-    eFile file;
+    fs::path m_root;
+    eRasterCompactManager m_pool;
+    eFile m_file;
 
     FixtureV2() {
         std::random_device rd;
-        root = fs::temp_directory_path() / ("tvk-bench-compact-v2-" + std::to_string(rd()));
-        fs::create_directories(root);
-        pool.SetSrcPath((root.string() + "/").c_str());
-        pool.SetBundleFormat(eRasterCompact::BundleV2);
+        m_root = fs::temp_directory_path() / ("tvk-bench-compact-v2-" + std::to_string(rd()));
+        fs::create_directories(m_root);
+        m_pool.SetSrcPath((m_root.string() + "/").c_str());
+        m_pool.SetBundleFormat(eRasterCompact::BundleV2);
         eRasterCompact writer;
-        writer.SetSrcPath((root.string() + "/").c_str());
+        writer.SetSrcPath((m_root.string() + "/").c_str());
         writer.SetBundleFormat(eRasterCompact::BundleV2);
         WriteTiles(writer, "V2");
-        file.Open((root / "_alllayers" / "L00" / "R0000C0000.bundle").string().c_str(),
-                  eFile::OpenRead);
+        m_file.Open((m_root / "_alllayers" / "L00" / "R0000C0000.bundle").string().c_str(),
+                    eFile::OpenRead);
     }
     ~FixtureV2() { Release(); }
     void Release() {
-        pool.ReleaseAll();
-        file.Close();
+        m_pool.ReleaseAll();
+        m_file.Close();
         std::error_code ec;
-        fs::remove_all(root, ec);
+        fs::remove_all(m_root, ec);
     }
 };
 
@@ -163,7 +163,7 @@ void PoolLoadFrom(benchmark::State& state, eRasterCompactManager& pool, const ch
     clock.Stop(name);
     state.SetItemsProcessed(state.iterations());
 }
-void PoolLoad(benchmark::State& state) { PoolLoadFrom(state, Get().pool, "load/pool"); }
+void PoolLoad(benchmark::State& state) { PoolLoadFrom(state, Get().m_pool, "load/pool"); }
 
 void PoolExist(benchmark::State& state, bool present) {
     Fixture& f = Get();
@@ -172,7 +172,7 @@ void PoolExist(benchmark::State& state, bool present) {
     RunClock clock(state);
     for (auto _ : state) {
         const int i = Position(k++) | 1;  // odd positions: absent in the sparse bundle
-        eRasterCompactOperator* op = f.pool.GetOperator(level, 0, 0);
+        eRasterCompactOperator* op = f.m_pool.GetOperator(level, 0, 0);
         if (op == nullptr || op->IsTileExist(i % 128, i / 128, level) != present)
             state.SkipWithError("exist");
     }
@@ -193,7 +193,7 @@ void PoolSave(benchmark::State& state) {
     int i = 0;
     RunClock clock(state);
     for (auto _ : state) {
-        eRasterCompactOperator* op = f.pool.GetOperator(2, rowGroup, 0);
+        eRasterCompactOperator* op = f.m_pool.GetOperator(2, rowGroup, 0);
         if (op == nullptr || !op->SaveTileData(tile, rowGroup + i % 128, i / 128, 2))
             state.SkipWithError("save");
         ++i;
@@ -202,7 +202,7 @@ void PoolSave(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-void PoolLoadV2(benchmark::State& state) { PoolLoadFrom(state, GetV2().pool, "load-v2/pool"); }
+void PoolLoadV2(benchmark::State& state) { PoolLoadFrom(state, GetV2().m_pool, "load-v2/pool"); }
 
 void PoolExistV2(benchmark::State& state) {
     FixtureV2& f = GetV2();
@@ -210,7 +210,7 @@ void PoolExistV2(benchmark::State& state) {
     RunClock clock(state);
     for (auto _ : state) {
         const int i = Position(k++);
-        eRasterCompactOperator* op = f.pool.GetOperator(0, 0, 0);
+        eRasterCompactOperator* op = f.m_pool.GetOperator(0, 0, 0);
         if (op == nullptr || !op->IsTileExist(i % 128, i / 128, 0)) state.SkipWithError("exist");
     }
     clock.Stop("exist-v2/pool");
@@ -228,10 +228,10 @@ void BareLoadV2(benchmark::State& state) {
         const int i = Position(k++);
         unsigned char entry[8];
         const int e = (i % 128) * 128 + i / 128;  // row-major
-        f.file.ReadAt(64 + 8 * int64_t(e), entry, 8);
+        f.m_file.ReadAt(64 + 8 * int64_t(e), entry, 8);
         const uint64_t value = uint64_t(LE32(entry)) | uint64_t(LE32(entry + 4)) << 32;
         const int64_t size = int64_t(value >> 40);
-        if (f.file.ReadAt(int64_t(value & 0xffffffffffULL), buffer.data(), size) != kTileSize)
+        if (f.m_file.ReadAt(int64_t(value & 0xffffffffffULL), buffer.data(), size) != kTileSize)
             state.SkipWithError("read");
         benchmark::DoNotOptimize(buffer.data());
     }
@@ -247,7 +247,7 @@ void BareExistV2(benchmark::State& state) {
         const int i = Position(k++);
         unsigned char entry[8];
         const int e = (i % 128) * 128 + i / 128;
-        f.file.ReadAt(64 + 8 * int64_t(e), entry, 8);
+        f.m_file.ReadAt(64 + 8 * int64_t(e), entry, 8);
         benchmark::DoNotOptimize(entry);
     }
     clock.Stop("exist-v2/bare");
@@ -263,10 +263,10 @@ void BareLoad(benchmark::State& state) {
         const int i = Position(k++);
         unsigned char slot[5], length[4];
         const int s = (i / 128) * 128 + i % 128;
-        f.index.ReadAt(16 + 5 * int64_t(s), slot, 5);
+        f.m_index.ReadAt(16 + 5 * int64_t(s), slot, 5);
         const uint32_t offset = LE32(slot);
-        f.data.ReadAt(offset, length, 4);
-        if (f.data.ReadAt(offset + 4, buffer.data(), LE32(length)) != kTileSize)
+        f.m_data.ReadAt(offset, length, 4);
+        if (f.m_data.ReadAt(offset + 4, buffer.data(), LE32(length)) != kTileSize)
             state.SkipWithError("read");
         benchmark::DoNotOptimize(buffer.data());
     }
@@ -283,11 +283,11 @@ void BareExist(benchmark::State& state, bool present) {
         const int s = (i / 128) * 128 + i % 128;
         unsigned char slot[5], length[4];
         if (present) {
-            f.index.ReadAt(16 + 5 * int64_t(s), slot, 5);
-            f.data.ReadAt(LE32(slot), length, 4);
+            f.m_index.ReadAt(16 + 5 * int64_t(s), slot, 5);
+            f.m_data.ReadAt(LE32(slot), length, 4);
             benchmark::DoNotOptimize(length);
         } else {
-            f.sparseIndex.ReadAt(16 + 5 * int64_t(s), slot, 5);
+            f.m_sparseIndex.ReadAt(16 + 5 * int64_t(s), slot, 5);
             benchmark::DoNotOptimize(slot);
         }
     }
@@ -300,7 +300,7 @@ void BareExistAbsent(benchmark::State& state) { BareExist(state, false); }
 void BareSave(benchmark::State& state) {
     Fixture& f = Get();
     std::vector<unsigned char> bytes(kTileSize, 0x5a);
-    const std::string name = f.root.string() + "/bare-" + std::to_string(g_saveRound++);
+    const std::string name = f.m_root.string() + "/bare-" + std::to_string(g_saveRound++);
     eFile data, index;
     data.Open((name + ".bundle").c_str(), eFile::CreateExclusive);
     index.Open((name + ".bundlx").c_str(), eFile::CreateExclusive);
@@ -348,9 +348,9 @@ void Summary(benchmark::State& state) {
                  two > 0 ? one / two : 0.0);
     state.counters["load-scaling-2v1"] = two > 0 ? one / two : 0.0;
     // Remove the 330 MB bundles now rather than at exit.
-    Get().pool.ReleaseAll();
+    Get().m_pool.ReleaseAll();
     std::error_code ec;
-    fs::remove_all(Get().root, ec);
+    fs::remove_all(Get().m_root, ec);
     if (g_v2Made) GetV2().Release();
 }
 

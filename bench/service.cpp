@@ -20,35 +20,35 @@ class Completion {
 public:
     void Reset(int target) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_target = target;
-        m_done.store(0);
+        m_nTarget = target;
+        m_nDone.store(0);
     }
     void Ended() {
-        if (m_done.fetch_add(1) + 1 == m_target) {
+        if (m_nDone.fetch_add(1) + 1 == m_nTarget) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_changed.notify_all();
         }
     }
     void Wait() {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_done.load() >= m_target; });
+        m_changed.wait(lock, [&] { return m_nDone.load() >= m_nTarget; });
     }
-    std::atomic<int> m_dropped{0};
+    std::atomic<int> m_nDropped{0};
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::atomic<int> m_done{0};
-    int m_target = 0;
+    std::atomic<int> m_nDone{0};
+    int m_nTarget = 0;
 };
 
 // Preallocated and reused: the figure is the service's overhead, not new/delete.
 class EmptyTask : public eRequestTask {
 public:
-    Completion* completion = nullptr;
+    Completion* m_pCompletion = nullptr;
     void Run(eTaskWorkThread*) override {}
-    void OnRemoved() override { completion->m_dropped++; }
-    void Release() override { completion->Ended(); }
+    void OnRemoved() override { m_pCompletion->m_nDropped++; }
+    void Release() override { m_pCompletion->Ended(); }
 };
 
 constexpr int kBatch = 20000;
@@ -59,7 +59,7 @@ void RunBatches(benchmark::State& state, int queueSize, bool throttle) {
     manager.GetTaskLoop().SetTaskQueueSize(queueSize);
     Completion completion;
     std::vector<EmptyTask> tasks(kBatch);
-    for (EmptyTask& task : tasks) task.completion = &completion;
+    for (EmptyTask& task : tasks) task.m_pCompletion = &completion;
     for (auto _ : state) {
         completion.Reset(kBatch);
         for (EmptyTask& task : tasks) {
@@ -72,7 +72,7 @@ void RunBatches(benchmark::State& state, int queueSize, bool throttle) {
         completion.Wait();
     }
     state.SetItemsProcessed(state.iterations() * kBatch);
-    state.counters["dropped"] = completion.m_dropped.load();
+    state.counters["dropped"] = completion.m_nDropped.load();
     state.counters["workers"] = manager.GetWorkThreadCount();
 }
 
@@ -90,7 +90,7 @@ void BM_IdleWorkersCpu(benchmark::State& state) {
     eTileServerManager manager;
     Completion completion;
     EmptyTask task;
-    task.completion = &completion;
+    task.m_pCompletion = &completion;
     completion.Reset(1);
     manager.Request(&task, 0);
     completion.Wait();

@@ -30,31 +30,31 @@ constexpr int kSide = 16;  // kSide x kSide tiles, spread over several group fol
 constexpr int kLevel = 5;
 
 struct Cache {
-    fs::path root;
-    TVK::eTileStorage storage;
-    std::vector<std::string> paths;  // the same tiles, as plain paths
-    std::vector<unsigned char> bytes = std::vector<unsigned char>(kTileBytes, 0x42);
+    fs::path m_root;
+    TVK::eTileStorage m_storage;
+    std::vector<std::string> m_paths;  // the same tiles, as plain paths
+    std::vector<unsigned char> m_bytes = std::vector<unsigned char>(kTileBytes, 0x42);
 
     Cache() {
-        root = fs::temp_directory_path() / ("tvk_bench_storage_" + std::to_string(::getpid()));
-        fs::remove_all(root);
-        fs::create_directories(root);
-        storage.GetTileCoordSys().SetScales({1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000,
-                                             1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000});
-        storage.SetCacheFormat(TVK::eTileStorage::Original);
-        storage.SetFileDirectory(root.string().c_str());
+        m_root = fs::temp_directory_path() / ("tvk_bench_storage_" + std::to_string(::getpid()));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root);
+        m_storage.GetTileCoordSys().SetScales({1.0 / 32000000, 1.0 / 16000000, 1.0 / 8000000,
+                                               1.0 / 4000000, 1.0 / 2000000, 1.0 / 1000000});
+        m_storage.SetCacheFormat(TVK::eTileStorage::Original);
+        m_storage.SetFileDirectory(m_root.string().c_str());
         for (int i = 0; i < kSide * kSide; ++i) {
             const int row = Row(i), col = Col(i);
-            if (storage.SaveImageData(kLevel, row, col, bytes.data(), kTileBytes) != 1)
+            if (m_storage.SaveImageData(kLevel, row, col, m_bytes.data(), kTileBytes) != 1)
                 std::abort();
             char rel[128];
             std::snprintf(rel, sizeof(rel), "_alllayers/1000000/R%04dC%04d/%dx%d.epng", row / 128,
                           col / 128, row, col);
-            paths.push_back((root / rel).string());
-            if (!fs::exists(paths.back())) std::abort();
+            m_paths.push_back((m_root / rel).string());
+            if (!fs::exists(m_paths.back())) std::abort();
         }
     }
-    ~Cache() { fs::remove_all(root); }
+    ~Cache() { fs::remove_all(m_root); }
 
     static int Row(int i) { return (i / kSide) * 40; }
     static int Col(int i) { return (i % kSide) * 40; }
@@ -105,7 +105,7 @@ void Measure(benchmark::State& state, int slot, Body body) {
 void BM_LoadBare(benchmark::State& state) {
     std::vector<unsigned char> buffer(kTileBytes + 1);
     Measure(state, kLoadBare, [&](Cache& cache, int i) {
-        const int fd = ::open(cache.paths[i].c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(cache.m_paths[i].c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) std::abort();
         struct stat st;
         if (::fstat(fd, &st) != 0) std::abort();
@@ -118,7 +118,7 @@ void BM_LoadBare(benchmark::State& state) {
 void BM_LoadStorage(benchmark::State& state) {
     TVK::eByteArray data;
     Measure(state, kLoadStorage, [&](Cache& cache, int i) {
-        if (cache.storage.LoadImageData(kLevel, Cache::Row(i), Cache::Col(i), data) != 1)
+        if (cache.m_storage.LoadImageData(kLevel, Cache::Row(i), Cache::Col(i), data) != 1)
             std::abort();
         benchmark::DoNotOptimize(data.GetData());
     });
@@ -126,11 +126,11 @@ void BM_LoadStorage(benchmark::State& state) {
 
 void BM_SaveBare(benchmark::State& state) {
     Measure(state, kSaveBare, [&](Cache& cache, int i) {
-        const std::string& path = cache.paths[i];
+        const std::string& path = cache.m_paths[i];
         const std::string temp = path + ".temp";
         const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) std::abort();
-        if (::write(fd, cache.bytes.data(), kTileBytes) != kTileBytes) std::abort();
+        if (::write(fd, cache.m_bytes.data(), kTileBytes) != kTileBytes) std::abort();
         if (::close(fd) != 0) std::abort();
         if (::rename(temp.c_str(), path.c_str()) != 0) std::abort();
     });
@@ -138,8 +138,8 @@ void BM_SaveBare(benchmark::State& state) {
 
 void BM_SaveStorage(benchmark::State& state) {
     Measure(state, kSaveStorage, [&](Cache& cache, int i) {
-        if (cache.storage.SaveImageData(kLevel, Cache::Row(i), Cache::Col(i), cache.bytes.data(),
-                                        kTileBytes) != 1) {
+        if (cache.m_storage.SaveImageData(kLevel, Cache::Row(i), Cache::Col(i),
+                                          cache.m_bytes.data(), kTileBytes) != 1) {
             std::abort();
         }
     });

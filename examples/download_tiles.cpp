@@ -40,18 +40,18 @@ public:
     }
     void Ended() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_ended;
+        ++m_nEnded;
         m_changed.notify_all();
     }
     void WaitFor(int count) {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_ended >= count; });
+        m_changed.wait(lock, [&] { return m_nEnded >= count; });
     }
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    int m_ended = 0;
+    int m_nEnded = 0;
 };
 
 class DownloadTileTask : public eRequestTask {

@@ -50,6 +50,11 @@ private:
     void* UserData;
 };
 
+// Threads: Request, Start, Stop, RemoveAllRequest and the size calls may be
+// made from any thread at once; a task queued by a Request that races a
+// Stop is either dropped by that Stop or run by fresh workers, never left
+// waiting without one. Stop and the destructor must not run on a worker
+// (inside a task): a worker cannot wait for itself.
 class TVK_API eTileServerManager : public eTaskFilter {
 public:
     // The process-wide instance, built on the first call (safe from any
@@ -63,35 +68,42 @@ public:
     eTileServerManager& operator=(const eTileServerManager&) = delete;
 
     // Takes effect at the next Start.
-    void SetWorkThreadSize(int count);
-    int GetWorkThreadSize() const;
+    void SetWorkThreadSize(int count) TVK_EXCLUDES(StartMutex);
+    int GetWorkThreadSize() const TVK_EXCLUDES(StartMutex);
     eTaskMessageLoop& GetTaskLoop();
 
     // Starts the workers if not started, then queues task (flag 1: ahead of
     // the waiting tasks). Ownership passes to the loop; a task refused by a
-    // full queue gets OnRemoved() and Release(). Callable from any thread.
-    void Request(eTaskBase* task, unsigned char flag);
+    // full queue gets OnRemoved() and Release().
+    void Request(eTaskBase* task, unsigned char flag) TVK_EXCLUDES(StartMutex);
     // Drops every waiting task; the workers keep running.
     void RemoveAllRequest();
     // Adds WorkThreadSize workers on the same loop; 1 if any worker runs.
-    unsigned char Start();
+    unsigned char Start() TVK_EXCLUDES(StartMutex);
     // Drops the waiting tasks, stops (waiting for running tasks) and
     // destroys every worker; always 1. The next Request starts afresh.
-    unsigned char Stop();
+    unsigned char Stop() TVK_EXCLUDES(StartMutex);
 
     // The manager lets every task run: handled 0, result 0.
     unsigned char PreTranslateTask(eTaskBase::TaskState state, eTaskBase* task,
                                    unsigned char& handled) override;
 
     // Workers currently owned (for monitoring).
-    int GetWorkThreadCount() const { return WorkThreads.GetSize(); }
+    int GetWorkThreadCount() const TVK_EXCLUDES(StartMutex);
 
 private:
-    int32_t WorkThreadSize;
+    // The lazy start: the first caller to find Started clear starts workers.
+    void StartOnDemand() TVK_EXCLUDES(StartMutex);
+    unsigned char StartWorkers() TVK_REQUIRES(StartMutex);
+
+    int32_t WorkThreadSize TVK_GUARDED_BY(StartMutex);
     eTaskMessageLoop TaskLoop;
-    eArray<eTaskWorkThread*> WorkThreads;
+    eArray<eTaskWorkThread*> WorkThreads TVK_GUARDED_BY(StartMutex);
+    // Read without the lock on every Request; written under it.
     std::atomic<bool> Started;
-    eMutex StartMutex;
+    // Guards the worker list and the count of the next start; held only for
+    // short, never while a worker is awaited or a task is called back.
+    mutable eMutex StartMutex;
 };
 
 }  // namespace TVK

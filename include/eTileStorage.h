@@ -116,8 +116,8 @@ public:
     // The storage's own scheme, writable (SetScales etc. act on the cache).
     eTileCoordSys& GetTileCoordSys();
     const eTileCoordSys& GetTileCoordSys() const;
-    // A value other than Original or Compact is stored as given; the tile
-    // operations then report it and fail.
+    // A value other than Original, Compact or CompactV2 is stored as given;
+    // the tile operations then report it and fail.
     void SetCacheFormat(EmFormat format);
     EmFormat GetCacheFormat() const;
     void SetTileType(eFileType::EmType type);

@@ -27,5 +27,6 @@
 #include "platform/eString.h"
 #include "platform/eTask.h"
 #include "platform/eThread.h"
+#include "platform/eThreadAnnotations.h"
 
 #endif

@@ -20,15 +20,15 @@ public:
     // Resizes; new bytes are zero. A negative size empties the array.
     void SetSize(eInt size) { m_data.resize(size > 0 ? static_cast<size_t>(size) : 0u); }
     // A read/write cursor kept for callers that stream through the buffer.
-    void SetPosition(eInt position) { m_position = position; }
-    eInt GetPosition() const { return m_position; }
+    void SetPosition(eInt position) { m_nPosition = position; }
+    eInt GetPosition() const { return m_nPosition; }
     void Add(const unsigned char* data, eInt count) {
         if (data != nullptr && count > 0) m_data.insert(m_data.end(), data, data + count);
     }
     void RemoveAll() {
         m_data.clear();
         m_data.shrink_to_fit();
-        m_position = 0;
+        m_nPosition = 0;
     }
 
     friend bool operator==(const eByteArray& a, const eByteArray& b) {
@@ -40,7 +40,7 @@ public:
 
 private:
     std::vector<unsigned char> m_data;
-    eInt m_position = 0;
+    eInt m_nPosition = 0;
 };
 
 }  // namespace TVK

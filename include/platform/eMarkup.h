@@ -89,7 +89,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Impl> m_pImpl;
 };
 
 }  // namespace TVK

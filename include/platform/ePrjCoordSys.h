@@ -38,11 +38,11 @@
 #define TVK_PLATFORM_EPRJCOORDSYS_H
 
 #include <memory>
-#include <mutex>
 
 #include "platform/eExport.h"
 #include "platform/eGeometry.h"
 #include "platform/eString.h"
+#include "platform/eThread.h"
 
 namespace TVK {
 
@@ -179,9 +179,9 @@ public:
 
 private:
     struct Engine;
-    // Caller holds m_mutex; nullptr when the engine cannot be built.
-    Engine* GetEngine() const;
-    unsigned char Transform(ePoint2D* points, int count, bool forward) const;
+    // nullptr when the engine cannot be built.
+    Engine* GetEngine() const TVK_REQUIRES(m_mutex);
+    unsigned char Transform(ePoint2D* points, int count, bool forward) const TVK_EXCLUDES(m_mutex);
 
     eGeoCoordSys m_geo;
     eProjection m_projection;
@@ -189,10 +189,10 @@ private:
     eString m_strDefinition;
     eString m_strWkt;
     int m_nEpsg = 0;
-    // Engine state, created on first use; never shared between objects.
     // The mutex serialises the engine calls of this one object.
-    mutable std::unique_ptr<Engine> m_engine;
-    mutable std::mutex m_mutex;
+    mutable eMutex m_mutex;
+    // Engine state, created on first use; never shared between objects.
+    mutable std::unique_ptr<Engine> m_pEngine TVK_GUARDED_BY(m_mutex);
 };
 
 // Builds `cs` from the text; non-zero on success. A text the engine refuses

@@ -13,8 +13,6 @@ namespace TVK {
 
 namespace {
 
-constexpr double kDegPerRad = 57.29577951308232;
-constexpr double kRadPerDeg = 0.017453292519943295;
 constexpr double kGlobeRadius = 6378137.0;
 constexpr int kDefaultRenderLevel = 22;
 
@@ -132,7 +130,7 @@ void eCoordSys::WorldToLogical(eSceneMode mode, const eVector3T<double>& world,
         return;
     }
     const eVector3T<double> v = eMathEngine::CartesianToSpherical(world.x, world.y, world.z);
-    ePoint2D p(v.x * kDegPerRad, v.y * kDegPerRad);
+    ePoint2D p(v.x * eMathEngine::kDegreesPerRadian, v.y * eMathEngine::kDegreesPerRadian);
     if (PrjCoordSys.GetSpatialRefType() != eSpatialRefGeographic) PrjCoordSys.Forward(&p, 1);
     MapToLogical(p, p);
     logical = p;
@@ -148,7 +146,8 @@ void eCoordSys::LogicalToWorld(eSceneMode mode, const ePoint2D& logical, eVector
     LogicalToMap(logical, q);
     if (PrjCoordSys.GetSpatialRefType() != eSpatialRefGeographic) PrjCoordSys.Inverse(&q, 1);
     // Always a sphere of the WGS 84 semi-major axis, whatever the spheroid.
-    world = eMathEngine::SphericalToCartesian(q.x * kRadPerDeg, q.y * kRadPerDeg,
+    world = eMathEngine::SphericalToCartesian(q.x * eMathEngine::kRadiansPerDegree,
+                                              q.y * eMathEngine::kRadiansPerDegree,
                                               height + kGlobeRadius);
 }
 

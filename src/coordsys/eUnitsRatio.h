@@ -5,12 +5,12 @@
 
 #include <cstdint>
 
+#include "platform/eMathEngine.h"
 #include "platform/ePrjCoordSys.h"
 
 namespace TVK {
 namespace unitsratio {
 
-constexpr double kPi = 3.141592653589793;
 // Unit values of non-degree angular units start here (see ePrjCoordSys.h).
 constexpr int64_t kAngularUnitBase = 1000000000;
 // 180 * 1745329: the angular factor of a degree, scaled like the unit value.
@@ -24,9 +24,10 @@ inline double Of(const ePrjCoordSys& prj) {
     const int64_t u = prj.GetUnits();
     if (prj.GetSpatialRefType() != eSpatialRefGeographic) return static_cast<double>(u);
     const double a = prj.GetGeoCoordSys().GetHorizonDatum().GetSpheroid().GetAxis();
-    if (u == 0) return a * 10000.0 * kPi / 180.0;
+    if (u == 0) return a * 10000.0 * eMathEngine::kPi / 180.0;
     // 64-bit subtraction: a negative unit value must not overflow.
-    return a * static_cast<double>(u - kAngularUnitBase) * 10000.0 * kPi / kHalfTurnUnits;
+    return a * static_cast<double>(u - kAngularUnitBase) * 10000.0 * eMathEngine::kPi /
+           kHalfTurnUnits;
 }
 
 }  // namespace unitsratio

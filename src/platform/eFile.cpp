@@ -175,58 +175,53 @@ bool eFile::Close() {
     return ::close(fd) == 0;
 }
 
-int64_t eFile::ReadAt(int64_t offset, void* buffer, int64_t count) const {
-    if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return -1;
-    auto* out = static_cast<unsigned char*>(buffer);
+namespace {
+
+// The one read/write loop: io(done, chunk) moves up to chunk bytes starting
+// count `done` bytes in and returns what the system call returned. Short
+// transfers continue, EINTR retries, 0 ends (end of file; a write that makes
+// no progress). Returns the bytes moved, or -1 on any other error.
+template <typename Io>
+int64_t TransferAll(int64_t count, Io io) {
     int64_t done = 0;
     while (done < count) {
         const size_t chunk = static_cast<size_t>(
             std::min<int64_t>(count - done, std::numeric_limits<ssize_t>::max() / 2));
-        const ssize_t n = ::pread(m_fd, out + done, chunk, static_cast<off_t>(offset + done));
+        const ssize_t n = io(done, chunk);
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
-        if (n == 0) break;  // end of file
+        if (n == 0) break;
         done += n;
     }
     return done;
 }
 
+}  // namespace
+
+int64_t eFile::ReadAt(int64_t offset, void* buffer, int64_t count) const {
+    if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return -1;
+    auto* out = static_cast<unsigned char*>(buffer);
+    return TransferAll(count, [&](int64_t done, size_t chunk) {
+        return ::pread(m_fd, out + done, chunk, static_cast<off_t>(offset + done));
+    });
+}
+
 bool eFile::WriteAt(int64_t offset, const void* buffer, int64_t count) const {
     if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
     const auto* in = static_cast<const unsigned char*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const size_t chunk = static_cast<size_t>(
-            std::min<int64_t>(count - done, std::numeric_limits<ssize_t>::max() / 2));
-        const ssize_t n = ::pwrite(m_fd, in + done, chunk, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;  // no progress: treat as a full device
-        done += n;
-    }
-    return true;
+    return TransferAll(count, [&](int64_t done, size_t chunk) {
+               return ::pwrite(m_fd, in + done, chunk, static_cast<off_t>(offset + done));
+           }) == count;
 }
 
 bool eFile::Write(const void* buffer, int64_t count) const {
     if (m_fd < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
     const auto* in = static_cast<const unsigned char*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const size_t chunk = static_cast<size_t>(
-            std::min<int64_t>(count - done, std::numeric_limits<ssize_t>::max() / 2));
-        const ssize_t n = ::write(m_fd, in + done, chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        done += n;
-    }
-    return true;
+    return TransferAll(count, [&](int64_t done, size_t chunk) {
+               return ::write(m_fd, in + done, chunk);
+           }) == count;
 }
 
 int64_t eFile::Size() const {

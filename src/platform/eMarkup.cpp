@@ -62,9 +62,9 @@ bool HasElement(const pugi::xml_document& doc) {
 
 // Collects pugixml's output in a string.
 struct StringWriter : pugi::xml_writer {
-    std::string text;
+    std::string m_strText;
     void write(const void* data, size_t size) override {
-        text.append(static_cast<const char*>(data), size);
+        m_strText.append(static_cast<const char*>(data), size);
     }
 };
 
@@ -72,19 +72,19 @@ struct StringWriter : pugi::xml_writer {
 // is refused: their sizes are meaningless and reading may never end.
 bool ReadRegularFile(const char* path, std::string& out) {
     struct Fd {
-        int fd;
+        int m_nFd;
         ~Fd() {
-            if (fd >= 0) ::close(fd);
+            if (m_nFd >= 0) ::close(m_nFd);
         }
     } file{::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (file.fd < 0) return false;
+    if (file.m_nFd < 0) return false;
     struct stat st;
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::fstat(file.m_nFd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     out.clear();
     out.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        ssize_t n = ::read(file.m_nFd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -100,22 +100,22 @@ class TempFile {
 public:
     explicit TempFile(const std::string& target) {
         static std::atomic<unsigned> counter{0};
-        m_path = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+        m_strPath = target + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
         // O_EXCL: never write through a file or link that is already there.
-        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_nFd = ::open(m_strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
     ~TempFile() {
-        if (m_fd >= 0) ::close(m_fd);
-        if (m_created && !m_kept) ::unlink(m_path.c_str());
+        if (m_nFd >= 0) ::close(m_nFd);
+        if (m_bCreated && !m_bKept) ::unlink(m_strPath.c_str());
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    bool IsOpen() { return m_created = (m_fd >= 0); }
+    bool IsOpen() { return m_bCreated = (m_nFd >= 0); }
     bool WriteAll(const std::string& data) {
         size_t done = 0;
         while (done < data.size()) {
-            ssize_t n = ::write(m_fd, data.data() + done, data.size() - done);
+            ssize_t n = ::write(m_nFd, data.data() + done, data.size() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return false;
@@ -126,40 +126,40 @@ public:
     }
     // Flushes, closes and renames onto target.
     bool CommitTo(const std::string& target) {
-        if (::fsync(m_fd) != 0) return false;
-        int fd = m_fd;
-        m_fd = -1;
+        if (::fsync(m_nFd) != 0) return false;
+        int fd = m_nFd;
+        m_nFd = -1;
         if (::close(fd) != 0) return false;
-        if (::rename(m_path.c_str(), target.c_str()) != 0) return false;
-        m_kept = true;
+        if (::rename(m_strPath.c_str(), target.c_str()) != 0) return false;
+        m_bKept = true;
         return true;
     }
 
 private:
-    std::string m_path;
-    int m_fd = -1;
-    bool m_created = false;
-    bool m_kept = false;
+    std::string m_strPath;
+    int m_nFd = -1;
+    bool m_bCreated = false;
+    bool m_bKept = false;
 };
 
 }  // namespace
 
 struct eMarkup::Impl {
-    std::unique_ptr<pugi::xml_document> doc = std::make_unique<pugi::xml_document>();
-    pugi::xml_node parent;
-    pugi::xml_node main;
-    pugi::xml_node child;
-    int charset = 0;
+    std::unique_ptr<pugi::xml_document> m_pDoc = std::make_unique<pugi::xml_document>();
+    pugi::xml_node m_parent;
+    pugi::xml_node m_main;
+    pugi::xml_node m_child;
+    int m_nCharset = 0;
 
     void Reset() {
-        parent = *doc;
-        main = pugi::xml_node();
-        child = pugi::xml_node();
+        m_parent = *m_pDoc;
+        m_main = pugi::xml_node();
+        m_child = pugi::xml_node();
     }
 
     bool Adopt(std::unique_ptr<pugi::xml_document> fresh, const pugi::xml_parse_result& result) {
         if (!result || !HasElement(*fresh)) return false;
-        doc = std::move(fresh);
+        m_pDoc = std::move(fresh);
         Reset();
         return true;
     }
@@ -167,49 +167,49 @@ struct eMarkup::Impl {
     std::string Serialise() const {
         StringWriter out;
         unsigned flags = pugi::format_indent;
-        if (charset == kCharsetUtf8) {
-            out.text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+        if (m_nCharset == kCharsetUtf8) {
+            out.m_strText = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
         }
         // Our own declaration (above) replaces any that was loaded.
         flags |= pugi::format_no_declaration;
-        for (pugi::xml_node node = doc->first_child(); node; node = node.next_sibling()) {
+        for (pugi::xml_node node = m_pDoc->first_child(); node; node = node.next_sibling()) {
             if (node.type() == pugi::node_declaration) continue;
             node.print(out, "\t", flags, pugi::encoding_utf8);
         }
-        return out.text;
+        return out.m_strText;
     }
 };
 
-eMarkup::eMarkup() : m_impl(std::make_unique<Impl>()) { m_impl->Reset(); }
+eMarkup::eMarkup() : m_pImpl(std::make_unique<Impl>()) { m_pImpl->Reset(); }
 
 eMarkup::~eMarkup() = default;
 
-void eMarkup::SetEncoding(int charset) { m_impl->charset = charset; }
+void eMarkup::SetEncoding(int charset) { m_pImpl->m_nCharset = charset; }
 
 bool eMarkup::AddElem(const eString& name, const char* text) {
     if (name.IsEmpty()) return false;
-    Impl& m = *m_impl;
-    pugi::xml_node node = m.parent.append_child(name.Cstr());
+    Impl& m = *m_pImpl;
+    pugi::xml_node node = m.m_parent.append_child(name.Cstr());
     if (!node) return false;
     if (text != nullptr && *text != '\0' && !node.append_child(pugi::node_pcdata).set_value(text)) {
-        m.parent.remove_child(node);
+        m.m_parent.remove_child(node);
         return false;
     }
-    m.main = node;
-    m.child = pugi::xml_node();
+    m.m_main = node;
+    m.m_child = pugi::xml_node();
     return true;
 }
 
 bool eMarkup::AddChildElem(const eString& name, const char* text) {
-    Impl& m = *m_impl;
-    if (name.IsEmpty() || !m.main) return false;
-    pugi::xml_node node = m.main.append_child(name.Cstr());
+    Impl& m = *m_pImpl;
+    if (name.IsEmpty() || !m.m_main) return false;
+    pugi::xml_node node = m.m_main.append_child(name.Cstr());
     if (!node) return false;
     if (text != nullptr && *text != '\0' && !node.append_child(pugi::node_pcdata).set_value(text)) {
-        m.main.remove_child(node);
+        m.m_main.remove_child(node);
         return false;
     }
-    m.child = node;
+    m.m_child = node;
     return true;
 }
 
@@ -218,62 +218,64 @@ bool eMarkup::AddChildElem(const eString& name, const eString& text) {
 }
 
 bool eMarkup::IntoElem() {
-    Impl& m = *m_impl;
-    if (!m.main || !m.child) return false;
-    m.parent = m.main;
-    m.main = m.child;
-    m.child = pugi::xml_node();
+    Impl& m = *m_pImpl;
+    if (!m.m_main || !m.m_child) return false;
+    m.m_parent = m.m_main;
+    m.m_main = m.m_child;
+    m.m_child = pugi::xml_node();
     return true;
 }
 
 bool eMarkup::OutOfElem() {
-    Impl& m = *m_impl;
-    if (m.parent == *m.doc) return false;
-    m.child = m.main;
-    m.main = m.parent;
-    m.parent = m.parent.parent();
+    Impl& m = *m_pImpl;
+    if (m.m_parent == *m.m_pDoc) return false;
+    m.m_child = m.m_main;
+    m.m_main = m.m_parent;
+    m.m_parent = m.m_parent.parent();
     return true;
 }
 
 bool eMarkup::FindElem(const eString& name) {
-    Impl& m = *m_impl;
-    pugi::xml_node found = NextElement(m.main, m.parent, name);
+    Impl& m = *m_pImpl;
+    pugi::xml_node found = NextElement(m.m_main, m.m_parent, name);
     if (!found) return false;
-    m.main = found;
-    m.child = pugi::xml_node();
+    m.m_main = found;
+    m.m_child = pugi::xml_node();
     return true;
 }
 
 bool eMarkup::FindChildElem(const eString& name) {
-    Impl& m = *m_impl;
-    if (!m.main && !FindElem()) return false;
-    pugi::xml_node found = NextElement(m.child, m.main, name);
+    Impl& m = *m_pImpl;
+    if (!m.m_main && !FindElem()) return false;
+    pugi::xml_node found = NextElement(m.m_child, m.m_main, name);
     if (!found) return false;
-    m.child = found;
+    m.m_child = found;
     return true;
 }
 
-void eMarkup::ResetChildPos() { m_impl->child = pugi::xml_node(); }
+void eMarkup::ResetChildPos() { m_pImpl->m_child = pugi::xml_node(); }
 
-void eMarkup::ResetPos() { m_impl->Reset(); }
+void eMarkup::ResetPos() { m_pImpl->Reset(); }
 
-eString eMarkup::GetChildData() const { return m_impl->child ? TextOf(m_impl->child) : eString(); }
+eString eMarkup::GetChildData() const {
+    return m_pImpl->m_child ? TextOf(m_pImpl->m_child) : eString();
+}
 
-eString eMarkup::GetData() const { return m_impl->main ? TextOf(m_impl->main) : eString(); }
+eString eMarkup::GetData() const { return m_pImpl->m_main ? TextOf(m_pImpl->m_main) : eString(); }
 
 eString eMarkup::GetTagName() const {
-    return m_impl->main ? eString(m_impl->main.name()) : eString();
+    return m_pImpl->m_main ? eString(m_pImpl->m_main.name()) : eString();
 }
 
 eString eMarkup::GetChildTagName() const {
-    return m_impl->child ? eString(m_impl->child.name()) : eString();
+    return m_pImpl->m_child ? eString(m_pImpl->m_child.name()) : eString();
 }
 
 eString eMarkup::GetSubDoc() const {
-    if (!m_impl->main) return eString();
+    if (!m_pImpl->m_main) return eString();
     StringWriter out;
-    m_impl->main.print(out, "", pugi::format_raw, pugi::encoding_utf8);
-    return eString(std::move(out.text));
+    m_pImpl->m_main.print(out, "", pugi::format_raw, pugi::encoding_utf8);
+    return eString(std::move(out.m_strText));
 }
 
 bool eMarkup::Load(const eString& path) {
@@ -282,21 +284,21 @@ bool eMarkup::Load(const eString& path) {
     auto fresh = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result =
         fresh->load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_auto);
-    return m_impl->Adopt(std::move(fresh), result);
+    return m_pImpl->Adopt(std::move(fresh), result);
 }
 
 bool eMarkup::SetDoc(const eString& text) {
     auto fresh = std::make_unique<pugi::xml_document>();
     pugi::xml_parse_result result = fresh->load_buffer(
         text.Cstr(), static_cast<size_t>(text.GetLength()), kParseFlags, pugi::encoding_auto);
-    return m_impl->Adopt(std::move(fresh), result);
+    return m_pImpl->Adopt(std::move(fresh), result);
 }
 
-eString eMarkup::GetDoc() const { return eString(m_impl->Serialise()); }
+eString eMarkup::GetDoc() const { return eString(m_pImpl->Serialise()); }
 
 bool eMarkup::Save(const eString& path) const {
     if (path.IsEmpty()) return false;
-    const std::string text = m_impl->Serialise();
+    const std::string text = m_pImpl->Serialise();
     TempFile temp(path.Std());
     if (!temp.IsOpen()) return false;
     return temp.WriteAll(text) && temp.CommitTo(path.Cstr());

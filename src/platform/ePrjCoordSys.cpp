@@ -16,6 +16,7 @@
 
 #include <pugixml.hpp>
 
+#include "platform/eMathEngine.h"
 #include "platform/proj_handles.h"
 
 #include <proj_experimental.h>
@@ -24,8 +25,6 @@ namespace TVK {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kRadiansPerDegree = kPi / 180.0;
 // Unit value base for geographic systems in a unit other than degrees.
 constexpr long long kAngularUnitBase = 1000000000LL;
 
@@ -135,7 +134,8 @@ proj::Object HorizontalCrs(PJ_CONTEXT* ctx, proj::Object obj) {
 }
 
 bool IsDegree(double radiansPerUnit) {
-    return std::fabs(radiansPerUnit - kRadiansPerDegree) <= 1e-10 * kRadiansPerDegree;
+    return std::fabs(radiansPerUnit - eMathEngine::kRadiansPerDegree) <=
+           1e-10 * eMathEngine::kRadiansPerDegree;
 }
 
 // Conversion factor of the first axis of a CRS's coordinate system (to
@@ -204,39 +204,39 @@ std::string Trimmed(const char* text) {
 }  // namespace
 
 struct ePrjCoordSys::Engine {
-    proj::Context ctx;   // declared first: destroyed after the objects
-    proj::Object crs;    // horizontal CRS
-    proj::Object toMap;  // degrees (lon, lat) -> map (x, y); built on first use
-    bool toMapFailed = false;
+    proj::Context m_ctx;   // declared first: destroyed after the objects
+    proj::Object m_crs;    // horizontal CRS
+    proj::Object m_toMap;  // degrees (lon, lat) -> map (x, y); built on first use
+    bool m_bToMapFailed = false;
 
     // Geographic degrees in longitude/latitude order on the system's own
     // datum; for a system already in degrees, its own geographic CRS.
     proj::Object DegreeCrs(int nType) {
-        PJ_CONTEXT* c = ctx.get();
+        PJ_CONTEXT* c = m_ctx.get();
         proj::Object geodetic(nType == eSpatialRefGeographic
-                                  ? proj_clone(c, crs.get())
-                                  : proj_crs_get_geodetic_crs(c, crs.get()));
+                                  ? proj_clone(c, m_crs.get())
+                                  : proj_crs_get_geodetic_crs(c, m_crs.get()));
         if (!geodetic) return proj::Object();
         if (IsDegree(AxisUnitFactor(c, geodetic.get()))) return geodetic;
         proj::Object datum(proj_crs_get_datum_forced(c, geodetic.get()));
         proj::Object cs(proj_create_ellipsoidal_2D_cs(c, PJ_ELLPS2D_LONGITUDE_LATITUDE, "degree",
-                                                      kRadiansPerDegree));
+                                                      eMathEngine::kRadiansPerDegree));
         if (!datum || !cs) return proj::Object();
         return proj::Object(
             proj_create_geographic_crs_from_datum(c, "degrees", datum.get(), cs.get()));
     }
 
     PJ* ToMap(int nType) {
-        if (toMap || toMapFailed) return toMap.get();
-        PJ_CONTEXT* c = ctx.get();
+        if (m_toMap || m_bToMapFailed) return m_toMap.get();
+        PJ_CONTEXT* c = m_ctx.get();
         proj::Object source = DegreeCrs(nType);
         proj::Object op;
         if (source)
             op = proj::Object(
-                proj_create_crs_to_crs_from_pj(c, source.get(), crs.get(), nullptr, nullptr));
-        if (op) toMap = proj::Object(proj_normalize_for_visualization(c, op.get()));
-        toMapFailed = !toMap;
-        return toMap.get();
+                proj_create_crs_to_crs_from_pj(c, source.get(), m_crs.get(), nullptr, nullptr));
+        if (op) m_toMap = proj::Object(proj_normalize_for_visualization(c, op.get()));
+        m_bToMapFailed = !m_toMap;
+        return m_toMap.get();
     }
 };
 
@@ -254,7 +254,7 @@ ePrjCoordSys::ePrjCoordSys(const ePrjCoordSys& other)
 
 ePrjCoordSys& ePrjCoordSys::operator=(const ePrjCoordSys& other) {
     if (this == &other) return *this;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     eSpatialRef::operator=(other);
     m_geo = other.m_geo;
     m_projection = other.m_projection;
@@ -262,7 +262,7 @@ ePrjCoordSys& ePrjCoordSys::operator=(const ePrjCoordSys& other) {
     m_strDefinition = other.m_strDefinition;
     m_strWkt = other.m_strWkt;
     m_nEpsg = other.m_nEpsg;
-    m_engine.reset();  // rebuilt from the new definition when needed
+    m_pEngine.reset();  // rebuilt from the new definition when needed
     return *this;
 }
 
@@ -274,13 +274,19 @@ ePrjCoordSys::ePrjCoordSys(ePrjCoordSys&& other) noexcept
       m_strDefinition(std::move(other.m_strDefinition)),
       m_strWkt(std::move(other.m_strWkt)),
       m_nEpsg(other.m_nEpsg),
-      m_engine(std::move(other.m_engine)) {
+      m_pEngine(std::move(other.m_pEngine)) {
     other = ePrjCoordSys();
 }
 
 ePrjCoordSys& ePrjCoordSys::operator=(ePrjCoordSys&& other) noexcept {
     if (this == &other) return *this;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    // One lock at a time: two objects moved into each other cannot deadlock.
+    std::unique_ptr<Engine> engine;
+    {
+        eMutexGuard lock(other.m_mutex);
+        engine = std::move(other.m_pEngine);
+    }
+    eMutexGuard lock(m_mutex);
     eSpatialRef::operator=(other);
     m_geo = std::move(other.m_geo);
     m_projection = std::move(other.m_projection);
@@ -288,7 +294,7 @@ ePrjCoordSys& ePrjCoordSys::operator=(ePrjCoordSys&& other) noexcept {
     m_strDefinition = std::move(other.m_strDefinition);
     m_strWkt = std::move(other.m_strWkt);
     m_nEpsg = other.m_nEpsg;
-    m_engine = std::move(other.m_engine);
+    m_pEngine = std::move(engine);
     // Leave the source unset rather than half moved.
     other.m_nType = eSpatialRefUnset;
     other.m_nUnits = 10000;
@@ -306,15 +312,15 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
     if (definition.empty()) return 0;
 
     auto engine = std::make_unique<Engine>();
-    engine->ctx = proj::NewContext();
-    PJ_CONTEXT* c = engine->ctx.get();
+    engine->m_ctx = proj::NewContext();
+    PJ_CONTEXT* c = engine->m_ctx.get();
     if (!c) return 0;
     proj::Object full = ParseObject(c, definition.c_str());
     if (!full) return 0;
     const bool esri = IsWktText(definition.c_str()) &&
                       proj_context_guess_wkt_dialect(c, definition.c_str()) == PJ_GUESSED_WKT1_ESRI;
-    engine->crs = HorizontalCrs(c, proj::Object(proj_clone(c, full.get())));
-    PJ* crs = engine->crs.get();
+    engine->m_crs = HorizontalCrs(c, proj::Object(proj_clone(c, full.get())));
+    PJ* crs = engine->m_crs.get();
     if (!crs) return 0;
 
     // Everything is computed into locals first: a refused text changes nothing.
@@ -361,7 +367,7 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
     std::string wkt = WktOf(c, full.get(), esri);
     if (wkt.empty()) return 0;
 
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     m_nType = geographic ? eSpatialRefGeographic : eSpatialRefProjected;
     m_nUnits = geographic ? AngularUnitValue(unitFactor)
                           : static_cast<int>(std::llround(unitFactor * 10000.0));
@@ -371,26 +377,26 @@ unsigned char ePrjCoordSys::FromDefinition(const eString& text) {
     m_strDefinition = definition;
     m_strWkt = std::move(wkt);
     m_nEpsg = epsg;
-    m_engine = std::move(engine);
+    m_pEngine = std::move(engine);
     return 1;
 }
 
 ePrjCoordSys::Engine* ePrjCoordSys::GetEngine() const {
-    if (m_engine) return m_engine.get();
+    if (m_pEngine) return m_pEngine.get();
     auto engine = std::make_unique<Engine>();
-    engine->ctx = proj::NewContext();
-    if (!engine->ctx) return nullptr;
-    engine->crs =
-        HorizontalCrs(engine->ctx.get(), ParseObject(engine->ctx.get(), m_strDefinition.Cstr()));
-    if (!engine->crs) return nullptr;
-    m_engine = std::move(engine);
-    return m_engine.get();
+    engine->m_ctx = proj::NewContext();
+    if (!engine->m_ctx) return nullptr;
+    engine->m_crs = HorizontalCrs(engine->m_ctx.get(),
+                                  ParseObject(engine->m_ctx.get(), m_strDefinition.Cstr()));
+    if (!engine->m_crs) return nullptr;
+    m_pEngine = std::move(engine);
+    return m_pEngine.get();
 }
 
 unsigned char ePrjCoordSys::Transform(ePoint2D* points, int count, bool forward) const {
     if (count <= 0) return 1;
     if (points == nullptr) return 0;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     if (m_nType == eSpatialRefUnset) return 1;
     Engine* engine = GetEngine();
     PJ* op = engine ? engine->ToMap(m_nType) : nullptr;

@@ -34,7 +34,7 @@ eTaskMessageLoop::~eTaskMessageLoop() {
     // A worker left running would wait on a destroyed condition variable.
     std::vector<eTaskWorkThread*> running;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         running = m_workers;
     }
     if (!running.empty()) Eassert("m_workers.empty()", "eTaskMessageLoop", __LINE__);
@@ -43,18 +43,18 @@ eTaskMessageLoop::~eTaskMessageLoop() {
 }
 
 void eTaskMessageLoop::SetTaskQueueSize(int size) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     m_nQueueSize = size;
 }
 
 int eTaskMessageLoop::GetTaskQueueSize() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     return m_nQueueSize;
 }
 
 void eTaskMessageLoop::AddTaskFilter(eTaskFilter* filter) {
     if (filter == nullptr) return;
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     m_filters.push_back(filter);
 }
 
@@ -62,7 +62,7 @@ unsigned char eTaskMessageLoop::AddTask(eTaskBase* task, unsigned char urgent) {
     if (task == nullptr) return 0;
     bool wake = false;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         if (m_nQueueSize < 1 || static_cast<int>(m_tasks.size()) < m_nQueueSize) {
             if (urgent)
                 m_tasks.push_front(task);
@@ -83,7 +83,7 @@ unsigned char eTaskMessageLoop::AddTask(eTaskBase* task, unsigned char urgent) {
 int eTaskMessageLoop::RemoveAllTask() {
     std::deque<eTaskBase*> dropped;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         dropped.swap(m_tasks);
     }
     for (eTaskBase* task : dropped) DropTask(task);
@@ -91,15 +91,15 @@ int eTaskMessageLoop::RemoveAllTask() {
 }
 
 int eTaskMessageLoop::GetTaskCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     return static_cast<int>(m_tasks.size());
 }
 
 eTaskBase* eTaskMessageLoop::WaitTask(eTaskWorkThread* worker) {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     while (!worker->m_bStopRequested && m_tasks.empty()) {
         ++m_nIdleWorkers;
-        m_wakeWorkers.wait(lock);
+        lock.Wait(m_wakeWorkers);
         --m_nIdleWorkers;
     }
     if (worker->m_bStopRequested) return nullptr;
@@ -111,14 +111,14 @@ eTaskBase* eTaskMessageLoop::WaitTask(eTaskWorkThread* worker) {
 }
 
 void eTaskMessageLoop::RegisterWorker(eTaskWorkThread* worker) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     worker->m_bStopRequested = false;
     m_workers.push_back(worker);
 }
 
 void eTaskMessageLoop::RequestStop(eTaskWorkThread* worker) {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         worker->m_bStopRequested = true;
     }
     // All: the one condition variable is shared, so a single notify might
@@ -127,7 +127,7 @@ void eTaskMessageLoop::RequestStop(eTaskWorkThread* worker) {
 }
 
 void eTaskMessageLoop::UnregisterWorker(eTaskWorkThread* worker) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     m_workers.erase(std::remove(m_workers.begin(), m_workers.end(), worker), m_workers.end());
 }
 

@@ -3,8 +3,6 @@
 // singleton.
 #include "eTileServerManager.h"
 
-#include <mutex>
-
 #include "platform/eHttpHelper.h"
 
 namespace TVK {
@@ -42,31 +40,54 @@ eTileServerManager::eTileServerManager()
 }
 
 eTileServerManager::~eTileServerManager() {
-    // Workers added by an explicit Start run even while Started is false;
-    // they must not outlive the loop they serve.
-    if (Started.load() || WorkThreads.GetSize() > 0) Stop();
+    // Also when Started is clear: workers added by an explicit Start must not
+    // outlive the loop they serve.
+    Stop();
 }
 
-void eTileServerManager::SetWorkThreadSize(int count) { WorkThreadSize = count; }
+void eTileServerManager::SetWorkThreadSize(int count) {
+    eMutexGuard lock(StartMutex);
+    WorkThreadSize = count;
+}
 
-int eTileServerManager::GetWorkThreadSize() const { return WorkThreadSize; }
+int eTileServerManager::GetWorkThreadSize() const {
+    eMutexGuard lock(StartMutex);
+    return WorkThreadSize;
+}
+
+int eTileServerManager::GetWorkThreadCount() const {
+    eMutexGuard lock(StartMutex);
+    return WorkThreads.GetSize();
+}
 
 eTaskMessageLoop& eTileServerManager::GetTaskLoop() { return TaskLoop; }
 
 void eTileServerManager::Request(eTaskBase* task, unsigned char flag) {
-    if (!Started.load(std::memory_order_acquire)) {
-        std::lock_guard<eMutex> lock(StartMutex);
-        if (!Started.load(std::memory_order_relaxed)) {
-            Started.store(true, std::memory_order_release);
-            Start();
-        }
-    }
+    StartOnDemand();
     TaskLoop.AddTask(task, flag);
+    // Stop clears Started before it sweeps the queue. A task queued after
+    // that sweep finds Started clear here and gets fresh workers; one queued
+    // before it was dropped by the sweep. Either way none is left waiting.
+    StartOnDemand();
+}
+
+void eTileServerManager::StartOnDemand() {
+    if (Started.load(std::memory_order_acquire)) return;
+    eMutexGuard lock(StartMutex);
+    if (Started.load(std::memory_order_relaxed)) return;
+    // Set before the workers start, and kept whatever StartWorkers returns.
+    Started.store(true, std::memory_order_release);
+    StartWorkers();
 }
 
 void eTileServerManager::RemoveAllRequest() { TaskLoop.RemoveAllTask(); }
 
 unsigned char eTileServerManager::Start() {
+    eMutexGuard lock(StartMutex);
+    return StartWorkers();
+}
+
+unsigned char eTileServerManager::StartWorkers() {
     for (int32_t i = 0; i < WorkThreadSize; ++i) {
         eTileRequestThread* worker = new eTileRequestThread();
         worker->Attach(&TaskLoop);
@@ -79,15 +100,23 @@ unsigned char eTileServerManager::Start() {
 }
 
 unsigned char eTileServerManager::Stop() {
+    // The workers are taken out under the lock and awaited outside it, so a
+    // running task may still call Request (which then starts fresh workers)
+    // and the sweep's OnRemoved/Release callbacks run without the lock.
+    eArray<eTaskWorkThread*> stopping(0);
+    {
+        eMutexGuard lock(StartMutex);
+        Started.store(false);
+        stopping = WorkThreads;
+        WorkThreads.RemoveAll();
+        WorkThreads.FreeExtra();
+    }
     TaskLoop.RemoveAllTask();
-    for (eInt i = 0; i < WorkThreads.GetSize(); ++i) {
-        eTaskWorkThread* worker = WorkThreads[i];
+    for (eInt i = 0; i < stopping.GetSize(); ++i) {
+        eTaskWorkThread* worker = stopping[i];
         worker->StopThread();
         delete worker;
     }
-    WorkThreads.RemoveAll();
-    WorkThreads.FreeExtra();
-    Started.store(false);
     return 1;
 }
 

@@ -152,3 +152,49 @@ TEST(TileServerManagerConcurrency, EveryTaskReleasedExactlyOnceUnderLoad) {
     }
     for (const std::atomic<int>& o : outcome) ASSERT_TRUE(o == 101 || o == 110) << o;
 }
+
+// Start, Stop and the thread count change under producers' Requests, and some
+// tasks queue a follow-up from their worker. Every task queued must end
+// (run, or dropped by a Stop) with no further Request to wake the service,
+// and stopping leaves no worker behind.
+TEST(TileServerManagerConcurrency, StartAndStopRaceRequestsWithoutStrandingTasks) {
+    constexpr int kProducers = 3, kPerProducer = 3000;
+    TaskLog log;
+    std::atomic<int> queued{0};
+    eTileServerManager manager;
+    auto request = [&](bool followUp) {
+        queued++;
+        manager.Request(new LoggedTask(log,
+                                       [&, followUp](eTaskWorkThread*) {
+                                           if (followUp) {
+                                               queued++;
+                                               manager.Request(new LoggedTask(log), 0);
+                                           }
+                                       }),
+                        0);
+    };
+    std::atomic<int> producing{kProducers};
+    std::vector<std::thread> threads;
+    for (int p = 0; p < kProducers; ++p)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kPerProducer; ++i) request(i % 50 == 0);
+            producing--;
+        });
+    int cycles = 0;
+    threads.emplace_back([&] {
+        // Ends on a Stop, so the last Requests race a Stop.
+        for (; producing > 0 || cycles < 20; ++cycles) {
+            manager.SetWorkThreadSize(1 + cycles % 3);
+            if (cycles % 2) manager.Start();
+            manager.Stop();
+            (void)manager.GetWorkThreadCount();  // reads the list the others change
+        }
+    });
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < 10000 && log.released != queued; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(log.released, queued) << "tasks left waiting with no worker";
+    EXPECT_EQ(log.runs + log.removed, queued);
+    EXPECT_EQ(manager.Stop(), 1);
+    EXPECT_EQ(manager.GetWorkThreadCount(), 0);
+}
