@@ -140,7 +140,7 @@ private:
 eHttpRange::eHttpRange(const eString& url) : m_strUrl(url) {}
 
 eHttpRange::~eHttpRange() {
-    for (void* handle : m_freeHandles) curl_easy_cleanup(static_cast<CURL*>(handle));
+    for (void* handle : m_vecFreeHandles) curl_easy_cleanup(static_cast<CURL*>(handle));
 }
 
 void eHttpRange::SetRetries(int attempts, int firstPauseMs) {
@@ -150,10 +150,10 @@ void eHttpRange::SetRetries(int attempts, int firstPauseMs) {
 
 void* eHttpRange::TakeHandle() {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_freeHandles.empty()) {
-            void* handle = m_freeHandles.back();
-            m_freeHandles.pop_back();
+        eMutexGuard lock(m_mutex);
+        if (!m_vecFreeHandles.empty()) {
+            void* handle = m_vecFreeHandles.back();
+            m_vecFreeHandles.pop_back();
             return handle;
         }
     }
@@ -161,13 +161,13 @@ void* eHttpRange::TakeHandle() {
 }
 
 void eHttpRange::GiveBackHandle(void* curl) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_freeHandles.push_back(curl);
+    eMutexGuard lock(m_mutex);
+    m_vecFreeHandles.push_back(curl);
 }
 
 bool eHttpRange::CheckVersion(const std::string& etag, const std::string& modified, int64_t total,
                               eString& error) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     if (m_bChanged) {
         error = m_strChange;
         return false;
@@ -210,7 +210,7 @@ eHttpRange::EmAttempt eHttpRange::Attempt(void* handle, uint64_t offset, uint64_
     eHeaderList headers;
     std::string pinned;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         if (IsStrong(m_strETag)) pinned = m_strETag;
     }
     if (!pinned.empty() && !headers.Add("If-Match: " + pinned)) {
@@ -247,7 +247,7 @@ eHttpRange::EmAttempt eHttpRange::Attempt(void* handle, uint64_t offset, uint64_
     }
     if (status == 412) {
         // If-Match failed: the pinned version is gone.
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         if (!m_bChanged) {
             m_bChanged = true;
             m_strChange = m_strUrl +
@@ -303,7 +303,7 @@ int64_t eHttpRange::ReadAt(uint64_t offset, uint64_t count, eByteArray& out, eSt
     out.RemoveAll();
     error.Empty();
     if (HasChanged()) {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        eMutexGuard lock(m_mutex);
         error = m_strChange;
         return -1;
     }

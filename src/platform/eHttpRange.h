@@ -14,12 +14,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/eByteArray.h"
 #include "platform/eExport.h"
 #include "platform/eString.h"
+#include "platform/eThread.h"
 
 namespace TVK {
 
@@ -48,12 +49,12 @@ private:
     enum EmAttempt { Done, Retry, Fail };
     EmAttempt Attempt(void* curl, uint64_t offset, uint64_t count, eByteArray& out, int64_t& got,
                       eString& error);
-    void* TakeHandle();
-    void GiveBackHandle(void* curl);
+    void* TakeHandle() TVK_EXCLUDES(m_mutex);
+    void GiveBackHandle(void* curl) TVK_EXCLUDES(m_mutex);
     // Compares an answer's version with the pinned one, pinning it on the
     // first answer. False (and changed) when they differ.
     bool CheckVersion(const std::string& etag, const std::string& modified, int64_t total,
-                      eString& error);
+                      eString& error) TVK_EXCLUDES(m_mutex);
 
     const eString m_strUrl;
     std::atomic<int64_t> m_nSize{-1};
@@ -61,12 +62,13 @@ private:
     std::atomic<int> m_nAttempts{4};
     std::atomic<int> m_nFirstPauseMs{100};
 
-    std::mutex m_mutex;  // guards everything below
-    std::vector<void*> m_freeHandles;
-    bool m_bPinned = false;
-    std::string m_strETag;
-    std::string m_strModified;
-    eString m_strChange;  // the message every read gives once changed
+    eMutex m_mutex;
+    std::vector<void*> m_vecFreeHandles TVK_GUARDED_BY(m_mutex);
+    bool m_bPinned TVK_GUARDED_BY(m_mutex) = false;
+    std::string m_strETag TVK_GUARDED_BY(m_mutex);
+    std::string m_strModified TVK_GUARDED_BY(m_mutex);
+    // The message every read gives once changed.
+    eString m_strChange TVK_GUARDED_BY(m_mutex);
 };
 
 }  // namespace TVK

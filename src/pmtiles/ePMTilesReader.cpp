@@ -83,13 +83,13 @@ int64_t ePMTilesFileSource::ReadAt(uint64_t offset, uint64_t count, eByteArray& 
 ePMTilesReader::ePMTilesReader(size_t leafCacheBytes) : m_nCacheLimit(leafCacheBytes) {}
 
 bool ePMTilesReader::Fail(const std::string& reason) {
-    std::lock_guard<std::mutex> lock(m_errorMutex);
+    eMutexGuard lock(m_errorMutex);
     m_strLastError = reason;
     return false;
 }
 
 eString ePMTilesReader::GetLastError() const {
-    std::lock_guard<std::mutex> lock(m_errorMutex);
+    eMutexGuard lock(m_errorMutex);
     return eString(m_strLastError);
 }
 
@@ -202,10 +202,10 @@ ePMTilesReader::EntriesPtr ePMTilesReader::Leaf(const tagEntry& entry, bool cach
     }
     const uint64_t at = m_header.LeafOffset + entry.Offset;
     if (cache) {
-        std::lock_guard<std::mutex> lock(m_cacheMutex);
-        auto found = m_cacheIndex.find(at);
-        if (found != m_cacheIndex.end() && found->second->Length == entry.Length) {
-            m_lru.splice(m_lru.begin(), m_lru, found->second);
+        eMutexGuard lock(m_cacheMutex);
+        auto found = m_mapCache.find(at);
+        if (found != m_mapCache.end() && found->second->Length == entry.Length) {
+            m_lstLru.splice(m_lstLru.begin(), m_lstLru, found->second);
             return found->second->Entries;
         }
     }
@@ -220,15 +220,15 @@ ePMTilesReader::EntriesPtr ePMTilesReader::Leaf(const tagEntry& entry, bool cach
         return nullptr;
     }
     if (!cache) return leaf;
-    std::lock_guard<std::mutex> lock(m_cacheMutex);
-    if (m_cacheIndex.find(at) == m_cacheIndex.end()) {
-        m_lru.push_front(tagCached{at, entry.Length, leaf});
-        m_cacheIndex[at] = m_lru.begin();
+    eMutexGuard lock(m_cacheMutex);
+    if (m_mapCache.find(at) == m_mapCache.end()) {
+        m_lstLru.push_front(tagCached{at, entry.Length, leaf});
+        m_mapCache[at] = m_lstLru.begin();
         m_nCacheBytes += CostOf(*leaf);
-        while (m_nCacheBytes > m_nCacheLimit && m_lru.size() > 1) {
-            m_nCacheBytes -= CostOf(*m_lru.back().Entries);
-            m_cacheIndex.erase(m_lru.back().Offset);
-            m_lru.pop_back();
+        while (m_nCacheBytes > m_nCacheLimit && m_lstLru.size() > 1) {
+            m_nCacheBytes -= CostOf(*m_lstLru.back().Entries);
+            m_mapCache.erase(m_lstLru.back().Offset);
+            m_lstLru.pop_back();
         }
     }
     return leaf;

@@ -17,7 +17,6 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +26,7 @@
 #include "platform/eFile.h"
 #include "platform/eHttpRange.h"
 #include "platform/eString.h"
+#include "platform/eThread.h"
 #include "pmtiles/ePMTilesFormat.h"
 
 namespace TVK {
@@ -153,14 +153,15 @@ private:
         EntriesPtr Entries;
     };
     const size_t m_nCacheLimit;
-    mutable std::mutex m_cacheMutex;  // guards the three below
-    std::list<tagCached> m_lru;       // most recently used first
-    std::unordered_map<uint64_t, std::list<tagCached>::iterator> m_cacheIndex;
-    size_t m_nCacheBytes = 0;
+    eMutex m_cacheMutex;
+    std::list<tagCached> m_lstLru TVK_GUARDED_BY(m_cacheMutex);  // most recently used first
+    std::unordered_map<uint64_t, std::list<tagCached>::iterator> m_mapCache
+        TVK_GUARDED_BY(m_cacheMutex);
+    size_t m_nCacheBytes TVK_GUARDED_BY(m_cacheMutex) = 0;
     std::atomic<uint64_t> m_nLeafReads{0};
 
-    mutable std::mutex m_errorMutex;  // guards m_strLastError
-    std::string m_strLastError;
+    mutable eMutex m_errorMutex;
+    std::string m_strLastError TVK_GUARDED_BY(m_errorMutex);
 };
 
 }  // namespace TVK

@@ -104,30 +104,30 @@ double CornerLat(uint64_t y, int z) {
 // Output gathered into large writes.
 class eOutput {
 public:
-    explicit eOutput(eFile& file) : m_file(file) { m_buffer.reserve(kOutputBuffer); }
+    explicit eOutput(eFile& file) : m_file(file) { m_vecBuffer.reserve(kOutputBuffer); }
     bool Append(const void* data, size_t size) {
-        if (m_buffer.size() + size > kOutputBuffer && !Flush()) return false;
+        if (m_vecBuffer.size() + size > kOutputBuffer && !Flush()) return false;
         if (size >= kOutputBuffer) return m_file.Write(data, static_cast<int64_t>(size));
         const auto* p = static_cast<const unsigned char*>(data);
-        m_buffer.insert(m_buffer.end(), p, p + size);
+        m_vecBuffer.insert(m_vecBuffer.end(), p, p + size);
         return true;
     }
     // Room for size bytes at the end of the buffer, to be filled in place.
     unsigned char* Reserve(size_t size) {
-        if (m_buffer.size() + size > kOutputBuffer && !Flush()) return nullptr;
-        const size_t at = m_buffer.size();
-        m_buffer.resize(at + size);
-        return m_buffer.data() + at;
+        if (m_vecBuffer.size() + size > kOutputBuffer && !Flush()) return nullptr;
+        const size_t at = m_vecBuffer.size();
+        m_vecBuffer.resize(at + size);
+        return m_vecBuffer.data() + at;
     }
     bool Flush() {
-        const bool ok = m_file.Write(m_buffer.data(), static_cast<int64_t>(m_buffer.size()));
-        m_buffer.clear();
+        const bool ok = m_file.Write(m_vecBuffer.data(), static_cast<int64_t>(m_vecBuffer.size()));
+        m_vecBuffer.clear();
         return ok;
     }
 
 private:
     eFile& m_file;
-    std::vector<unsigned char> m_buffer;
+    std::vector<unsigned char> m_vecBuffer;
 };
 
 }  // namespace
@@ -138,17 +138,17 @@ bool ePMTilesWriter::SetError(const std::string& reason) {
 }
 
 eString ePMTilesWriter::GetLastError() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     return eString(m_strError);
 }
 
 uint64_t ePMTilesWriter::GetAddedCount() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pending.size();
+    eMutexGuard lock(m_mutex);
+    return m_vecPending.size();
 }
 
 bool ePMTilesWriter::Begin(const eString& path, const tagSettings& settings) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     if (!m_strPath.IsEmpty()) return SetError(m_strPath.Std() + ": an archive is being written");
     m_strError.clear();
     if (path.IsEmpty()) return SetError("no file name for the archive");
@@ -158,10 +158,10 @@ bool ePMTilesWriter::Begin(const eString& path, const tagSettings& settings) {
     m_strPath = path;
     m_settings = settings;
     m_header = pmtiles::tagHeader();
-    m_buffer.clear();
-    m_buffer.reserve(kSpillBuffer);
+    m_vecBuffer.clear();
+    m_vecBuffer.reserve(kSpillBuffer);
     m_nSpillWritten = 0;
-    m_pending.clear();
+    m_vecPending.clear();
     for (tagExtent& e : m_extents) e = tagExtent();
     m_bAllGzip = true;
     m_bBroken = false;
@@ -169,14 +169,14 @@ bool ePMTilesWriter::Begin(const eString& path, const tagSettings& settings) {
 }
 
 bool ePMTilesWriter::FlushSpill() {
-    if (m_buffer.empty()) return true;
-    if (!m_spill.File().WriteAt(static_cast<int64_t>(m_nSpillWritten), m_buffer.data(),
-                                static_cast<int64_t>(m_buffer.size()))) {
+    if (m_vecBuffer.empty()) return true;
+    if (!m_spill.File().WriteAt(static_cast<int64_t>(m_nSpillWritten), m_vecBuffer.data(),
+                                static_cast<int64_t>(m_vecBuffer.size()))) {
         m_bBroken = true;
         return SetError(m_spill.GetPath().Std() + ": write failed (disk full?)");
     }
-    m_nSpillWritten += m_buffer.size();
-    m_buffer.clear();
+    m_nSpillWritten += m_vecBuffer.size();
+    m_vecBuffer.clear();
     return true;
 }
 
@@ -187,10 +187,10 @@ bool ePMTilesWriter::AddTile(int z, uint32_t x, uint32_t y, const unsigned char*
         !pmtiles::ZxyToTileId(z, x, y, id))
         return false;
     const uint64_t hash = HashBytes(data, size);
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     if (m_strPath.IsEmpty() || m_bBroken) return false;
-    if (m_buffer.size() + size > kSpillBuffer && !FlushSpill()) return false;
-    const uint64_t offset = m_nSpillWritten + m_buffer.size();
+    if (m_vecBuffer.size() + size > kSpillBuffer && !FlushSpill()) return false;
+    const uint64_t offset = m_nSpillWritten + m_vecBuffer.size();
     if (size >= kSpillBuffer) {
         if (!m_spill.File().WriteAt(static_cast<int64_t>(offset), data,
                                     static_cast<int64_t>(size))) {
@@ -199,9 +199,9 @@ bool ePMTilesWriter::AddTile(int z, uint32_t x, uint32_t y, const unsigned char*
         }
         m_nSpillWritten += size;
     } else {
-        m_buffer.insert(m_buffer.end(), data, data + size);
+        m_vecBuffer.insert(m_vecBuffer.end(), data, data + size);
     }
-    m_pending.push_back(tagPending{id, offset, hash, static_cast<uint32_t>(size)});
+    m_vecPending.push_back(tagPending{id, offset, hash, static_cast<uint32_t>(size)});
     tagExtent& e = m_extents[z];
     e.MinX = std::min(e.MinX, x);
     e.MaxX = std::max(e.MaxX, x);
@@ -213,44 +213,46 @@ bool ePMTilesWriter::AddTile(int z, uint32_t x, uint32_t y, const unsigned char*
 }
 
 void ePMTilesWriter::Abandon() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     m_spill.Remove();
     m_strPath.Empty();
-    m_pending.clear();
-    m_pending.shrink_to_fit();
-    m_buffer.clear();
+    m_vecPending.clear();
+    m_vecPending.shrink_to_fit();
+    m_vecBuffer.clear();
 }
 
 bool ePMTilesWriter::Finish() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    eMutexGuard lock(m_mutex);
     if (m_strPath.IsEmpty()) return SetError("no archive is being written");
     const bool ok = Publish();
     m_spill.Remove();
     m_strPath.Empty();
-    m_pending.clear();
-    m_pending.shrink_to_fit();
+    m_vecPending.clear();
+    m_vecPending.shrink_to_fit();
     return ok;
 }
 
 bool ePMTilesWriter::Publish() {
     const std::string path = m_strPath.Std();
     if (m_bBroken) return false;  // the reason is already set
-    if (m_pending.empty())
+    if (m_vecPending.empty())
         return SetError(path + ": no tiles to write (an archive holds at least one)");
     if (!FlushSpill()) return false;
     eFile& spill = m_spill.File();
 
     // Tile-id order; of tiles added twice, the later one (further on in the
     // spill file) is kept.
-    std::sort(m_pending.begin(), m_pending.end(), [](const tagPending& a, const tagPending& b) {
-        return a.TileId != b.TileId ? a.TileId < b.TileId : a.SpillOffset < b.SpillOffset;
-    });
+    std::sort(m_vecPending.begin(), m_vecPending.end(),
+              [](const tagPending& a, const tagPending& b) {
+                  return a.TileId != b.TileId ? a.TileId < b.TileId : a.SpillOffset < b.SpillOffset;
+              });
     size_t kept = 0;
-    for (size_t i = 0; i < m_pending.size(); ++i) {
-        if (i + 1 < m_pending.size() && m_pending[i + 1].TileId == m_pending[i].TileId) continue;
-        m_pending[kept++] = m_pending[i];
+    for (size_t i = 0; i < m_vecPending.size(); ++i) {
+        if (i + 1 < m_vecPending.size() && m_vecPending[i + 1].TileId == m_vecPending[i].TileId)
+            continue;
+        m_vecPending[kept++] = m_vecPending[i];
     }
-    m_pending.resize(kept);
+    m_vecPending.resize(kept);
 
     // Distinct contents in the order they will be written, and the entries.
     struct tagContent {
@@ -263,7 +265,7 @@ bool ePMTilesWriter::Publish() {
     std::vector<tagEntry> entries;
     std::vector<unsigned char> a, b;
     uint64_t dataSize = 0;
-    for (const tagPending& p : m_pending) {
+    for (const tagPending& p : m_vecPending) {
         uint64_t dataOffset = dataSize;
         bool shared = false;
         auto found = byHash.find(p.Hash);
@@ -346,7 +348,7 @@ bool ePMTilesWriter::Publish() {
     h.LeafLength = leaves.size();
     h.DataOffset = h.LeafOffset + h.LeafLength;
     h.DataLength = dataSize;
-    h.AddressedTiles = m_pending.size();
+    h.AddressedTiles = m_vecPending.size();
     h.TileEntries = entries.size();
     h.TileContents = contents.size();
     h.Clustered = true;

@@ -20,13 +20,13 @@
 #define TVK_PMTILES_EPMTILESWRITER_H
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/eExport.h"
 #include "platform/eString.h"
 #include "platform/eTempFile.h"
+#include "platform/eThread.h"
 #include "pmtiles/ePMTilesFormat.h"
 
 namespace TVK {
@@ -78,23 +78,24 @@ private:
         bool Any = false;
     };
 
-    bool FlushSpill();  // m_mutex held
-    bool SetError(const std::string& reason);
-    bool Publish();
+    bool FlushSpill() TVK_REQUIRES(m_mutex);
+    bool SetError(const std::string& reason) TVK_REQUIRES(m_mutex);
+    bool Publish() TVK_REQUIRES(m_mutex);
 
+    mutable eMutex m_mutex;
+    // Begin, Finish and Abandon change these, with no AddTile running.
     eString m_strPath;
     tagSettings m_settings;
     pmtiles::tagHeader m_header;
 
-    mutable std::mutex m_mutex;  // guards everything below
-    eTempFile m_spill;
-    std::vector<unsigned char> m_buffer;  // spill bytes not yet written
-    uint64_t m_nSpillWritten = 0;         // spill bytes on disk
-    std::vector<tagPending> m_pending;
-    tagExtent m_extents[pmtiles::kMaxZoom + 1];
-    bool m_bAllGzip = true;  // every tile so far is a gzip stream
-    bool m_bBroken = false;
-    std::string m_strError;
+    eTempFile m_spill TVK_GUARDED_BY(m_mutex);
+    std::vector<unsigned char> m_vecBuffer TVK_GUARDED_BY(m_mutex);  // spill bytes not yet written
+    uint64_t m_nSpillWritten TVK_GUARDED_BY(m_mutex) = 0;            // spill bytes on disk
+    std::vector<tagPending> m_vecPending TVK_GUARDED_BY(m_mutex);
+    tagExtent m_extents[pmtiles::kMaxZoom + 1] TVK_GUARDED_BY(m_mutex);
+    bool m_bAllGzip TVK_GUARDED_BY(m_mutex) = true;  // every tile so far is a gzip stream
+    bool m_bBroken TVK_GUARDED_BY(m_mutex) = false;
+    std::string m_strError TVK_GUARDED_BY(m_mutex);
 };
 
 }  // namespace TVK
