@@ -72,6 +72,7 @@ public:
         RecordSizeMismatch = 16,  // V2 entry and record disagree on the size [Slot, Row, Col,
                                   // Offset, Size, Expected]
         EmptyTileFile = 17,       // a tile file of zero bytes
+        FileDamaged = 18,         // a single-file cache's structure is damaged [Detail]
         // ---- warnings ----
         TemporaryFile = 100,       // "<tile>.temp" left by an interrupted save
         DeadSpace = 101,           // bundle bytes no slot reaches [Size]
@@ -83,6 +84,7 @@ public:
         ForeignRowFolder = 107,    // a folder in an exploded level that is no row's
         UnreachableName = 108,     // a bundle or tile file under a name the cache never uses
         DuplicateTile = 109,       // a MIXED tile stored as both kinds; the ".png" is never read
+        FileUnusual = 110,         // a single-file cache departs from its format's rules [Detail]
     };
 
     static bool IsDamage(EmFinding kind) { return kind != None && kind < TemporaryFile; }
@@ -122,6 +124,7 @@ struct tagCacheFinding {
     int64_t Size = -1;      // a record's or field's value, or dead bytes
     int64_t FileSize = -1;  // the file's actual size
     int64_t Expected = -1;  // what the format or the header says instead
+    eString Detail;         // FileDamaged, FileUnusual, FileUnreadable: what is wrong, in words
 };
 
 }  // namespace TVK

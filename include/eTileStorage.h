@@ -51,9 +51,12 @@ class TVK_API eTileStorage {
 public:
     // Cache layout.
     enum EmFormat : int32_t {
-        Original = 0,   // one file per tile below "_alllayers"
-        Compact = 1,    // .bundle/.bundlx pairs, one per 128 x 128 block of a level
-        CompactV2 = 2,  // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        Original = 0,    // one file per tile below "_alllayers"
+        Compact = 1,     // .bundle/.bundlx pairs, one per 128 x 128 block of a level
+        CompactV2 = 2,   // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        MBTiles = 3,     // one MBTiles file (SQLite): the Web Mercator grid only
+        GeoPackage = 4,  // a tile table of a GeoPackage file (SQLite): any tiling scheme
+        PMTiles = 5,     // one PMTiles archive, local or over HTTP(S): the Web Mercator grid
     };
 
     // Path grammar of the Original layout.
@@ -170,6 +173,40 @@ public:
     // ArcGIS's (SetArcGISStructure).
     unsigned char ToArcGISConfigFile(const eString& path);
 
+    // ---- single-file caches: the file is its own description ----
+    // Opens a single-file cache: FILE.mbtiles, FILE.gpkg (optionally
+    // "FILE.gpkg?table=NAME"; the first tile table by default), FILE.pmtiles,
+    // or an http(s):// URL of a PMTiles file (read-only). Reads the tiling
+    // scheme and settings from the file itself. A PMTiles archive gives the
+    // Web Mercator grid with levels 0 to its deepest zoom (level n is zoom n,
+    // 256-pixel tiles unless its metadata names another "tilesize"), its
+    // bounds, its metadata's "name" and a tile type from its header. A URL
+    // is read with one range request per tile; a file replaced on the server
+    // meanwhile fails every later call instead of mixing two versions (open
+    // it again). 1 on success, 0 otherwise (nothing half-opened;
+    // GetTileFileError says why).
+    unsigned char FromTileFile(const eString& path);
+    // Creates a new single-file cache at path from the storage's current
+    // tiling scheme and settings (the kind from the extension). MBTiles and
+    // PMTiles refuse any scheme but the Web Mercator grid. A PMTiles archive
+    // is written once: saves collect tiles (loads find none yet; a tile
+    // saved twice keeps its last bytes), removals are refused, and the file
+    // appears only when FinishTileFile succeeds; a storage destroyed before
+    // that leaves nothing behind. 1 on success, 0 otherwise (GetTileFileError
+    // says why).
+    unsigned char CreateTileFile(const eString& path);
+    // Completes a write-once cache (PMTiles: sorts, deduplicates, writes
+    // directories and data, renames the temporary file into place; the
+    // archive is then read like any other); 1 and nothing to do for every
+    // other layout. 0 when the archive cannot be written (GetTileFileError
+    // says why; nothing is left at the path).
+    unsigned char FinishTileFile();
+    // The file (with "?table=NAME" for a GeoPackage) or URL a single-file
+    // cache was opened or created from; empty for caches of folders.
+    const eString& GetTileFile() const;
+    // Why the last FromTileFile, CreateTileFile or FinishTileFile failed.
+    const eString& GetTileFileError() const;
+
     // ---- tiles, addressed by (level, row, col) ----
     // Each returns 1 for success / yes and 0 otherwise. In the Original layout
     // a level outside the tiling scheme's level list throws std::out_of_range
@@ -201,10 +238,15 @@ private:
     void TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol);
     // Makes the layout the format and naming select, closing the old one's handles.
     void ChooseLayout();
+    // The PMTiles halves of FromTileFile and CreateTileFile.
+    unsigned char FromPMTilesFile(const eString& name);
+    unsigned char CreatePMTilesFile(const eString& path);
     const eCacheLayout& GetLayout() const { return *m_pLayout; }
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;
+    eString m_strTileFile;  // single-file caches: the file or URL (and "?table=")
+    eString m_strTileFileError;
     EmFormat m_emCacheFormat = Original;
     eFileType::EmType m_emTileType = eFileType::PNG;
     eString m_strFileDirectory;

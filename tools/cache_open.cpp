@@ -3,6 +3,7 @@
 
 #include "cli.h"
 
+#include <cctype>
 #include <iterator>
 
 namespace TVK {
@@ -11,7 +12,7 @@ namespace cli {
 namespace {
 
 constexpr eLayout kLayouts[] = {eLayout::Original, eLayout::Compact, eLayout::CompactV2,
-                                eLayout::ArcGISExploded};
+                                eLayout::ArcGISExploded, eLayout::PMTiles};
 
 // Formats the library may add later are refused until the tool knows them.
 // The naming matters only to the one-file-per-tile layout.
@@ -23,6 +24,8 @@ bool LayoutOf(const eTileStorage& storage, eLayout& layout) {
             return true;
         case eTileStorage::Compact: layout = eLayout::Compact; return true;
         case eTileStorage::CompactV2: layout = eLayout::CompactV2; return true;
+        case eTileStorage::PMTiles: layout = eLayout::PMTiles; return true;
+        default: break;
     }
     return false;
 }
@@ -35,6 +38,7 @@ const char* LayoutName(eLayout layout) {
         case eLayout::Compact: return "compact";
         case eLayout::CompactV2: return "compact-v2";
         case eLayout::ArcGISExploded: return "arcgis-exploded";
+        case eLayout::PMTiles: return "pmtiles";
     }
     return "unknown";
 }
@@ -63,6 +67,7 @@ void ApplyLayout(eLayout layout, eTileStorage& storage) {
         case eLayout::Original: storage.SetCacheFormat(eTileStorage::Original); break;
         case eLayout::Compact: storage.SetCacheFormat(eTileStorage::Compact); break;
         case eLayout::CompactV2: storage.SetCacheFormat(eTileStorage::CompactV2); break;
+        case eLayout::PMTiles: storage.SetCacheFormat(eTileStorage::PMTiles); break;
         case eLayout::ArcGISExploded:
             storage.SetCacheFormat(eTileStorage::Original);
             storage.SetTileNaming(eTileStorage::ArcGIS);
@@ -104,7 +109,49 @@ bool LooksLikeArcGIS(eMarkup& doc) {
 
 }  // namespace
 
+bool IsPMTilesArgument(const std::string& arg) {
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    const std::string text = lower(arg);
+    const std::string tail = ".pmtiles";
+    return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0 ||
+           (text.size() > tail.size() &&
+            text.compare(text.size() - tail.size(), tail.size(), tail) == 0);
+}
+
+namespace {
+
+// The file is its own description: the name stands for both.
+int FinishFileCache(const std::string& arg, eOpenCache& cache) {
+    cache.ConfigPath = arg;
+    cache.Root = arg;
+    cache.ArcGIS = false;
+    if (!LayoutOf(*cache.Storage, cache.Layout))
+        return Fail(kExitFailed, arg, "names a storage layout this tool does not know");
+    return kExitOk;
+}
+
+}  // namespace
+
+int CreateTileFileLike(const std::string& path, const eOpenCache& src, eOpenCache& dst) {
+    dst.Storage = std::make_unique<eTileStorage>();
+    dst.Storage->SetTileCoordSys(src.Storage->GetTileCoordSys());
+    dst.Storage->SetTileType(src.Storage->GetTileType());
+    dst.Storage->SetName(src.Storage->GetName());
+    if (!dst.Storage->CreateTileFile(path))
+        return Fail(kExitFailed, path, dst.Storage->GetTileFileError().Std());
+    return FinishFileCache(path, dst);
+}
+
 int OpenCache(const std::string& arg, eOpenCache& cache) {
+    if (IsPMTilesArgument(arg)) {
+        cache.Storage = std::make_unique<eTileStorage>();
+        if (!cache.Storage->FromTileFile(arg))
+            return Fail(kExitFailed, arg, cache.Storage->GetTileFileError().Std());
+        return FinishFileCache(arg, cache);
+    }
     std::string path;
     if (const int code = ResolveConfig(arg, path)) return code;
 

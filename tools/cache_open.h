@@ -24,6 +24,7 @@ enum class eLayout {
     Compact,         // .bundle/.bundlx pairs
     CompactV2,       // one .bundle per block
     ArcGISExploded,  // one file per tile in ArcGIS's names (L05/R0000012c/C00000401.png)
+    PMTiles,         // one PMTiles archive, a file or an http(s):// URL; written once
 };
 
 const char* LayoutName(eLayout layout);
@@ -55,6 +56,13 @@ struct eOpenCache {
 // Resolves and reads the cache; kExitOk, or the exit code after the reason
 // was printed on standard error.
 int OpenCache(const std::string& arg, eOpenCache& cache);
+
+// A CACHE argument naming a PMTiles archive: "*.pmtiles" or an http(s):// URL.
+bool IsPMTilesArgument(const std::string& arg);
+// Creates the single-file cache path names (a new PMTiles archive) with the
+// tiling scheme, tile type and name of src; kExitOk, or the exit code after
+// the reason was printed. A PMTiles archive appears only at FinishTileFile.
+int CreateTileFileLike(const std::string& path, const eOpenCache& src, eOpenCache& dst);
 
 // kExitOk when the level is one of the cache's; otherwise prints why and
 // returns kExitFailed.

@@ -93,7 +93,18 @@ int RunCopy(const tagCopyOptions& opt) {
                     "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
     eOpenCache src, dst;
     if (const int code = OpenCache(opt.Src, src)) return code;
-    if (const int code = OpenCache(opt.Dst, dst)) return code;
+    // A PMTiles archive is written once: a new file is made from the
+    // source's scheme and published whole at the end.
+    const bool newArchive = IsPMTilesArgument(opt.Dst) && !eFile::IsExist(opt.Dst.c_str()) &&
+                            opt.Dst.rfind("http", 0) != 0;
+    if (newArchive) {
+        if (const int code = CreateTileFileLike(opt.Dst, src, dst)) return code;
+    } else if (const int code = OpenCache(opt.Dst, dst)) {
+        return code;
+    }
+    if (!newArchive && dst.Layout == eLayout::PMTiles)
+        return Fail(kExitFailed, opt.Dst,
+                    "is a PMTiles archive, which is written once: copy into a new file");
     if (src.Root == dst.Root) return Fail(kExitUsage, opt.Dst, "is the source cache itself");
 
     int first = 0, last = src.LevelCount() - 1;
@@ -170,6 +181,13 @@ int RunCopy(const tagCopyOptions& opt) {
     progress.Update(done, true);
     progress.Finish();
     out.ReleaseHandles();
+    if (newArchive) {
+        // A partial archive could never be completed: nothing is published.
+        if (failed > 0)
+            Fail(kExitFailed, opt.Dst, "not written, as some tiles could not be copied");
+        else if (!out.FinishTileFile())
+            return Fail(kExitFailed, opt.Dst, out.GetTileFileError().Std());
+    }
     std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
                 " existing, %" PRId64 " failed, in %.1f s\n",
                 copied, bytes, skipped, failed, progress.Elapsed());
@@ -184,7 +202,9 @@ void RegisterCopy(CLI::App& app, eCommandTable& table) {
         "copy", "Copy tiles from one cache into another of the same tiling scheme");
     sub->add_option("SRC", opt->Src, "Source cache")->required();
     sub->add_option("DST", opt->Dst,
-                    "Destination cache (made with `tvk create` or an existing one)")
+                    "Destination cache (made with `tvk create` or an existing one), or a new "
+                    "FILE.pmtiles: made from SRC's scheme and written whole at the end (not "
+                    "resumable: an interrupted copy leaves no file)")
         ->required();
     sub->add_option("--levels", opt->Levels, "Only levels A-B (or one level A)");
     sub->add_option("--bbox", opt->Box,

@@ -76,6 +76,10 @@ int RunCreate(const tagCreateOptions& opt) {
     if (!ParseLayout(opt.Layout, layout))
         return Fail(kExitUsage, "--layout",
                     "expected " + LayoutNames() + ", got '" + opt.Layout + "'");
+    if (layout == eLayout::PMTiles || IsPMTilesArgument(opt.Dir))
+        return Fail(kExitUsage, opt.Dir,
+                    "a PMTiles archive is written once, whole: make it with `tvk copy SRC "
+                    "FILE.pmtiles` from a cache of the Web Mercator grid");
     if (opt.ArcGIS && layout == eLayout::Original)
         return Fail(kExitUsage, "--arcgis",
                     "ArcGIS caches are compact, compact-v2 or arcgis-exploded");

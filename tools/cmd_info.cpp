@@ -75,7 +75,9 @@ void PrintText(const eOpenCache& cache) {
     const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
     std::printf("Name:          %s\n", storage.GetName().Cstr());
     std::printf("Description:   %s (%s)\n", cache.ConfigPath.c_str(),
-                cache.ArcGIS ? "ArcGIS configuration" : "tile cache description");
+                cache.Layout == eLayout::PMTiles ? "PMTiles archive"
+                : cache.ArcGIS                   ? "ArcGIS configuration"
+                                                 : "tile cache description");
     if (prj.GetEpsgCode() > 0)
         std::printf("CRS:           %s (EPSG:%d)\n", prj.GetName().Cstr(), prj.GetEpsgCode());
     else

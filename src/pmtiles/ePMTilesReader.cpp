@@ -289,20 +289,21 @@ ePMTilesReader::EmFound ePMTilesReader::LoadTile(int z, uint32_t x, uint32_t y, 
 // ---- the walk ----
 
 bool ePMTilesReader::Walk(const Entries& dir, int depth, uint64_t lo, uint64_t hi, bool checking,
-                          const std::function<bool(const tagEntry&)>& visit,
-                          std::vector<std::string>* problems, bool& stopped) {
+                          const std::function<bool(const tagEntry&)>& visit, tagPMTilesCheck* check,
+                          bool& stopped) {
     const std::string name = m_pSource->GetName().Std();
+    auto damage = [check](const std::string& text) { check->Problems.push_back({true, text}); };
     for (size_t i = 0; i < dir.size() && !stopped; ++i) {
         const tagEntry& e = dir[i];
         const uint64_t next = i + 1 < dir.size() ? dir[i + 1].TileId : hi;
         if (checking && (e.TileId < lo || e.TileId >= hi)) {
-            problems->push_back(name + ": the directory entry of " + Zxy(e.TileId) +
-                                " lies outside the range of its leaf directory");
+            damage(name + ": the directory entry of " + Zxy(e.TileId) +
+                   " lies outside the range of its leaf directory");
         }
         if (e.RunLength > 0) {
-            if (checking && e.RunLength > next - e.TileId) {
-                problems->push_back(name + ": the run of " + std::to_string(e.RunLength) +
-                                    " tiles from " + Zxy(e.TileId) + " overlaps the next entry");
+            if (checking && e.TileId < next && e.RunLength > next - e.TileId) {
+                damage(name + ": the run of " + std::to_string(e.RunLength) + " tiles from " +
+                       Zxy(e.TileId) + " overlaps the next entry");
             }
             if (!visit(e)) stopped = true;
             continue;
@@ -311,20 +312,19 @@ bool ePMTilesReader::Walk(const Entries& dir, int depth, uint64_t lo, uint64_t h
             const std::string why = name + ": leaf directories nest deeper than " +
                                     std::to_string(kMaxLeafDepth) + " levels";
             if (!checking) return Fail(why);
-            problems->push_back(why);
+            damage(why);
             continue;
         }
         std::string error;
         const EntriesPtr leaf = Leaf(e, false, error);
         if (!leaf) {
             if (!checking) return Fail(error);
-            problems->push_back(error);
+            damage(error);
             continue;
         }
         if (checking && leaf->empty())
-            problems->push_back(name + ": a leaf directory holds no entries");
-        if (!Walk(*leaf, depth + 1, e.TileId, next, checking, visit, problems, stopped))
-            return false;
+            check->Problems.push_back({false, name + ": a leaf directory holds no entries"});
+        if (!Walk(*leaf, depth + 1, e.TileId, next, checking, visit, check, stopped)) return false;
     }
     return true;
 }
@@ -334,8 +334,10 @@ bool ePMTilesReader::ForEachTileEntry(const std::function<bool(const tagEntry&)>
     return Walk(m_root, 0, 0, std::numeric_limits<uint64_t>::max(), false, visit, nullptr, stopped);
 }
 
-std::vector<std::string> ePMTilesReader::Check() {
-    std::vector<std::string> problems;
+tagPMTilesCheck ePMTilesReader::Check() {
+    tagPMTilesCheck check;
+    auto damage = [&check](const std::string& text) { check.Problems.push_back({true, text}); };
+    auto warning = [&check](const std::string& text) { check.Problems.push_back({false, text}); };
     const std::string name = m_pSource->GetName().Std();
     const pmtiles::tagHeader& h = m_header;
     const int64_t size = m_pSource->GetSize();
@@ -349,45 +351,42 @@ std::vector<std::string> ePMTilesReader::Check() {
                         {"tile data", h.DataOffset, h.DataLength}};
         for (const auto& s : sections) {
             if (!Inside(s.offset, s.length, static_cast<uint64_t>(size))) {
-                problems.push_back(name + ": the " + s.what + " (bytes " +
-                                   std::to_string(s.offset) + "+" + std::to_string(s.length) +
-                                   ") reach past the end of the file (" + std::to_string(size) +
-                                   " bytes)");
+                damage(name + ": the " + s.what + " (bytes " + std::to_string(s.offset) + "+" +
+                       std::to_string(s.length) + ") reach past the end of the file (" +
+                       std::to_string(size) + " bytes)");
             }
         }
     }
     if (!Inside(h.RootOffset, h.RootLength, pmtiles::kRootLimit))
-        problems.push_back(name + ": the root directory does not lie within the first 16 KiB");
-    if (h.MinZoom > h.MaxZoom)
-        problems.push_back(name + ": the minimum zoom is above the maximum zoom");
+        warning(name + ": the root directory does not lie within the first 16 KiB");
+    if (h.MinZoom > h.MaxZoom) damage(name + ": the minimum zoom is above the maximum zoom");
 
     if (!m_strMetadataProblem.empty()) {
-        problems.push_back(name + ": metadata: " + m_strMetadataProblem);
+        warning(name + ": metadata: " + m_strMetadataProblem);
     } else if (h.MetadataLength > 0) {
         const nlohmann::json doc = nlohmann::json::parse(m_strMetadata, nullptr, false);
         if (doc.is_discarded() || !doc.is_object())
-            problems.push_back(name + ": the metadata is not a JSON object");
+            warning(name + ": the metadata is not a JSON object");
     }
 
-    uint64_t addressed = 0, entries = 0, nextData = 0;
+    uint64_t entries = 0, nextData = 0;
     bool firstTile = true, clusterReported = false, zoomReported = false;
     std::unordered_set<uint64_t> contents;
     const uint64_t lowest = pmtiles::FirstTileIdOfZoom(h.MinZoom);
     const uint64_t highest = pmtiles::FirstTileIdOfZoom(std::min(h.MaxZoom + 1, 32));
     auto visit = [&](const tagEntry& e) {
-        addressed += e.RunLength;
+        check.Tiles += e.RunLength;
+        check.Bytes += uint64_t(e.Length) * e.RunLength;
         ++entries;
         contents.insert(e.Offset);
-        if (!Inside(e.Offset, e.Length, h.DataLength)) {
-            problems.push_back(name + ": the entry of " + Zxy(e.TileId) +
-                               " points outside the tile data");
-        }
-        if (!zoomReported && (e.TileId < lowest || e.TileId - lowest >= highest - lowest ||
-                              e.RunLength > highest - e.TileId)) {
+        if (!Inside(e.Offset, e.Length, h.DataLength))
+            damage(name + ": the entry of " + Zxy(e.TileId) + " points outside the tile data");
+        if (!zoomReported && h.MinZoom <= h.MaxZoom &&
+            (e.TileId < lowest || e.TileId >= highest || e.RunLength > highest - e.TileId)) {
             zoomReported = true;
-            problems.push_back(name + ": " + Zxy(e.TileId) +
-                               " lies outside the header's zoom levels " +
-                               std::to_string(h.MinZoom) + "-" + std::to_string(h.MaxZoom));
+            damage(name + ": " + Zxy(e.TileId) + " lies outside the header's zoom levels " +
+                   std::to_string(h.MinZoom) + "-" + std::to_string(h.MaxZoom) +
+                   ", where readers never look");
         }
         if (h.Clustered && !clusterReported) {
             // Clustered data: each new blob starts where the last one ended;
@@ -395,8 +394,8 @@ std::vector<std::string> ePMTilesReader::Check() {
             const bool ok = firstTile ? e.Offset == 0 : e.Offset <= nextData;
             if (!ok) {
                 clusterReported = true;
-                problems.push_back(name + ": the header says clustered but the data of " +
-                                   Zxy(e.TileId) + " is not in tile order");
+                warning(name + ": the header says clustered but the data of " + Zxy(e.TileId) +
+                        " is not in tile order");
             }
             if (e.Offset == nextData) nextData += e.Length;
         }
@@ -404,21 +403,66 @@ std::vector<std::string> ePMTilesReader::Check() {
         return true;
     };
     bool stopped = false;
-    Walk(m_root, 0, 0, std::numeric_limits<uint64_t>::max(), true, visit, &problems, stopped);
+    Walk(m_root, 0, 0, std::numeric_limits<uint64_t>::max(), true, visit, &check, stopped);
 
     const struct {
         const char* what;
         uint64_t said, found;
-    } counts[] = {{"addressed tiles", h.AddressedTiles, addressed},
+    } counts[] = {{"addressed tiles", h.AddressedTiles, check.Tiles},
                   {"tile entries", h.TileEntries, entries},
                   {"tile contents", h.TileContents, contents.size()}};
     for (const auto& c : counts) {
         if (c.said != 0 && c.said != c.found) {
-            problems.push_back(name + ": the header counts " + std::to_string(c.said) + " " +
-                               c.what + ", the directories " + std::to_string(c.found));
+            warning(name + ": the header counts " + std::to_string(c.said) + " " + c.what +
+                    ", the directories " + std::to_string(c.found));
         }
     }
-    return problems;
+    return check;
+}
+
+// ---- the cursor ----
+
+ePMTilesCursor::ePMTilesCursor(ePMTilesReader& reader, uint64_t firstId)
+    : m_Reader(reader), m_nFirstId(firstId) {
+    m_vecStack.push_back({nullptr, &reader.m_root, 0, std::numeric_limits<uint64_t>::max()});
+}
+
+bool ePMTilesCursor::Next(tagEntry& entry) {
+    while (!m_bFailed && !m_vecStack.empty()) {
+        tagFrame& f = m_vecStack.back();
+        if (f.Index >= f.Dir->size()) {
+            m_vecStack.pop_back();
+            continue;
+        }
+        const tagEntry& e = (*f.Dir)[f.Index];
+        const uint64_t end = f.Index + 1 < f.Dir->size() ? (*f.Dir)[f.Index + 1].TileId : f.End;
+        ++f.Index;
+        if (e.RunLength > 0) {
+            if (e.TileId >= m_nFirstId || m_nFirstId - e.TileId < e.RunLength) {
+                entry = e;
+                return true;
+            }
+            continue;
+        }
+        if (end <= m_nFirstId) continue;  // the whole leaf lies before the first id
+        if (m_vecStack.size() > static_cast<size_t>(ePMTilesReader::kMaxLeafDepth)) {
+            m_bFailed = true;
+            m_Reader.Fail(m_Reader.m_pSource->GetName().Std() +
+                          ": leaf directories nest deeper than " +
+                          std::to_string(ePMTilesReader::kMaxLeafDepth) + " levels");
+            return false;
+        }
+        std::string error;
+        auto leaf = m_Reader.Leaf(e, false, error);
+        if (!leaf) {
+            m_bFailed = true;
+            m_Reader.Fail(error);
+            return false;
+        }
+        const auto* dir = leaf.get();
+        m_vecStack.push_back({std::move(leaf), dir, 0, end});
+    }
+    return false;
 }
 
 }  // namespace TVK

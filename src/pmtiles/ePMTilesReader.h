@@ -75,6 +75,20 @@ private:
     eHttpRange m_http;
 };
 
+class ePMTilesCursor;
+
+// What Check found: each problem, damage (tiles lost to this or other
+// readers) or not, and what the walk counted.
+struct tagPMTilesCheck {
+    struct tagProblem {
+        bool Damage;
+        std::string Text;
+    };
+    std::vector<tagProblem> Problems;
+    uint64_t Tiles = 0;  // addressed tiles, runs counted in full
+    uint64_t Bytes = 0;  // the bytes loads of all of them return
+};
+
 class TVK_API ePMTilesReader {
 public:
     enum EmFound { Failed = -1, Absent = 0, Found = 1 };
@@ -113,12 +127,14 @@ public:
     // lengths not; visit returns false to stop. False with GetLastError when
     // a directory cannot be read.
     bool ForEachTileEntry(const std::function<bool(const pmtiles::tagEntry&)>& visit);
-    // Walks the whole archive and lists what is wrong with it: sections
-    // outside the file, a root beyond the first 16 KiB, directories that do
-    // not decode or whose ids leave their range, entries outside their
-    // section, tile ids outside the header's levels, counts that disagree
-    // with the header, metadata that is not a JSON object. Empty when sound.
-    std::vector<std::string> Check();
+    // Walks the whole archive and tells what is wrong with it. Damage:
+    // sections outside the file, directories that do not decode, nest too
+    // deep or whose ids leave their range, runs that overlap, entries outside
+    // their section, tiles outside the header's levels (other readers never
+    // look there). Warnings: a root beyond the first 16 KiB, a clustered
+    // flag the data does not follow, counts that disagree with the header,
+    // metadata that cannot be read or is not a JSON object, empty leaves.
+    tagPMTilesCheck Check();
 
     // The reason of the most recent failure (any thread's).
     eString GetLastError() const;
@@ -126,6 +142,7 @@ public:
     uint64_t GetLeafReads() const { return m_nLeafReads.load(); }
 
 private:
+    friend class ePMTilesCursor;
     using Entries = std::vector<pmtiles::tagEntry>;
     using EntriesPtr = std::shared_ptr<const Entries>;
 
@@ -138,8 +155,8 @@ private:
     // A leaf directory, from the cache or the source; null on failure.
     EntriesPtr Leaf(const pmtiles::tagEntry& entry, bool cache, std::string& error);
     bool Walk(const Entries& dir, int depth, uint64_t lo, uint64_t hi, bool checking,
-              const std::function<bool(const pmtiles::tagEntry&)>& visit,
-              std::vector<std::string>* problems, bool& stopped);
+              const std::function<bool(const pmtiles::tagEntry&)>& visit, tagPMTilesCheck* check,
+              bool& stopped);
 
     std::unique_ptr<ePMTilesSource> m_pSource;
     pmtiles::tagHeader m_header;
@@ -162,6 +179,32 @@ private:
 
     mutable eMutex m_errorMutex;
     std::string m_strLastError TVK_GUARDED_BY(m_errorMutex);
+};
+
+// Tile entries in tile-id order from a first id on, one at a time, runs not
+// expanded (an entry whose run reaches the first id comes whole). Leaf
+// directories are read as the cursor reaches them and never cached: memory
+// holds one directory per nesting level. Used by one thread at a time; the
+// reader must outlive it.
+class TVK_API ePMTilesCursor {
+public:
+    ePMTilesCursor(ePMTilesReader& reader, uint64_t firstId);
+    // The next entry; false at the end, or when a directory cannot be read
+    // (Failed, and the reader's GetLastError says why).
+    bool Next(pmtiles::tagEntry& entry);
+    bool Failed() const { return m_bFailed; }
+
+private:
+    struct tagFrame {
+        std::shared_ptr<const std::vector<pmtiles::tagEntry>> Hold;  // null for the root
+        const std::vector<pmtiles::tagEntry>* Dir;
+        size_t Index;
+        uint64_t End;  // the first id after this directory's range
+    };
+    ePMTilesReader& m_Reader;
+    const uint64_t m_nFirstId;
+    std::vector<tagFrame> m_vecStack;
+    bool m_bFailed = false;
 };
 
 }  // namespace TVK

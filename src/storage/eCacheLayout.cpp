@@ -41,6 +41,8 @@ std::unique_ptr<eCacheLayout> MakeCacheLayout(const eTileStorage& storage) {
                                                                    : MakeNativeLayout(storage);
         case eTileStorage::Compact: return MakeCompactV1Layout(storage);
         case eTileStorage::CompactV2: return MakeCompactV2Layout(storage);
+        case eTileStorage::PMTiles: return MakePMTilesLayout(storage);
+        default: break;
     }
     return std::make_unique<eUnknownLayout>(storage);
 }

@@ -69,6 +69,13 @@ public:
     virtual void ReleaseHandles() {}
     // A setting the layout keeps a copy of may have changed.
     virtual void SettingsChanged() {}
+    // Completes a file that is written whole (a PMTiles archive being
+    // created); 1 and nothing to do for every other layout. On failure, 0
+    // with the reason in why.
+    virtual unsigned char FinishFile(eString& why) {
+        (void)why;
+        return 1;
+    }
 
     // Levels firstLevel..lastLevel, already clipped to the level list.
     virtual std::unique_ptr<eTileSource> ListTiles(int firstLevel, int lastLevel) const = 0;
@@ -87,6 +94,7 @@ std::unique_ptr<eCacheLayout> MakeNativeLayout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeExplodedLayout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeCompactV1Layout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeCompactV2Layout(const eTileStorage& storage);
+std::unique_ptr<eCacheLayout> MakePMTilesLayout(const eTileStorage& storage);
 
 }  // namespace TVK
 

@@ -33,9 +33,10 @@ std::vector<tagEntry> AllEntries(ePMTilesReader& reader) {
     return entries;
 }
 
-bool Mentions(const std::vector<std::string>& problems, const std::string& what) {
-    for (const std::string& p : problems)
-        if (p.find(what) != std::string::npos) return true;
+// Whether a check found a problem of that kind (damage or warning) naming what.
+bool Mentions(const tagPMTilesCheck& check, const std::string& what, bool damage = true) {
+    for (const auto& p : check.Problems)
+        if (p.Text.find(what) != std::string::npos) return p.Damage == damage;
     return false;
 }
 
@@ -105,7 +106,7 @@ TEST(PMTilesArchive, HoldsEveryTileOnceInTileOrder) {
     EXPECT_EQ(reader->LoadTile(2, 0, 0, untouched), ePMTilesReader::Absent);
     EXPECT_EQ(reader->LoadTile(2, 4, 0, untouched), ePMTilesReader::Absent);  // off the grid
     EXPECT_EQ(untouched.GetSize(), 1);
-    EXPECT_TRUE(reader->Check().empty());
+    EXPECT_TRUE(reader->Check().Problems.empty());
 }
 
 TEST(PMTilesArchive, LeavesWhenTheRootOutgrowsSixteenKiBAndABoundedCache) {
@@ -123,7 +124,14 @@ TEST(PMTilesArchive, LeavesWhenTheRootOutgrowsSixteenKiBAndABoundedCache) {
     EXPECT_EQ(AllEntries(*walker).size(), tiles.size());
     const uint64_t leaves = walker->GetLeafReads();
     ASSERT_GT(leaves, 1u);
-    EXPECT_TRUE(walker->Check().empty());
+    EXPECT_TRUE(walker->Check().Problems.empty());
+    // A cursor from level 7's first id on: the last level's entries alone.
+    const std::vector<tagEntry> all = AllEntries(*walker);
+    std::vector<tagEntry> deepest;
+    ePMTilesCursor cursor(*walker, FirstTileIdOfZoom(7));
+    for (tagEntry e; cursor.Next(e);) deepest.push_back(e);
+    EXPECT_FALSE(cursor.Failed());
+    EXPECT_EQ(deepest, std::vector<tagEntry>(all.end() - 128 * 128, all.end()));
 
     // A cache of one leaf: loads in tile-id order read each leaf once, loads
     // across the curve read them again and again.
@@ -180,7 +188,7 @@ TEST(PMTilesArchive, ReadsOtherWritersShapesAndReportsDamage) {
     EXPECT_EQ(LoadTile(*reader, 2, 1, 2), deep);
     EXPECT_EQ(reader->HasTile(2, 1, 1), ePMTilesReader::Absent);
     EXPECT_EQ(AllEntries(*reader).size(), 3u);
-    EXPECT_TRUE(reader->Check().empty());
+    EXPECT_TRUE(reader->Check().Problems.empty());
 
     // Damage, one kind per copy of the fixture.
     auto variant = [&](const std::function<void(Bytes&)>& change) {
@@ -226,11 +234,13 @@ TEST(PMTilesArchive, ReadsOtherWritersShapesAndReportsDamage) {
         b[metaAt] = '[';
     });
     ASSERT_TRUE(opened);
-    const std::vector<std::string> problems = reader->Check();
-    EXPECT_TRUE(Mentions(problems, "counts 99 addressed tiles, the directories 6"));
-    EXPECT_TRUE(Mentions(problems, "not in tile order"));
-    EXPECT_TRUE(Mentions(problems, "outside the header's zoom levels 0-1"));
-    EXPECT_TRUE(Mentions(problems, "not a JSON object"));
+    const tagPMTilesCheck check = reader->Check();
+    EXPECT_TRUE(Mentions(check, "counts 99 addressed tiles, the directories 6", false));
+    EXPECT_TRUE(Mentions(check, "not in tile order", false));
+    EXPECT_TRUE(Mentions(check, "outside the header's zoom levels 0-1"));
+    EXPECT_TRUE(Mentions(check, "not a JSON object", false));
+    EXPECT_EQ(check.Tiles, 6u);
+    EXPECT_EQ(check.Bytes, top.size() + 4 * run.size() + deep.size());
 
     // The root beyond the first 16 KiB still reads, and is reported.
     const Bytes pad(16384, 0);
@@ -249,7 +259,7 @@ TEST(PMTilesArchive, ReadsOtherWritersShapesAndReportsDamage) {
     });
     ASSERT_TRUE(opened) << reader->GetLastError().Std();
     EXPECT_EQ(LoadTile(*reader, 2, 1, 2), deep);
-    EXPECT_TRUE(Mentions(reader->Check(), "first 16 KiB"));
+    EXPECT_TRUE(Mentions(reader->Check(), "first 16 KiB", false));
 
     // Refused at opening, with the reason.
     const struct {

@@ -17,43 +17,6 @@ namespace tvktest {
 
 namespace {
 
-const char kNginx[] = "/usr/sbin/nginx";
-
-// nginx on a free loopback port serving dir/www, for the length of a test.
-class Nginx {
-public:
-    explicit Nginx(const TempDir& dir) : m_www(dir / "www") {
-        fs::create_directories(m_www);
-        fs::create_directories(dir / "nginx");
-        m_port = FreeLoopbackPort();
-        const std::string d = (dir / "nginx").string();
-        WriteText(dir / "nginx/nginx.conf",
-                  "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
-                      "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
-                      "  client_body_temp_path " +
-                      d + "/body;\n  proxy_temp_path " + d + "/proxy;\n  fastcgi_temp_path " + d +
-                      "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n  scgi_temp_path " + d +
-                      "/scgi;\n  server {\n    listen 127.0.0.1:" + std::to_string(m_port) +
-                      ";\n    root " + m_www.string() + ";\n  }\n}\n");
-        m_process = std::make_unique<ChildProcess>(
-            std::vector<std::string>{kNginx, "-p", d, "-e", d + "/error.log", "-c",
-                                     d + "/nginx.conf"},
-            d + "/out.log");
-        m_up = WaitForPort(m_port);
-    }
-    bool Up() const { return m_up; }
-    const fs::path& Www() const { return m_www; }
-    std::string Url(const std::string& name) const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + "/" + name;
-    }
-
-private:
-    fs::path m_www;
-    int m_port = -1;
-    bool m_up = false;
-    std::unique_ptr<ChildProcess> m_process;
-};
-
 // fault_server.py serving one file, each way of failing at its own path.
 class FaultServer {
 public:
@@ -104,10 +67,10 @@ bool Has(const TVK::eString& text, const std::string& what) {
 }  // namespace
 
 TEST(PMTilesRemote, ReadsThroughNginxWithRangeRequests) {
-    ASSERT_TRUE(fs::exists(kNginx)) << "nginx is not installed (scripts/deps installs it)";
+    ASSERT_TRUE(HaveNginx()) << "nginx is not installed (scripts/deps installs it)";
     TempDir dir;
     Nginx nginx(dir);
-    ASSERT_TRUE(nginx.Up()) << ReadText(dir / "nginx/error.log");
+    ASSERT_TRUE(nginx.Up()) << nginx.Log();
     const std::vector<tagTile> tiles = LeafyTiles();
     ASSERT_TRUE(WriteArchive(nginx.Www() / "world.pmtiles", tiles));
 
@@ -123,7 +86,7 @@ TEST(PMTilesRemote, ReadsThroughNginxWithRangeRequests) {
     size_t entries = 0;
     EXPECT_TRUE(reader->ForEachTileEntry([&](const TVK::pmtiles::tagEntry&) { return ++entries; }));
     EXPECT_EQ(entries, tiles.size());
-    EXPECT_TRUE(reader->Check().empty());
+    EXPECT_TRUE(reader->Check().Problems.empty());
 
     reader = OpenRemote(nginx.Url("missing.pmtiles"), opened);
     EXPECT_FALSE(opened);
@@ -135,10 +98,10 @@ TEST(PMTilesRemote, ReadsThroughNginxWithRangeRequests) {
 }
 
 TEST(PMTilesRemoteConcurrency, FileReplacedWhileThreadsReadIsNeverMixed) {
-    ASSERT_TRUE(fs::exists(kNginx)) << "nginx is not installed (scripts/deps installs it)";
+    ASSERT_TRUE(HaveNginx()) << "nginx is not installed (scripts/deps installs it)";
     TempDir dir;
     Nginx nginx(dir);
-    ASSERT_TRUE(nginx.Up()) << ReadText(dir / "nginx/error.log");
+    ASSERT_TRUE(nginx.Up()) << nginx.Log();
     const std::vector<tagTile> v1 = LeafyTiles();
     std::vector<tagTile> v2 = v1;
     // Other bytes and lengths everywhere: a directory of one version and

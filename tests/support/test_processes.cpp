@@ -125,4 +125,29 @@ bool WaitForPort(int port, int timeoutMs) {
     return false;
 }
 
+namespace {
+const char kNginx[] = "/usr/sbin/nginx";
+}
+
+bool HaveNginx() { return fs::exists(kNginx); }
+
+Nginx::Nginx(const TempDir& dir) : m_www(dir / "www") {
+    fs::create_directories(m_www);
+    fs::create_directories(dir / "nginx");
+    m_nPort = FreeLoopbackPort();
+    const std::string d = (dir / "nginx").string();
+    WriteText(dir / "nginx/nginx.conf",
+              "daemon off;\nworker_processes 1;\npid " + d + "/nginx.pid;\nerror_log " + d +
+                  "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log off;\n"
+                  "  client_body_temp_path " +
+                  d + "/body;\n  proxy_temp_path " + d + "/proxy;\n  fastcgi_temp_path " + d +
+                  "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n  scgi_temp_path " + d +
+                  "/scgi;\n  server {\n    listen 127.0.0.1:" + std::to_string(m_nPort) +
+                  ";\n    root " + m_www.string() + ";\n  }\n}\n");
+    m_pProcess = std::make_unique<ChildProcess>(
+        std::vector<std::string>{kNginx, "-p", d, "-e", d + "/error.log", "-c", d + "/nginx.conf"},
+        d + "/out.log");
+    m_bUp = WaitForPort(m_nPort);
+}
+
 }  // namespace tvktest

@@ -5,8 +5,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/test_files.h"
 
 namespace tvktest {
 
@@ -43,6 +46,28 @@ private:
 int FreeLoopbackPort();
 // Waits up to timeoutMs for something to accept connections on the port.
 bool WaitForPort(int port, int timeoutMs = 5000);
+
+// nginx (Debian's nginx-light) on a free loopback port serving the folder
+// "www" of dir, with its own configuration, logs and pid file in dir/nginx;
+// stopped when the object goes.
+bool HaveNginx();
+class Nginx {
+public:
+    explicit Nginx(const TempDir& dir);
+    bool Up() const { return m_bUp; }
+    const fs::path& Www() const { return m_www; }
+    std::string Url(const std::string& name) const {
+        return "http://127.0.0.1:" + std::to_string(m_nPort) + "/" + name;
+    }
+    // Its error log, for failure messages.
+    std::string Log() const { return ReadText(m_www.parent_path() / "nginx/error.log"); }
+
+private:
+    fs::path m_www;
+    int m_nPort = -1;
+    bool m_bUp = false;
+    std::unique_ptr<ChildProcess> m_pProcess;
+};
 
 }  // namespace tvktest
 
