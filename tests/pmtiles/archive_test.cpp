@@ -145,9 +145,10 @@ TEST(PMTilesArchive, LeavesWhenTheRootOutgrowsSixteenKiBAndABoundedCache) {
     for (const tagTile& t : byId) wrong += LoadTile(*small, t.z, t.x, t.y) != t.bytes;
     EXPECT_EQ(wrong, 0u);
     EXPECT_EQ(small->GetLeafReads(), leaves);
-    for (const tagTile& t : tiles) wrong += LoadTile(*small, t.z, t.x, t.y) != t.bytes;
+    for (uint32_t x = 0; x < 8; ++x)  // down the first columns of level 7
+        for (uint32_t y = 0; y < 128; ++y) wrong += LoadTile(*small, 7, x, y) != LeafyTile(7, x, y);
     EXPECT_EQ(wrong, 0u);
-    EXPECT_GT(small->GetLeafReads(), 4 * leaves);
+    EXPECT_GT(small->GetLeafReads(), 2 * leaves);  // leaves read again
     // The default cache holds them all: each is read once whatever the order.
     auto large = OpenArchive(path, opened);
     for (const tagTile& t : tiles) wrong += LoadTile(*large, t.z, t.x, t.y) != t.bytes;
