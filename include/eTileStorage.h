@@ -180,7 +180,8 @@ public:
     // scheme and settings from the file itself. A PMTiles archive gives the
     // Web Mercator grid with levels 0 to its deepest zoom (level n is zoom n,
     // 256-pixel tiles unless its metadata names another "tilesize"), its
-    // bounds, its metadata's "name" and a tile type from its header. A URL
+    // bounds, its metadata's "name" and a tile type from its header; its
+    // tiles load as stored (vector tiles usually gzip-compressed). A URL
     // is read with one range request per tile; a file replaced on the server
     // meanwhile fails every later call instead of mixing two versions (open
     // it again). 1 on success, 0 otherwise (nothing half-opened;

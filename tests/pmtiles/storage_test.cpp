@@ -1,6 +1,6 @@
 // PMTiles as a layout of eTileStorage: created once from a Web Mercator
-// scheme, read back with its own scheme, listed, checked, and opened over
-// HTTP.
+// scheme, read back with its own scheme, listed and checked (over HTTP: the
+// tool tests).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +11,6 @@
 #include "eTileListing.h"
 #include "eTileStorage.h"
 #include "pmtiles_util.h"
-#include "support/test_processes.h"
 
 namespace tvktest {
 
@@ -164,27 +163,6 @@ TEST(PMTilesStorage, RefusesOtherGridsAndLeavesNothingUnfinished) {
     EXPECT_FALSE(missing.FromTileFile(path.c_str()));
     EXPECT_FALSE(missing.GetTileFileError().IsEmpty());
     EXPECT_EQ(missing.GetCacheFormat(), eTileStorage::Original);  // nothing half-opened
-}
-
-TEST(PMTilesStorage, ReadsOverHttp) {
-    ASSERT_TRUE(HaveNginx()) << "nginx is not installed (scripts/deps installs it)";
-    TempDir dir;
-    Nginx nginx(dir);
-    ASSERT_TRUE(nginx.Up()) << nginx.Log();
-    const std::vector<tagTile> tiles = LeafyTiles();
-    ASSERT_TRUE(WriteArchive(nginx.Www() / "world.pmtiles", tiles));
-    eTileStorage remote;
-    ASSERT_TRUE(remote.FromTileFile(nginx.Url("world.pmtiles").c_str()))
-        << remote.GetTileFileError().Std();
-    EXPECT_EQ(remote.GetName(), "test archive");
-    EXPECT_EQ(Load(remote, 7, 9, 5), LeafyTile(7, 5, 9));
-    EXPECT_EQ(ListAll(remote).size(), tiles.size());
-    eCacheCheck check(remote);
-    tagCacheFinding finding;
-    EXPECT_FALSE(check.Next(finding)) << finding.Detail.Std();
-    eTileStorage missing;
-    EXPECT_FALSE(missing.FromTileFile(nginx.Url("missing.pmtiles").c_str()));
-    EXPECT_NE(missing.GetTileFileError().Std().find("HTTP 404"), std::string::npos);
 }
 
 }  // namespace tvktest
