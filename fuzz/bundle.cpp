@@ -1,10 +1,12 @@
-// Fuzz target: a bundle pair built from the input, then lookups, loads, a
-// save and a removal on it. Every answer is checked against an independent
-// reading of the same bytes: a load returns exactly the record the slot
-// points at when that record lies wholly inside the data file, else nothing.
+// Fuzz target: a bundle pair built from the input, then lookups, loads, the
+// listing and the check, a save and a removal on it. Every answer is checked
+// against an independent reading of the same bytes: a load returns exactly
+// the record the slot points at when that record lies wholly inside the data
+// file, else nothing.
 //
 // Input: byte 0 flags (bit 0: ArcGIS index header and empty slots; bit 1: the
-// index part is the raw index file instead of slot patches), bytes 1-2 the
+// index part is the raw index file instead of slot patches; bit 2: list and
+// check the bundle too, which reads every record length), bytes 1-2 the
 // index part's length (little-endian), the index part, and the data file.
 // Slot patches are 7-byte entries: slot number (2 bytes LE, mod 16,384), then
 // the slot's five bytes.
@@ -117,6 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
             Check(std::memcmp(loaded.GetData(), data.data() + offset + 4, size_t(length)) == 0);
         }
     }
+
+    if (input[0] & 4)
+        tvkfuzz::CheckListing(Root().string(), TVK::eTileStorage::Compact, [&](int position) {
+            int64_t offset = 0;  // column-major slots
+            return ExpectedLength(index, data, (position % 128) * 128 + position / 128, offset);
+        });
 
     // A save is refused exactly where a tile is stored; where accepted, the
     // tile loads back. A removal then frees it.

@@ -1,12 +1,13 @@
-// Fuzz target: a V2 bundle built from the input, then lookups, loads, a save
-// and a removal on it. Every answer is checked against an independent
-// reading of the same bytes: a load returns exactly the bytes an entry names
-// when its size is above 0 and they lie after the index and inside the file.
+// Fuzz target: a V2 bundle built from the input, then lookups, loads, the
+// listing and the check, a save and a removal on it. Every answer is checked
+// against an independent reading of the same bytes: a load returns exactly
+// the bytes an entry names when its size is above 0 and they lie after the
+// index and inside the file.
 //
 // Input: byte 0 flags (bit 0: the rest is the raw file; bit 1: byte 3 replaces
-// the header's version), bytes 1-2 the patch part's length (little-endian),
-// then 10-byte entry patches (entry number 2 bytes LE mod 16,384, the entry's
-// 8 bytes), then bytes appended after the empty header and index.
+// the header's version; bit 2: list and check the bundle too), bytes 1-2 the patch part's length
+// (little-endian), then 10-byte entry patches (entry number 2 bytes LE mod 16,384, the entry's 8
+// bytes), then bytes appended after the empty header and index.
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -103,6 +104,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
             Check(std::memcmp(loaded.GetData(), file.data() + offset, size_t(length)) == 0);
         }
     }
+
+    if (input[0] & 4)
+        tvkfuzz::CheckListing(Root().string(), TVK::eTileStorage::CompactV2, [&](int position) {
+            uint64_t offset = 0;
+            return Expected(file, position, offset);
+        });
 
     // A save is refused exactly where a tile is stored or the file is no
     // bundle; where accepted, the tile loads back, the header's file size is

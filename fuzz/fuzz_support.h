@@ -10,6 +10,11 @@
 #include <string>
 #include <system_error>
 
+#include <functional>
+
+#include "eCacheCheck.h"
+#include "eTileListing.h"
+#include "eTileStorage.h"
 #include "platform/eFile.h"
 
 namespace tvkfuzz {
@@ -48,6 +53,43 @@ inline bool WriteAll(const std::string& path, const uint8_t* data, size_t size) 
 // reading of the input.
 inline void Check(bool ok) {
     if (!ok) __builtin_trap();
+}
+
+// The listing and the check of a one-level cache at root (bundle folder L00,
+// block 0, 0) against the target's own reading: expected(position) is the
+// size of the tile a load finds at row x 128 + column, 0 for none, -1 when
+// the bundle cannot be read at all. The listing reports exactly those tiles,
+// row by row, or stops with an error for an unreadable bundle; the check
+// counts the same tiles and calls an unreadable bundle damage.
+inline void CheckListing(const std::string& root, TVK::eTileStorage::EmFormat format,
+                         const std::function<int64_t(int)>& expected) {
+    TVK::eTileStorage storage;
+    storage.GetTileCoordSys().SetScales({1e-6});
+    storage.SetCacheFormat(format);
+    storage.SetFileDirectory(root.c_str());
+    const bool unusable = expected(0) < 0;
+    TVK::eTileListing listing(storage);
+    TVK::tagStoredTile tile;
+    int next = 0;
+    int64_t count = 0;
+    while (listing.Next(tile)) {
+        const int at = tile.Row * 128 + tile.Col;
+        Check(!unusable && tile.Level == 0 && tile.Row >= 0 && tile.Row < 128 && tile.Col >= 0 &&
+              tile.Col < 128 && at >= next);
+        for (; next < at; ++next) Check(expected(next) == 0);
+        Check(tile.Size > 0 && expected(at) == tile.Size);
+        next = at + 1;
+        ++count;
+    }
+    Check(unusable == (listing.GetError().Kind != TVK::eCacheCheck::None));
+    if (!unusable)
+        for (; next < 128 * 128; ++next) Check(expected(next) == 0);
+
+    TVK::eCacheCheck check(storage);
+    TVK::tagCacheFinding finding;
+    while (check.Next(finding)) Check(finding.Kind != TVK::eCacheCheck::None);
+    const TVK::tagCacheTotals& totals = check.GetTotals();
+    Check(totals.Bundles == 1 && totals.Tiles == count && (!unusable || totals.Damage > 0));
 }
 
 }  // namespace tvkfuzz

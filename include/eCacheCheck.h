@@ -45,46 +45,59 @@ struct tagCacheTotals {
 
 class TVK_API eCacheCheck {
 public:
-    // Kinds of findings. The fields of tagCacheFinding that each one sets are
-    // named in brackets; the others keep their defaults.
+    // Kinds of findings, each with the fields of tagCacheFinding it sets
+    // besides Kind and Path (the others keep their defaults). "Slot" stands
+    // for Slot, Row and Col: the slot (V1) or entry (V2) number and the
+    // tile's own row and column.
     enum EmFinding : int32_t {
         None = 0,
-        // ---- damage ----
+        // ---- damage: tiles lost, unreadable or garbled ----
         FolderUnreadable = 1,  // a folder of the cache cannot be listed
         FileUnreadable = 2,    // a file cannot be opened, examined or read
-        IndexTooShort = 3,     // V1 index shorter than its slots [FileSize, Expected]
-        IndexSizeUnusual = 4,  // V1 index neither 81,936 nor 81,952 bytes [FileSize]
+        // V1 index shorter than its slots: FileSize, Expected.
+        IndexTooShort = 3,
+        // V1 index neither 81,936 nor 81,952 bytes long: FileSize.
+        IndexSizeUnusual = 4,
         IndexWithoutData = 5,  // a .bundlx without its .bundle
-        DataWithoutIndex = 6,  // a .bundle without its .bundlx (V1)
-        DataTooShort = 7,      // ArcGIS V1 data file shorter than its header [FileSize, Expected]
-        BundleTooShort = 8,    // V2 file shorter than its header and entries [FileSize, Expected]
+        DataWithoutIndex = 6,  // a V1 .bundle without its .bundlx
+        // ArcGIS-structured V1 data file shorter than its header: FileSize, Expected.
+        DataTooShort = 7,
+        // V2 file shorter than its header and entries: FileSize, Expected.
+        BundleTooShort = 8,
         NotABundleHeader = 9,  // V2 header without version 3 and 5-byte offsets
-        HeaderSizeTooLarge =
-            10,  // V2 header's file size above the file's: cut short [FileSize, Expected]
-        RecordBeyond2GiB = 11,  // V1 slot offset with bit 31 set [Slot, Row, Col, Offset]
-        RecordOutsideFile =
-            12,  // slot or entry pointing past the file's end [Slot, Row, Col, Offset, FileSize]
-        RecordRunsPastEnd = 13,     // the record's bytes run past the file's end [Slot, Row, Col,
-                                    // Offset, Size, FileSize]
-        RecordNegativeLength = 14,  // V1 record with a negative length [Slot, Row, Col, Offset]
-        RecordInsideIndex =
-            15,  // V2 entry pointing into the header or entries [Slot, Row, Col, Offset]
-        RecordSizeMismatch = 16,  // V2 entry and record disagree on the size [Slot, Row, Col,
-                                  // Offset, Size, Expected]
-        EmptyTileFile = 17,       // a tile file of zero bytes
-        FileDamaged = 18,         // a single-file cache's structure is damaged [Detail]
-        // ---- warnings ----
-        TemporaryFile = 100,       // "<tile>.temp" left by an interrupted save
-        DeadSpace = 101,           // bundle bytes no slot reaches [Size]
-        HeaderSizeSmall = 102,     // V2 header's file size below the file's [FileSize, Expected]
-        HeaderMaxTileSmall = 103,  // V2 header's largest tile below a stored one [Size, Expected]
-        HeaderFieldUnusual = 104,  // V2 header field not the usual value [Offset, Size, Expected]
-        ForeignFile = 105,         // a file that is not a bundle in a bundle folder
+        // V2 header's file size above the file's, a cut file: FileSize, Expected.
+        HeaderSizeTooLarge = 10,
+        // V1 slot offset with bit 31 set: Slot, Offset.
+        RecordBeyond2GiB = 11,
+        // Slot or entry pointing past the file's end: Slot, Offset, FileSize.
+        RecordOutsideFile = 12,
+        // The record's bytes run past the file's end: Slot, Offset, Size, FileSize.
+        RecordRunsPastEnd = 13,
+        // V1 record with a negative length: Slot, Offset.
+        RecordNegativeLength = 14,
+        // V2 entry pointing into the header or the entries: Slot, Offset.
+        RecordInsideIndex = 15,
+        // V2 entry's size (Size) other than its record's (Expected): Slot, Offset.
+        RecordSizeMismatch = 16,
+        EmptyTileFile = 17,  // a tile file of zero bytes
+        // A single-file cache's structure is damaged: Detail says how.
+        FileDamaged = 18,
+        // ---- warnings: space wasted, files never read, unusual headers ----
+        TemporaryFile = 100,  // "<name>.temp" left by a save that never finished
+        DeadSpace = 101,      // bundle bytes no slot reaches: Size
+        // V2 header's file size below the file's: FileSize, Expected.
+        HeaderSizeSmall = 102,
+        // V2 header's largest tile (Expected) below a stored one (Size).
+        HeaderMaxTileSmall = 103,
+        // V2 header field at Offset holding Size where Expected is usual.
+        HeaderFieldUnusual = 104,
+        ForeignFile = 105,         // a file that is no bundle in a bundle folder
         ForeignLevelFolder = 106,  // a folder below "_alllayers" that is no level's
         ForeignRowFolder = 107,    // a folder in an exploded level that is no row's
         UnreachableName = 108,     // a bundle or tile file under a name the cache never uses
-        DuplicateTile = 109,       // a MIXED tile stored as both kinds; the ".png" is never read
-        FileUnusual = 110,         // a single-file cache departs from its format's rules [Detail]
+        DuplicateTile = 109,       // a MIXED tile in both kinds; the ".png" is never read
+        // A single-file cache departs from its format's rules: Detail says how.
+        FileUnusual = 110,
     };
 
     static bool IsDamage(EmFinding kind) { return kind != None && kind < TemporaryFile; }
@@ -112,8 +125,7 @@ private:
     tagCacheTotals m_Totals;
 };
 
-// One finding: a kind, the file or folder, and what the kind says it sets
-// (row and column of a slot are the tile's own, not positions in the block).
+// One finding: a kind, the file or folder, and what the kind says it sets.
 struct tagCacheFinding {
     eCacheCheck::EmFinding Kind = eCacheCheck::None;
     eString Path;

@@ -11,6 +11,7 @@
 #include "eTile.h"
 #include "eTileCoordSys.h"
 #include "eTileListing.h"
+#include "eTileSeeder.h"
 #include "eTileServerManager.h"
 #include "eTileStorage.h"
 #include "platform/eAssert.h"

@@ -24,13 +24,13 @@ enum EmExit : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 class eCommandTable {
 public:
     void Add(CLI::App* sub, std::function<int()> run) {
-        m_entries.emplace_back(sub, std::move(run));
+        m_Entries.emplace_back(sub, std::move(run));
     }
     // Exit code of the subcommand that was parsed; kExitUsage when none was.
     int RunParsed() const;
 
 private:
-    std::vector<std::pair<CLI::App*, std::function<int()>>> m_entries;
+    std::vector<std::pair<CLI::App*, std::function<int()>>> m_Entries;
 };
 
 void RegisterInfo(CLI::App& app, eCommandTable& table);
@@ -41,6 +41,7 @@ void RegisterLs(CLI::App& app, eCommandTable& table);
 void RegisterCopy(CLI::App& app, eCommandTable& table);
 void RegisterVerify(CLI::App& app, eCommandTable& table);
 void RegisterCoverage(CLI::App& app, eCommandTable& table);
+void RegisterSeed(CLI::App& app, eCommandTable& table);
 void RegisterDemoFill(CLI::App& app, eCommandTable& table);
 
 // The required CACHE argument of the subcommands that read one cache.

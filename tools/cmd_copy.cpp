@@ -4,9 +4,10 @@
 //
 // The source's tiles are listed by the library (from its bundle indexes or
 // folders) twice: once to count them for the progress line, once to copy
-// them one by one, so memory does not grow with the cache. Every tile is published whole by the
-// destination's own save (a renamed file, or a record appended before its slot points at it), so a
-// copy killed part-way leaves at most dead space or a ".temp" file, and running it again with
+// them one by one, so memory does not grow with the cache. Every tile is
+// published whole by the destination's own save (a renamed file, or a record
+// appended before its slot points at it), so a copy killed part-way leaves at
+// most dead space or a ".temp" file, and running it again with
 // --skip-existing finishes the job.
 #include <chrono>
 #include <cinttypes>
@@ -56,33 +57,33 @@ std::string Duration(double seconds) {
 class eProgress {
 public:
     eProgress(int64_t total, bool enabled)
-        : m_total(total), m_enabled(enabled), m_start(Clock::now()) {}
+        : m_nTotal(total), m_bEnabled(enabled), m_tmStart(Clock::now()) {}
     void Update(int64_t done, bool force) {
-        if (!m_enabled) return;
+        if (!m_bEnabled) return;
         const auto now = Clock::now();
-        if (!force && now - m_last < std::chrono::milliseconds(200)) return;
-        m_last = now;
+        if (!force && now - m_tmLast < std::chrono::milliseconds(200)) return;
+        m_tmLast = now;
         const double elapsed = Seconds(now);
         const double rate = elapsed > 0.0 ? done / elapsed : 0.0;
-        const double left = rate > 0.0 ? (m_total - done) / rate : 0.0;
+        const double left = rate > 0.0 ? (m_nTotal - done) / rate : 0.0;
         std::fprintf(stderr, "\r%" PRId64 "/%" PRId64 " tiles  %.0f tiles/s  %s left   ", done,
-                     m_total, rate, Duration(left).c_str());
+                     m_nTotal, rate, Duration(left).c_str());
         std::fflush(stderr);
     }
     void Finish() {
-        if (m_enabled) std::fprintf(stderr, "\n");
+        if (m_bEnabled) std::fprintf(stderr, "\n");
     }
     double Elapsed() const { return Seconds(Clock::now()); }
 
 private:
     using Clock = std::chrono::steady_clock;
     double Seconds(Clock::time_point t) const {
-        return std::chrono::duration<double>(t - m_start).count();
+        return std::chrono::duration<double>(t - m_tmStart).count();
     }
-    int64_t m_total;
-    bool m_enabled;
-    Clock::time_point m_start;
-    Clock::time_point m_last{};
+    int64_t m_nTotal;
+    bool m_bEnabled;
+    Clock::time_point m_tmStart;
+    Clock::time_point m_tmLast{};
 };
 
 int RunCopy(const tagCopyOptions& opt) {

@@ -30,33 +30,33 @@ constexpr tagGlyph kFont[] = {
 
 class eTilePainter {
 public:
-    explicit eTilePainter(int size) : m_size(size), m_rgb(static_cast<size_t>(size) * size * 3) {}
+    explicit eTilePainter(int size) : m_nSize(size), m_Rgb(static_cast<size_t>(size) * size * 3) {}
 
     const std::vector<unsigned char>& Paint(int level, int row, int col) {
         unsigned char base[3];
         LevelColour(level, base);
         // A checkerboard shade tells neighbours apart.
         const int shade = ((row + col) % 2 == 0) ? 0 : -28;
-        const int border = std::max(1, m_size / 128);
-        for (int y = 0; y < m_size; ++y) {
-            for (int x = 0; x < m_size; ++x) {
-                unsigned char* p = &m_rgb[(static_cast<size_t>(y) * m_size + x) * 3];
+        const int border = std::max(1, m_nSize / 128);
+        for (int y = 0; y < m_nSize; ++y) {
+            for (int x = 0; x < m_nSize; ++x) {
+                unsigned char* p = &m_Rgb[(static_cast<size_t>(y) * m_nSize + x) * 3];
                 const bool edge =
-                    x < border || y < border || x >= m_size - border || y >= m_size - border;
+                    x < border || y < border || x >= m_nSize - border || y >= m_nSize - border;
                 // A gentle diagonal gradient, so a tile is not one flat colour.
-                const int ramp = (x + y) * 24 / (2 * m_size);
+                const int ramp = (x + y) * 24 / (2 * m_nSize);
                 for (int c = 0; c < 3; ++c) {
                     const int v = edge ? base[c] / 3 : base[c] + shade - ramp;
                     p[c] = static_cast<unsigned char>(std::clamp(v, 0, 255));
                 }
             }
         }
-        const int scale = std::max(1, m_size / 48);
-        const int left = m_size / 10, top = m_size / 10, line = 7 * scale;
+        const int scale = std::max(1, m_nSize / 48);
+        const int left = m_nSize / 10, top = m_nSize / 10, line = 7 * scale;
         Text("L" + std::to_string(level), left, top, scale);
         Text("R" + std::to_string(row), left, top + line, scale);
         Text("C" + std::to_string(col), left, top + 2 * line, scale);
-        return m_rgb;
+        return m_Rgb;
     }
 
 private:
@@ -85,15 +85,15 @@ private:
     }
 
     void Block(int x0, int y0, int scale) {
-        for (int y = y0; y < y0 + scale && y < m_size; ++y)
-            for (int x = x0; x < x0 + scale && x < m_size; ++x) {
-                unsigned char* p = &m_rgb[(static_cast<size_t>(y) * m_size + x) * 3];
+        for (int y = y0; y < y0 + scale && y < m_nSize; ++y)
+            for (int x = x0; x < x0 + scale && x < m_nSize; ++x) {
+                unsigned char* p = &m_Rgb[(static_cast<size_t>(y) * m_nSize + x) * 3];
                 p[0] = p[1] = p[2] = 20;
             }
     }
 
-    int m_size;
-    std::vector<unsigned char> m_rgb;
+    int m_nSize;
+    std::vector<unsigned char> m_Rgb;
 };
 
 struct tagFillOptions {

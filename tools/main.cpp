@@ -10,7 +10,7 @@ namespace TVK {
 namespace cli {
 
 int eCommandTable::RunParsed() const {
-    for (const auto& entry : m_entries) {
+    for (const auto& entry : m_Entries) {
         if (entry.first->parsed()) return entry.second();
     }
     return kExitUsage;
@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     RegisterCopy(app, table);
     RegisterVerify(app, table);
     RegisterCoverage(app, table);
+    RegisterSeed(app, table);
     RegisterDemoFill(app, table);
 
     try {

@@ -3,8 +3,8 @@
 // The cursor has three parts: the parent level (the document itself at the
 // start), the current element at that level ("main") and the current child of
 // the current element ("child"). Element names match either exactly or by
-// their local name, so "LODInfo" finds <LODInfo> and <ns:LODInfo>; attributes
-// (namespaces, xsi:type) are kept but never looked at.
+// their local name, so "LODInfo" finds <LODInfo> and <ns:LODInfo>; attribute
+// names match the same way ("href" finds xlink:href).
 //
 // Loading never resolves DTDs or external entities: only the five predefined
 // entities and character references are expanded, a DOCTYPE is skipped. A
@@ -73,6 +73,10 @@ public:
     // Name of the current element / child as written in the document.
     eString GetTagName() const;
     eString GetChildTagName() const;
+    // Value of an attribute of the current element / current child; "" when
+    // there is no such attribute or no such element.
+    eString GetAttrib(const eString& name) const;
+    eString GetChildAttrib(const eString& name) const;
     // Markup text of the current element (the element entered last) with
     // everything inside it; "" when there is no current element.
     eString GetSubDoc() const;

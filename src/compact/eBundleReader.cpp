@@ -76,6 +76,7 @@ tagCacheFinding eBundleReader::Finding(eCacheCheck::EmFinding kind, const eStrin
 }
 
 void eBundleReader::Close() {
+    m_Index.Close();
     m_Data.Close();
     m_nIndexSize = m_nDataSize = 0;
 }
@@ -86,8 +87,7 @@ bool eBundleReader::OpenV1(const eString& indexPath, const eString& dataPath,
     m_bV2 = false;
     m_strIndexPath = indexPath;
     m_strDataPath = dataPath;
-    eFile index;
-    if (!index.Open(indexPath, eFile::OpenRead) || (m_nIndexSize = index.Size()) < 0) {
+    if (!m_Index.Open(indexPath, eFile::OpenRead) || (m_nIndexSize = m_Index.Size()) < 0) {
         failure = Finding(eCacheCheck::FileUnreadable, indexPath);
         return false;
     }
@@ -99,7 +99,7 @@ bool eBundleReader::OpenV1(const eString& indexPath, const eString& dataPath,
         return false;
     }
     m_Head.resize(static_cast<size_t>(kIndexSize));
-    if (index.ReadAt(0, m_Head.data(), kIndexSize) != kIndexSize) {
+    if (m_Index.ReadAt(0, m_Head.data(), kIndexSize) != kIndexSize) {
         failure = Finding(eCacheCheck::FileUnreadable, indexPath);
         return false;
     }
@@ -140,6 +140,13 @@ bool eBundleReader::OpenV2(const eString& path, tagCacheFinding& failure) {
     }
     m_nIndexSize = kV2RecordsStart;
     return true;
+}
+
+bool eBundleReader::IsUnchanged() {
+    const eFile& file = m_bV2 ? m_Data : m_Index;
+    const int64_t size = static_cast<int64_t>(m_Head.size());
+    m_Again.resize(m_Head.size());
+    return file.ReadAt(0, m_Again.data(), size) == size && m_Again == m_Head;
 }
 
 eBundleReader::EmState eBundleReader::Inspect(int position, int64_t& offset, int64_t& size) const {

@@ -42,6 +42,11 @@ public:
 
     // Appends the stored tiles of the block at (rowGroup, colGroup), row by row.
     void ListTiles(int level, int rowGroup, int colGroup, std::vector<tagStoredTile>& tiles) const;
+    // Whether the index (V2: header and entries) still holds what Open read.
+    // A writer may have changed it meanwhile, and a read that overlapped its
+    // write may have seen half a slot: a reader that must not report such a
+    // slot reads the bundle again until this holds.
+    bool IsUnchanged();
     // Appends what is wrong with the open bundle and counts its tiles, bytes
     // and dead bytes into totals.
     void Check(int rowGroup, int colGroup, std::vector<tagCacheFinding>& findings,
@@ -63,8 +68,10 @@ private:
     void CheckV2Header(std::vector<tagCacheFinding>& findings) const;
     tagCacheFinding Finding(eCacheCheck::EmFinding kind, const eString& path) const;
 
-    std::vector<unsigned char> m_Head;  // V1 index, or V2 header and entries
-    eFile m_Data;                       // V1 data file or V2 file
+    std::vector<unsigned char> m_Head;   // V1 index, or V2 header and entries
+    std::vector<unsigned char> m_Again;  // the same read a second time
+    eFile m_Index;                       // V1 index file
+    eFile m_Data;                        // V1 data file or V2 file
     eString m_strIndexPath;
     eString m_strDataPath;
     int64_t m_nIndexSize = 0;

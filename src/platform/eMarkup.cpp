@@ -271,6 +271,23 @@ eString eMarkup::GetChildTagName() const {
     return m_pImpl->m_child ? eString(m_pImpl->m_child.name()) : eString();
 }
 
+namespace {
+
+eString AttributeOf(pugi::xml_node element, const eString& name) {
+    if (!element || name.IsEmpty()) return eString();
+    for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute())
+        if (NameMatches(a.name(), name)) return eString(a.value());
+    return eString();
+}
+
+}  // namespace
+
+eString eMarkup::GetAttrib(const eString& name) const { return AttributeOf(m_pImpl->m_main, name); }
+
+eString eMarkup::GetChildAttrib(const eString& name) const {
+    return AttributeOf(m_pImpl->m_child, name);
+}
+
 eString eMarkup::GetSubDoc() const {
     if (!m_pImpl->m_main) return eString();
     StringWriter out;

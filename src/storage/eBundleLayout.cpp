@@ -34,6 +34,8 @@ const char kSource[] = "eTileStorage";
 constexpr int kBundleSize = 128;
 
 constexpr char kDataExt[] = ".bundle";
+constexpr size_t kExtLength = sizeof(kDataExt) - 1;  // both extensions
+constexpr int kListAttempts = 3;
 constexpr char kIndexExt[] = ".bundlx";
 
 // First row (or column) of the bundle holding n, rounded toward zero.
@@ -98,8 +100,15 @@ public:
         for (;;) {
             if (m_nBundle < m_Bundles.size()) {
                 const tagBundle& b = m_Bundles[m_nBundle++];
-                if (!OpenBundle(m_Reader, m_bV2, b, error)) return false;
-                m_Reader.ListTiles(m_nCurLevel, b.Row, b.Col, batch);
+                // A save in another thread or process may change the index
+                // under the read; a read that saw the index change is done
+                // again, a few times at most.
+                for (int attempt = 1;; ++attempt) {
+                    if (!OpenBundle(m_Reader, m_bV2, b, error)) return false;
+                    batch.clear();
+                    m_Reader.ListTiles(m_nCurLevel, b.Row, b.Col, batch);
+                    if (m_Reader.IsUnchanged() || attempt == kListAttempts) break;
+                }
                 m_Reader.Close();
                 return true;
             }
@@ -205,10 +214,12 @@ private:
         for (const eString& name : names) {
             const std::string& file = name.Std();
             const std::string path = folder + "/" + file;
+            // A bundle written under a temporary name by a save that never finished.
+            if (tilefile::CheckTemporary(path, batch)) continue;
             if (!m_bV2 && EndsWith(file, kIndexExt)) {
-                indexes.insert(file.substr(0, file.size() - 7));
+                indexes.insert(file.substr(0, file.size() - kExtLength));
             } else if (EndsWith(file, kDataExt)) {
-                datas.insert(file.substr(0, file.size() - 7));
+                datas.insert(file.substr(0, file.size() - kExtLength));
             } else {
                 batch.push_back(tilefile::Finding(eCacheCheck::ForeignFile, path));
             }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <thread>
 
+#include "eTileListing.h"
 #include "storage_util.h"
 
 using namespace tvktest;
@@ -109,5 +110,76 @@ TEST(StorageConcurrency, CompactLayoutThreadsShareTilesAndBundles) {
     for (size_t k = 0; k < tiles.size(); ++k) {
         EXPECT_EQ(stored[k].load(), 1) << "tile " << k;  // saved once, refused thereafter
         EXPECT_EQ(Load(*storage, tiles[k][0], tiles[k][1], tiles[k][2]), bytesOf(k));
+    }
+}
+
+// Listings beside writers, in both bundle formats: every tile listed was
+// saved, with its size, a later listing never holds fewer tiles, and the
+// last one holds them all. The bundles exist before the writers start (their
+// creation is not what is tested here).
+TEST(StorageConcurrency, ListingBesideWritersReportsOnlySavedTiles) {
+    for (const auto format : {eTileStorage::Compact, eTileStorage::CompactV2}) {
+        SCOPED_TRACE(format);
+        TempDir dir;
+        auto storage = MakeStorage(dir.Str(), format);
+        // Levels 3 to 5, rows 0-127 of two bundles each; a tile's size
+        // follows from its address.
+        const auto sizeOf = [](int level, int row, int col) {
+            return size_t(1 + (level * 7 + row * 131 + col) % 200);
+        };
+        const auto planned = [](const TVK::tagStoredTile& t) {
+            return t.Level >= 3 && t.Level <= 5 && t.Row < 128 &&
+                   (t.Col == t.Row || t.Col == 128 + t.Row);
+        };
+        for (int level = 3; level <= 5; ++level)
+            for (int col : {0, 128})
+                ASSERT_EQ(Save(*storage, level, 0, col, TileBytes(1, sizeOf(level, 0, col))), 1);
+        constexpr int kWriters = 2;
+        std::atomic<bool> listing{false};
+        std::atomic<int> writersDone{0}, failures{0}, wrongTiles{0}, shrunk{0}, listings{0};
+        std::vector<std::thread> threads;
+        for (int w = 0; w < kWriters; ++w)
+            threads.emplace_back([&, w] {
+                while (!listing.load()) std::this_thread::yield();
+                for (int level = 3; level <= 5; ++level) {
+                    // Each level after one more listing: some run beside the saves.
+                    while (listings.load() < level - 3) std::this_thread::yield();
+                    for (int row = 1 + w; row < 128; row += kWriters)
+                        for (int col : {row, 128 + row})
+                            if (Save(*storage, level, row, col,
+                                     TileBytes(1, sizeOf(level, row, col))) != 1)
+                                ++failures;
+                }
+                ++writersDone;
+            });
+        threads.emplace_back([&] {
+            size_t last = 0;
+            do {
+                TVK::eTileListing tiles(*storage, 3, 5);
+                TVK::tagStoredTile tile;
+                size_t count = 0;
+                listing = true;
+                while (tiles.Next(tile)) {
+                    ++count;
+                    if (!planned(tile) ||
+                        tile.Size != int64_t(sizeOf(tile.Level, tile.Row, tile.Col)))
+                        ++wrongTiles;
+                }
+                if (tiles.GetError().Kind != TVK::eCacheCheck::None || count < last) ++shrunk;
+                last = count;
+                ++listings;
+            } while (writersDone.load() < kWriters);
+        });
+        for (auto& t : threads) t.join();
+
+        EXPECT_EQ(failures.load(), 0);
+        EXPECT_EQ(wrongTiles.load(), 0);
+        EXPECT_EQ(shrunk.load(), 0);
+        EXPECT_GT(listings.load(), 2);
+        TVK::eTileListing tiles(*storage);
+        TVK::tagStoredTile tile;
+        int all = 0;
+        while (tiles.Next(tile)) all += planned(tile) ? 1 : 0;
+        EXPECT_EQ(all, 3 * 2 * 128);
     }
 }

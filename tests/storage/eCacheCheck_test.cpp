@@ -47,6 +47,12 @@ tagChecked Check(eCacheCheck check) {
 
 tagChecked Check(const eTileStorage& storage) { return Check(eCacheCheck(storage)); }
 
+// bytes with count bytes at `at` set to value, little-endian.
+Bytes With(Bytes bytes, size_t at, uint64_t value, int count) {
+    PutLE(bytes, at, value, count);
+    return bytes;
+}
+
 std::vector<tagKey> Sorted(std::vector<tagKey> keys) {
     std::sort(keys.begin(), keys.end());
     return keys;
@@ -55,13 +61,16 @@ std::vector<tagKey> Sorted(std::vector<tagKey> keys) {
 }  // namespace
 
 // Each damage written over a sound V1 pair or V2 bundle in turn is found
-// with its numbers, and nothing else is called damage.
+// with its numbers, and nothing else is called damage. A listing leaves the
+// damaged tiles out, and stops (after the tile of level 1) at a bundle that
+// cannot be read at all, naming it as the check does.
 TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
     TempDir v1Dir, v2Dir;
     auto v1 = MakeStorage(v1Dir.Str(), eTileStorage::Compact);
     auto v2 = MakeStorage(v2Dir.Str(), eTileStorage::CompactV2);
     const Bytes a = TileBytes(1, 30), b = TileBytes(2, 40);
     for (eTileStorage* s : {v1.get(), v2.get()}) {
+        ASSERT_EQ(Save(*s, 1, 0, 0, a), 1);
         ASSERT_EQ(Save(*s, 2, 1, 2, a), 1);
         ASSERT_EQ(Save(*s, 2, 3, 0, b), 1);
         s->ReleaseHandles();
@@ -76,68 +85,51 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
     ASSERT_TRUE(goodData.size() == 78u && goodV2.size() == 131214u);
     const int64_t dataEnd = 78, v2End = 131214;
     const int slotA = 2 * 128 + 1, slotB = 3, entryA = 130, entryB = 384;  // (1, 2) and (3, 0)
-    const auto with = [](Bytes bytes, size_t at, uint64_t value, int count) {
-        PutLE(bytes, at, value, count);
-        return bytes;
-    };
     const auto cut = [](const Bytes& bytes, size_t size) {
         return Bytes(bytes.begin(), bytes.begin() + long(size));
     };
     using K = eCacheCheck;
+    const tagKey none = Key(K::None, fs::path());
     const struct {
         const char* What;
         fs::path File;
         Bytes Written;  // empty: the file is removed
         std::vector<tagKey> Damage;
+        int Listed;    // tiles listed
+        tagKey Error;  // where the listing stops
     } cases[] = {
-        {"V1 slot past the end",
-         index,
-         with(goodIndex, 16 + 5 * slotA, 174, 5),
-         {Key(K::RecordOutsideFile, data, slotA, 1, 2, 174, -1, dataEnd)}},
-        {"V1 slot beyond 2 GiB",
-         index,
-         with(goodIndex, 16 + 5 * slotB, 0x80000000u, 5),
-         {Key(K::RecordBeyond2GiB, data, slotB, 3, 0, 0x80000000)}},
-        {"V1 data cut short",
-         data,
-         cut(goodData, 70),
-         {Key(K::RecordRunsPastEnd, data, slotB, 3, 0, 34, 40, 70)}},
-        {"V1 negative length",
-         data,
-         with(goodData, 34, 0xFFFFFFF0u, 4),
-         {Key(K::RecordNegativeLength, data, slotB, 3, 0, 34)}},
-        {"V1 index too short",
-         index,
-         cut(goodIndex, 1000),
-         {Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)}},
-        {"V1 index too long",
-         index,
-         Concat(goodIndex, Bytes(5, 0)),
-         {Key(K::IndexSizeUnusual, index, -1, -1, -1, -1, -1, 81941)}},
-        {"V1 data missing", data, {}, {Key(K::IndexWithoutData, index)}},
-        {"V1 index missing", index, {}, {Key(K::DataWithoutIndex, data)}},
-        {"V2 entry past the end",
-         v2File,
-         with(goodV2, V2EntryAt(1, 2), 30ull << 40 | 140000, 8),
-         {Key(K::RecordOutsideFile, v2File, entryA, 1, 2, 140000, -1, v2End)}},
-        {"V2 entry inside the index",
-         v2File,
-         with(goodV2, V2EntryAt(3, 0), 40ull << 40 | 100, 8),
-         {Key(K::RecordInsideIndex, v2File, entryB, 3, 0, 100)}},
-        {"V2 record size field",
-         v2File,
-         with(goodV2, 131170, 41, 4),
-         {Key(K::RecordSizeMismatch, v2File, entryB, 3, 0, 131174, 40, -1, 41)}},
-        {"V2 cut short",
-         v2File,
-         cut(goodV2, v2End - 10),
+        // clang-format off
+        {"V1 slot past the end", index, With(goodIndex, 16 + 5 * slotA, 174, 5),
+         {Key(K::RecordOutsideFile, data, slotA, 1, 2, 174, -1, dataEnd)}, 2, none},
+        {"V1 slot beyond 2 GiB", index, With(goodIndex, 16 + 5 * slotB, 0x80000000u, 5),
+         {Key(K::RecordBeyond2GiB, data, slotB, 3, 0, 0x80000000)}, 2, none},
+        {"V1 data cut short", data, cut(goodData, 70),
+         {Key(K::RecordRunsPastEnd, data, slotB, 3, 0, 34, 40, 70)}, 2, none},
+        {"V1 negative length", data, With(goodData, 34, 0xFFFFFFF0u, 4),
+         {Key(K::RecordNegativeLength, data, slotB, 3, 0, 34)}, 2, none},
+        {"V1 index too short", index, cut(goodIndex, 1000),
+         {Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)}, 1,
+         Key(K::IndexTooShort, index, -1, -1, -1, -1, -1, 1000, 81936)},
+        {"V1 index too long", index, Concat(goodIndex, Bytes(5, 0)),
+         {Key(K::IndexSizeUnusual, index, -1, -1, -1, -1, -1, 81941)}, 3, none},
+        {"V1 data missing", data, {}, {Key(K::IndexWithoutData, index)}, 1,
+         Key(K::IndexWithoutData, index)},
+        {"V1 index missing", index, {}, {Key(K::DataWithoutIndex, data)}, 1, none},
+        {"V2 entry past the end", v2File, With(goodV2, V2EntryAt(1, 2), 30ull << 40 | 140000, 8),
+         {Key(K::RecordOutsideFile, v2File, entryA, 1, 2, 140000, -1, v2End)}, 2, none},
+        {"V2 entry inside the index", v2File, With(goodV2, V2EntryAt(3, 0), 40ull << 40 | 100, 8),
+         {Key(K::RecordInsideIndex, v2File, entryB, 3, 0, 100)}, 2, none},
+        {"V2 record size field", v2File, With(goodV2, 131170, 41, 4),
+         {Key(K::RecordSizeMismatch, v2File, entryB, 3, 0, 131174, 40, -1, 41)}, 3, none},
+        {"V2 cut short", v2File, cut(goodV2, v2End - 10),
          {Key(K::HeaderSizeTooLarge, v2File, -1, -1, -1, -1, -1, v2End - 10, v2End),
-          Key(K::RecordRunsPastEnd, v2File, entryB, 3, 0, 131174, 40, v2End - 10)}},
-        {"V2 shorter than its index",
-         v2File,
-         cut(goodV2, 131135),
-         {Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)}},
-        {"V2 version 2", v2File, with(goodV2, 0, 2, 4), {Key(K::NotABundleHeader, v2File)}},
+          Key(K::RecordRunsPastEnd, v2File, entryB, 3, 0, 131174, 40, v2End - 10)}, 2, none},
+        {"V2 shorter than its index", v2File, cut(goodV2, 131135),
+         {Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)}, 1,
+         Key(K::BundleTooShort, v2File, -1, -1, -1, -1, -1, 131135, 131136)},
+        {"V2 version 2", v2File, With(goodV2, 0, 2, 4), {Key(K::NotABundleHeader, v2File)}, 1,
+         Key(K::NotABundleHeader, v2File)},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -146,8 +138,14 @@ TEST(CacheCheck, FindsEachDamageOfV1AndV2Bundles) {
             fs::remove(c.File);
         else
             WriteFile(c.File, c.Written);
-        const tagChecked checked = Check(c.File == v2File ? *v2 : *v1);
-        EXPECT_EQ(checked.Damage, Sorted(c.Damage));
+        const eTileStorage& storage = c.File == v2File ? *v2 : *v1;
+        EXPECT_EQ(Check(storage).Damage, Sorted(c.Damage));
+        eTileListing listing(storage);
+        tagStoredTile tile;
+        int listed = 0;
+        while (listing.Next(tile)) ++listed;
+        EXPECT_EQ(listed, c.Listed);
+        EXPECT_EQ(Key(listing.GetError()), c.Error);
         WriteFile(c.File, good);
     }
 }
@@ -160,15 +158,10 @@ TEST(CacheCheck, V2HeadersOfOtherWritersAreWarningsAtMost) {
     TempDir dir;
     auto storage = MakeStorage(dir.Str(), eTileStorage::CompactV2);
     const fs::path file = dir / "_alllayers/L01/R0000C0000.bundle";
-    Bytes theirs = V2Bundle();
-    V2Append(theirs, 0, 1, Text("their first"));
-    V2Append(theirs, 1, 0, Text("second"));
-    PutLE(theirs, 4, 0, 4);
-    PutLE(theirs, 8, 5, 4);
-    PutLE(theirs, 48, 0, 4);
     Bytes ours = V2Bundle();
     V2Append(ours, 0, 1, Text("their first"));
     V2Append(ours, 1, 0, Text("second"));
+    const Bytes theirs = With(With(With(ours, 4, 0, 4), 8, 5, 4), 48, 0, 4);
     using K = eCacheCheck;
     const struct {
         const char* What;
@@ -180,19 +173,10 @@ TEST(CacheCheck, V2HeadersOfOtherWritersAreWarningsAtMost) {
          {Key(K::HeaderFieldUnusual, file, -1, -1, -1, 4, 0, -1, 16384),
           Key(K::HeaderFieldUnusual, file, -1, -1, -1, 48, 0, -1, 16)}},
         {"usual header, largest record too small",
-         [&] {
-             Bytes b = ours;
-             PutLE(b, 8, 5, 4);
-             return b;
-         }(),
+         With(ours, 8, 5, 4),
          {Key(K::HeaderMaxTileSmall, file, -1, -1, -1, -1, 11, -1, 5)}},
-        {"file size field behind the file",
-         [&] {
-             Bytes b = ours;
-             PutLE(b, 24, b.size() - 7, 8);
-             PutLE(b, 16, 1, 8);
-             return b;
-         }(),
+        {"file size field behind the file, slack not zero",
+         With(With(ours, 24, ours.size() - 7, 8), 16, 1, 8),
          {Key(K::HeaderSizeSmall, file, -1, -1, -1, -1, -1, int64_t(ours.size()),
               int64_t(ours.size()) - 7),
           Key(K::HeaderFieldUnusual, file, -1, -1, -1, 16, 1, -1, 0)}},
@@ -220,11 +204,10 @@ TEST(CacheCheck, TotalsCountTilesBytesAndDeadSpace) {
         const char* What;
         eTileStorage::EmFormat Format;
         bool ArcGIS;
-        const char* Data;
     } cases[] = {
-        {"V1", eTileStorage::Compact, false, "_alllayers/L04/R0000C0080.bundle"},
-        {"V1 ArcGIS structure", eTileStorage::Compact, true, "_alllayers/L04/R0000C0080.bundle"},
-        {"V2", eTileStorage::CompactV2, false, "_alllayers/L04/R0000C0080.bundle"},
+        {"V1", eTileStorage::Compact, false},
+        {"V1 ArcGIS structure", eTileStorage::Compact, true},
+        {"V2", eTileStorage::CompactV2, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -238,8 +221,10 @@ TEST(CacheCheck, TotalsCountTilesBytesAndDeadSpace) {
         storage->ReleaseHandles();
         const tagChecked checked = Check(*storage);
         EXPECT_TRUE(checked.Damage.empty());
-        EXPECT_EQ(checked.Warnings, std::vector<tagKey>{Key(eCacheCheck::DeadSpace, dir / c.Data,
-                                                            -1, -1, -1, -1, 104)});
+        EXPECT_EQ(checked.Warnings,
+                  std::vector<tagKey>{Key(eCacheCheck::DeadSpace,
+                                          dir / "_alllayers/L04/R0000C0080.bundle", -1, -1, -1, -1,
+                                          104)});
         EXPECT_EQ(checked.Totals.Bundles, 2);
         EXPECT_EQ(checked.Totals.Tiles, 2);
         EXPECT_EQ(checked.Totals.Bytes, 57);
@@ -308,11 +293,13 @@ TEST(CacheCheck, DebrisIsWarnedOfAndEmptyTileFilesAreDamage) {
     WriteFile(level / "R80C0.bundlx", NativeIndex());
     WriteFile(level / "R80C0.bundle", {});
     WriteText(level / "notes.txt", "");
+    WriteText(level / "R0000C0080.bundle.9-0.temp", "");
     WriteText(compactDir / "_alllayers/extra/file", "");
     checked = Check(*compact);
     EXPECT_TRUE(checked.Damage.empty());
     EXPECT_EQ(checked.Warnings, Sorted({Key(K::ForeignLevelFolder, compactDir / "_alllayers/extra"),
                                         Key(K::ForeignFile, level / "notes.txt"),
+                                        Key(K::TemporaryFile, level / "R0000C0080.bundle.9-0.temp"),
                                         Key(K::UnreachableName, level / "R80C0.bundlx")}));
     EXPECT_TRUE(checked.Totals.Bundles == 1 && checked.Totals.Tiles == 1);
 }

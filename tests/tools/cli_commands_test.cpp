@@ -8,8 +8,8 @@
 using namespace tvktest;
 
 TEST_F(CliTest, HelpOnEverySubcommandAndUsageErrorsExitTwo) {
-    for (const char* sub :
-         {"info", "create", "get", "put", "rm", "tiles", "ls", "copy", "verify", "coverage"}) {
+    for (const char* sub : {"info", "create", "get", "put", "rm", "tiles", "ls", "copy", "verify",
+                            "coverage", "seed"}) {
         const tagRun help = RunTvk({sub, "--help"}),
                      bare = RunTvk({sub});  // bare: required arguments missing
         EXPECT_TRUE(help.Code == 0 && help.Out.find("Usage") != std::string::npos) << sub;

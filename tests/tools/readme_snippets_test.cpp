@@ -1,4 +1,4 @@
-// The C++ tour of README.md, compiled and run: the three functions below are
+// The C++ tour of README.md, compiled and run: the four functions below are
 // copied verbatim from it, so a change that breaks the README breaks here.
 #include <tvk.h>
 
@@ -63,6 +63,19 @@ std::vector<eByteArray> TilesOfView(const eString& description, const eRect2D& v
     return tiles;
 }
 
+// ---- README: list and check what a cache holds ----
+bool SummariseCache(const eTileStorage& cache, int64_t& tiles, int64_t& damaged) {
+    eTileListing listing(cache);  // every level; (cache, first, last) for a range
+    tagStoredTile tile;           // Level, Row, Col, Size
+    for (tiles = 0; listing.Next(tile);) ++tiles;
+    if (listing.GetError().Kind != eCacheCheck::None) return false;  // GetError().Path: which
+
+    eCacheCheck check(cache);  // or (cache, level)
+    tagCacheFinding finding;   // Kind, Path and the numbers that go with it
+    for (damaged = 0; check.Next(finding);) damaged += eCacheCheck::IsDamage(finding.Kind);
+    return true;  // check.GetTotals(): bundles, tiles, bytes, dead bytes
+}
+
 // ---- the tour, run ----
 
 TEST(ReadmeTour, CreateWriteFindAndReadBack) {
@@ -95,4 +108,10 @@ TEST(ReadmeTour, ReadsATileOfAnArcGISCache) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(tile.GetData()), tile.GetSize()),
               "tile-B!");
     EXPECT_FALSE(ReadArcGISTile((dir.Str() + "/Conf.xml").c_str(), 2, 0, 0, tile));
+
+    eTileStorage cache;
+    ASSERT_TRUE(cache.FromArcGISConfigFile((dir.Str() + "/Conf.xml").c_str()));
+    int64_t tiles = 0, damaged = -1;
+    ASSERT_TRUE(SummariseCache(cache, tiles, damaged));
+    EXPECT_TRUE(tiles == 2 && damaged == 0);
 }
