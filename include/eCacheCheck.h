@@ -80,8 +80,8 @@ public:
         // V2 entry's size (Size) other than its record's (Expected): Slot, Offset.
         RecordSizeMismatch = 16,
         EmptyTileFile = 17,  // a tile file of zero bytes
-        // A single-file cache's structure is damaged: Detail says how.
-        FileDamaged = 18,
+        // A PMTiles archive's structure is damaged: Detail says how.
+        ArchiveDamaged = 22,
         // ---- warnings: space wasted, files never read, unusual headers ----
         TemporaryFile = 100,  // "<name>.temp" left by a save that never finished
         DeadSpace = 101,      // bundle bytes no slot reaches: Size
@@ -96,8 +96,8 @@ public:
         ForeignRowFolder = 107,    // a folder in an exploded level that is no row's
         UnreachableName = 108,     // a bundle or tile file under a name the cache never uses
         DuplicateTile = 109,       // a MIXED tile in both kinds; the ".png" is never read
-        // A single-file cache departs from its format's rules: Detail says how.
-        FileUnusual = 110,
+        // A PMTiles archive departs from its format's rules: Detail says how.
+        ArchiveUnusual = 112,
     };
 
     static bool IsDamage(EmFinding kind) { return kind != None && kind < TemporaryFile; }
@@ -136,7 +136,7 @@ struct tagCacheFinding {
     int64_t Size = -1;      // a record's or field's value, or dead bytes
     int64_t FileSize = -1;  // the file's actual size
     int64_t Expected = -1;  // what the format or the header says instead
-    eString Detail;         // FileDamaged, FileUnusual, FileUnreadable: what is wrong, in words
+    eString Detail;  // ArchiveDamaged, ArchiveUnusual, FileUnreadable: what is wrong, in words
 };
 
 }  // namespace TVK

@@ -25,8 +25,8 @@ std::string DescribeFinding(const eOpenCache& cache, const tagCacheFinding& f) {
         case eCacheCheck::FileUnreadable:
             return f.Detail.IsEmpty() ? "cannot be opened or read"
                                       : "cannot be opened or read: " + f.Detail.Std();
-        case eCacheCheck::FileDamaged:
-        case eCacheCheck::FileUnusual: return f.Detail.Std();
+        case eCacheCheck::ArchiveDamaged:
+        case eCacheCheck::ArchiveUnusual: return f.Detail.Std();
         case eCacheCheck::IndexTooShort:
             return "index file is " + Num(f.FileSize) + " bytes, shorter than the " +
                    Num(f.Expected) + " of 16,384 slots";

@@ -134,7 +134,7 @@ public:
         // The finding names the file already.
         const std::string prefix = m_strName.Std() + ": ";
         for (const auto& problem : check.Problems) {
-            f.Kind = problem.Damage ? eCacheCheck::FileDamaged : eCacheCheck::FileUnusual;
+            f.Kind = problem.Damage ? eCacheCheck::ArchiveDamaged : eCacheCheck::ArchiveUnusual;
             f.Detail = problem.Text.rfind(prefix, 0) == 0 ? problem.Text.substr(prefix.size())
                                                           : problem.Text;
             batch.push_back(f);
