@@ -89,6 +89,8 @@ public:
         DuplicateAddress = 20,
         // Deduplicated MBTiles: addresses whose image is missing: Size (rows).
         ImageMissing = 21,
+        // A PMTiles archive's structure is damaged: Detail says how.
+        ArchiveDamaged = 22,
         // ---- warnings: space wasted, files never read, unusual headers ----
         TemporaryFile = 100,  // "<name>.temp" left by a save that never finished
         DeadSpace = 101,      // bundle bytes no slot reaches: Size
@@ -109,6 +111,8 @@ public:
         // A database departs from its format in a way readers survive
         // (metadata, a missing unique index): Detail.
         FormatUnusual = 111,
+        // A PMTiles archive departs from its format's rules: Detail says how.
+        ArchiveUnusual = 112,
     };
 
     static bool IsDamage(EmFinding kind) { return kind != None && kind < TemporaryFile; }
@@ -147,7 +151,7 @@ struct tagCacheFinding {
     int64_t Size = -1;      // a record's or field's value, or dead bytes
     int64_t FileSize = -1;  // the file's actual size
     int64_t Expected = -1;  // what the format or the header says instead
-    eString Detail;         // for database findings: what is wrong, in words
+    eString Detail;  // database and archive findings, FileUnreadable: what is wrong, in words
 };
 
 }  // namespace TVK

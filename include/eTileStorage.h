@@ -60,7 +60,7 @@ public:
         CompactV2 = 2,   // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
         MBTiles = 3,     // one MBTiles file (SQLite): the Web Mercator grid only
         GeoPackage = 4,  // a tile table of a GeoPackage file (SQLite): any tiling scheme
-        PMTiles = 5,     // one PMTiles file, local or over HTTP(S)
+        PMTiles = 5,     // one PMTiles archive, local or over HTTP(S): the Web Mercator grid
     };
 
     // Path grammar of the Original layout.
@@ -185,20 +185,37 @@ public:
     // settings from the file itself: an MBTiles file gives levels 0 to its
     // deepest zoom (level n is zoom n, 96 DPI, the tile size of its first
     // tile, 256 without one); a GeoPackage tile table gives level n for its
-    // zoom_level n (zoom levels it leaves out hold no tiles). 1 on success, 0
-    // otherwise (nothing half-opened; GetTileFileError says why).
+    // zoom_level n (zoom levels it leaves out hold no tiles). A PMTiles
+    // archive gives the Web Mercator grid with levels 0 to its deepest zoom
+    // (level n is zoom n, 256-pixel tiles unless its metadata names another
+    // "tilesize"), its bounds, its metadata's "name" and a tile type from its
+    // header; its tiles load as stored (vector tiles usually
+    // gzip-compressed). A URL is read with one range request per tile; a
+    // file replaced on the server meanwhile fails every later call instead
+    // of mixing two versions (open it again). 1 on success, 0 otherwise
+    // (nothing half-opened; GetTileFileError says why).
     unsigned char FromTileFile(const eString& path);
     // Creates a new single-file cache at path from the storage's current
     // tiling scheme and settings (the kind from the extension; a GeoPackage
     // that exists already gains a tile table: "FILE.gpkg?table=NAME", by
     // default named after the file). MBTiles and PMTiles refuse any scheme
-    // but the Web Mercator grid. 1 on success, 0 otherwise (no file is left
-    // behind; GetTileFileError says why).
+    // but the Web Mercator grid. A PMTiles archive is written once: saves
+    // collect tiles (loads find none yet; a tile saved twice keeps its last
+    // bytes), removals are refused, and the file appears only when
+    // FinishTileFile succeeds; a storage destroyed before that leaves
+    // nothing behind. 1 on success, 0 otherwise (no file is left behind;
+    // GetTileFileError says why).
     unsigned char CreateTileFile(const eString& path);
-    // The file (with "?table=NAME" for a GeoPackage) a single-file cache was
-    // opened or created from; empty for caches of folders.
+    // Completes a write-once cache (PMTiles: sorts, deduplicates, writes
+    // directories and data, renames the temporary file into place; the
+    // archive is then read like any other); 1 and nothing to do for every
+    // other layout. 0 when the archive cannot be written (GetTileFileError
+    // says why; nothing is left at the path).
+    unsigned char FinishTileFile();
+    // The file (with "?table=NAME" for a GeoPackage) or URL a single-file
+    // cache was opened or created from; empty for caches of folders.
     const eString& GetTileFile() const;
-    // Why the last FromTileFile or CreateTileFile failed.
+    // Why the last FromTileFile, CreateTileFile or FinishTileFile failed.
     const eString& GetTileFileError() const;
 
     // Bulk writing (MBTiles, GeoPackage; other layouts ignore it): until
@@ -247,11 +264,14 @@ private:
     void TilePos2TileGroupPos(int row, int col, int& groupRow, int& groupCol);
     // Makes the layout the format and naming select, closing the old one's handles.
     void ChooseLayout();
+    // The PMTiles halves of FromTileFile and CreateTileFile.
+    unsigned char FromPMTilesFile(const eString& name);
+    unsigned char CreatePMTilesFile(const eString& path);
     const eCacheLayout& GetLayout() const { return *m_pLayout; }
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;
-    eString m_strTileFile;  // single-file caches: the file (and "?table=")
+    eString m_strTileFile;  // single-file caches: the file or URL (and "?table=")
     eString m_strTileFileError;
     EmFormat m_emCacheFormat = Original;
     eFileType::EmType m_emTileType = eFileType::PNG;

@@ -12,7 +12,8 @@ namespace cli {
 namespace {
 
 constexpr eLayout kLayouts[] = {eLayout::Original,       eLayout::Compact, eLayout::CompactV2,
-                                eLayout::ArcGISExploded, eLayout::MBTiles, eLayout::GeoPackage};
+                                eLayout::ArcGISExploded, eLayout::MBTiles, eLayout::GeoPackage,
+                                eLayout::PMTiles};
 
 // Formats the library may add later are refused until the tool knows them.
 // The naming matters only to the one-file-per-tile layout.
@@ -26,7 +27,7 @@ bool LayoutOf(const eTileStorage& storage, eLayout& layout) {
         case eTileStorage::CompactV2: layout = eLayout::CompactV2; return true;
         case eTileStorage::MBTiles: layout = eLayout::MBTiles; return true;
         case eTileStorage::GeoPackage: layout = eLayout::GeoPackage; return true;
-        case eTileStorage::PMTiles: break;
+        case eTileStorage::PMTiles: layout = eLayout::PMTiles; return true;
     }
     return false;
 }
@@ -41,6 +42,7 @@ const char* LayoutName(eLayout layout) {
         case eLayout::ArcGISExploded: return "arcgis-exploded";
         case eLayout::MBTiles: return "mbtiles";
         case eLayout::GeoPackage: return "geopackage";
+        case eLayout::PMTiles: return "pmtiles";
     }
     return "unknown";
 }
@@ -74,11 +76,24 @@ void ApplyLayout(eLayout layout, eTileStorage& storage) {
             storage.SetTileNaming(eTileStorage::ArcGIS);
             break;
         case eLayout::MBTiles:
-        case eLayout::GeoPackage: break;  // made by CreateTileFile, from the file's name
+        case eLayout::GeoPackage:
+        case eLayout::PMTiles: break;  // made by CreateTileFile, from the file's name
     }
 }
 
+bool IsUrl(const std::string& name) {
+    auto startsWith = [&](const char* head) {
+        const size_t n = std::strlen(head);
+        return name.size() > n && eString(name.substr(0, n)).CompareNoCase(head) == 0;
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
 bool SingleFileLayoutOfName(const std::string& name, eLayout& layout) {
+    if (IsUrl(name)) {
+        layout = eLayout::PMTiles;
+        return true;
+    }
     const std::string path = name.substr(0, name.rfind("?table="));
     auto endsWith = [&](const char* tail) {
         const eString end = eString(path).Mid(static_cast<eInt>(path.size()) -
@@ -91,6 +106,10 @@ bool SingleFileLayoutOfName(const std::string& name, eLayout& layout) {
     }
     if (endsWith(".gpkg")) {
         layout = eLayout::GeoPackage;
+        return true;
+    }
+    if (endsWith(".pmtiles")) {
+        layout = eLayout::PMTiles;
         return true;
     }
     return false;

@@ -6,8 +6,8 @@
 // whose TileCacheInfo holds LODInfos, is read as an ArcGIS configuration;
 // any other file as the system's own description. A single-file cache is
 // named by its file, which is its own description: FILE.mbtiles, FILE.gpkg
-// (or "FILE.gpkg?table=NAME"), or an SQLite file of either kind under
-// another name.
+// (or "FILE.gpkg?table=NAME"), an SQLite file of either kind under another
+// name, FILE.pmtiles, or the http(s):// URL of a PMTiles archive.
 #ifndef TVK_TOOLS_CACHE_OPEN_H
 #define TVK_TOOLS_CACHE_OPEN_H
 
@@ -29,6 +29,7 @@ enum class eLayout {
     ArcGISExploded,  // one file per tile in ArcGIS's names (L05/R0000012c/C00000401.png)
     MBTiles,         // one MBTiles file
     GeoPackage,      // a tile table of a GeoPackage
+    PMTiles,         // one PMTiles archive, a file or an http(s):// URL; written once
 };
 
 const char* LayoutName(eLayout layout);
@@ -41,11 +42,15 @@ inline bool IsBundled(eLayout layout) {
 }
 // Caches kept in one file, named by the file rather than a folder.
 inline bool IsSingleFile(eLayout layout) {
-    return layout == eLayout::MBTiles || layout == eLayout::GeoPackage;
+    return layout == eLayout::MBTiles || layout == eLayout::GeoPackage ||
+           layout == eLayout::PMTiles;
 }
 // The single-file layout a name asks for by its extension (before any
-// "?table="); false for names of folders and description files.
+// "?table="), or an http(s):// URL (PMTiles); false for names of folders
+// and description files.
 bool SingleFileLayoutOfName(const std::string& name, eLayout& layout);
+// A URL rather than a file: read-only.
+bool IsUrl(const std::string& name);
 // The storage settings that make a layout of folders (format and file naming).
 void ApplyLayout(eLayout layout, eTileStorage& storage);
 

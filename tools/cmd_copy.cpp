@@ -124,7 +124,15 @@ int RunCopy(const tagCopyOptions& opt) {
                     "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
     eOpenCache src, dst;
     if (const int code = OpenCache(opt.Src, src)) return code;
+    // A PMTiles archive is written once: only a new file, made from the
+    // source's scheme and published whole at the end.
+    eLayout named;
+    if (SingleFileLayoutOfName(opt.Dst, named) && named == eLayout::PMTiles &&
+        (IsUrl(opt.Dst) || eFile::IsExist(opt.Dst.c_str())))
+        return Fail(kExitFailed, opt.Dst,
+                    "is a PMTiles archive, which is written once: copy into a new file");
     if (const int code = OpenOrCreate(opt.Dst, src, dst)) return code;
+    const bool newArchive = dst.Layout == eLayout::PMTiles;
     if (src.Root == dst.Root) return Fail(kExitUsage, opt.Dst, "is the source cache itself");
 
     int first = 0, last = src.LevelCount() - 1;
@@ -209,6 +217,13 @@ int RunCopy(const tagCopyOptions& opt) {
     progress.Update(done, true);
     progress.Finish();
     out.ReleaseHandles();
+    if (newArchive) {
+        // A partial archive could never be completed: nothing is published.
+        if (failed > 0)
+            Fail(kExitFailed, opt.Dst, "not written, as some tiles could not be copied");
+        else if (!out.FinishTileFile())
+            return Fail(kExitFailed, opt.Dst, out.GetTileFileError().Std());
+    }
     std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
                 " existing, %" PRId64 " failed, in %.1f s\n",
                 copied, bytes, skipped, failed, progress.Elapsed());
@@ -224,7 +239,9 @@ void RegisterCopy(CLI::App& app, eCommandTable& table) {
     sub->add_option("SRC", opt->Src, "Source cache")->required();
     sub->add_option("DST", opt->Dst,
                     "Destination cache (made with `tvk create` or an existing one); a new "
-                    "FILE.mbtiles or FILE.gpkg is created from SRC's tiling scheme")
+                    "FILE.mbtiles or FILE.gpkg is created from SRC's tiling scheme, a new "
+                    "FILE.pmtiles too and written whole at the end (not resumable: an "
+                    "interrupted copy leaves no file)")
         ->required();
     sub->add_option("--levels", opt->Levels, "Only levels A-B (or one level A)");
     sub->add_option("--bbox", opt->Box,

@@ -82,6 +82,10 @@ int RunCreate(const tagCreateOptions& opt) {
     if (!opt.Layout.empty() && !ParseLayout(opt.Layout, layout))
         return Fail(kExitUsage, "--layout",
                     "expected " + LayoutNames() + ", got '" + opt.Layout + "'");
+    if (layout == eLayout::PMTiles || (singleFile && named == eLayout::PMTiles))
+        return Fail(kExitUsage, opt.Dir,
+                    "a PMTiles archive is written once, whole: make it with `tvk copy SRC "
+                    "FILE.pmtiles` from a cache of the Web Mercator grid");
     if (singleFile) {
         if (!opt.Layout.empty() && layout != named)
             return Fail(kExitUsage, "--layout",

@@ -77,6 +77,7 @@ void PrintText(const eOpenCache& cache) {
     std::printf("Description:   %s (%s)\n", cache.ConfigPath.c_str(),
                 cache.Layout == eLayout::MBTiles      ? "MBTiles file"
                 : cache.Layout == eLayout::GeoPackage ? "GeoPackage tile table"
+                : cache.Layout == eLayout::PMTiles    ? "PMTiles archive"
                 : cache.ArcGIS                        ? "ArcGIS configuration"
                                                       : "tile cache description");
     if (prj.GetEpsgCode() > 0)

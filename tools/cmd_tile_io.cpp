@@ -56,10 +56,17 @@ int RunGet(const tagAddressOptions& opt) {
     return kExitOk;
 }
 
+// PMTiles archives are written whole, once; a single tile cannot change.
+int RefuseWriteOnce(const eOpenCache& cache) {
+    return Fail(kExitFailed, cache.ConfigPath,
+                "is a PMTiles archive, which is written once: `tvk copy` makes a new one");
+}
+
 int RunPut(const tagAddressOptions& opt) {
     eOpenCache cache;
     if (const int code = OpenCache(opt.Cache, cache)) return code;
     if (const int code = CheckLevel(cache, opt.Level)) return code;
+    if (cache.Layout == eLayout::PMTiles) return RefuseWriteOnce(cache);
     eFileStream in;
     eByteArray data;
     if (!in.Open(opt.File.c_str(), eFileStream::Read))
@@ -88,6 +95,7 @@ int RunRm(const tagAddressOptions& opt) {
     eOpenCache cache;
     if (const int code = OpenCache(opt.Cache, cache)) return code;
     if (const int code = CheckLevel(cache, opt.Level)) return code;
+    if (cache.Layout == eLayout::PMTiles) return RefuseWriteOnce(cache);
     eTileStorage& storage = *cache.Storage;
     if (!storage.IsTileExist(opt.Level, opt.Row, opt.Col))
         return Fail(kExitFailed, cache.ConfigPath, "no tile at " + AddressText(opt));

@@ -22,7 +22,11 @@ std::string DescribeFinding(const eOpenCache& cache, const tagCacheFinding& f) {
     switch (f.Kind) {
         case eCacheCheck::None: break;
         case eCacheCheck::FolderUnreadable: return "folder cannot be read";
-        case eCacheCheck::FileUnreadable: return "cannot be opened or read";
+        case eCacheCheck::FileUnreadable:
+            return f.Detail.IsEmpty() ? "cannot be opened or read"
+                                      : "cannot be opened or read: " + f.Detail.Std();
+        case eCacheCheck::ArchiveDamaged:
+        case eCacheCheck::ArchiveUnusual: return f.Detail.Std();
         case eCacheCheck::IndexTooShort:
             return "index file is " + Num(f.FileSize) + " bytes, shorter than the " +
                    Num(f.Expected) + " of 16,384 slots";

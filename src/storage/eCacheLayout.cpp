@@ -43,7 +43,7 @@ std::unique_ptr<eCacheLayout> MakeCacheLayout(const eTileStorage& storage) {
         case eTileStorage::CompactV2: return MakeCompactV2Layout(storage);
         case eTileStorage::MBTiles: return MakeTileFileLayout(storage, false);
         case eTileStorage::GeoPackage: return MakeTileFileLayout(storage, true);
-        case eTileStorage::PMTiles: break;
+        case eTileStorage::PMTiles: return MakePMTilesLayout(storage);
     }
     return std::make_unique<eUnknownLayout>(storage);
 }

@@ -73,6 +73,13 @@ public:
     // (eTileStorage::BeginBulkWrite); layouts without transactions ignore it.
     virtual void BeginBulkWrite() {}
     virtual unsigned char EndBulkWrite() { return 1; }
+    // Completes a file that is written whole (a PMTiles archive being
+    // created); 1 and nothing to do for every other layout. On failure, 0
+    // with the reason in why.
+    virtual unsigned char FinishFile(eString& why) {
+        (void)why;
+        return 1;
+    }
 
     // Levels firstLevel..lastLevel, already clipped to the level list.
     virtual std::unique_ptr<eTileSource> ListTiles(int firstLevel, int lastLevel) const = 0;
@@ -93,6 +100,7 @@ std::unique_ptr<eCacheLayout> MakeCompactV1Layout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeCompactV2Layout(const eTileStorage& storage);
 // MBTiles or a GeoPackage tile table (GetTileFile names it).
 std::unique_ptr<eCacheLayout> MakeTileFileLayout(const eTileStorage& storage, bool geoPackage);
+std::unique_ptr<eCacheLayout> MakePMTilesLayout(const eTileStorage& storage);
 
 }  // namespace TVK
 

@@ -1,10 +1,12 @@
-// eTileStorage: caches kept in one file (MBTiles, GeoPackage), opened from
-// the file itself or created from the storage's scheme, and bulk writing.
+// eTileStorage: caches kept in one file (MBTiles, GeoPackage, PMTiles), opened
+// from the file itself or created from the storage's scheme, and bulk
+// writing. PMTiles has its own part in eTileStorage_pmtiles.cpp.
 #include <string>
 
 #include "eTileStorage.h"
 #include "platform/eFile.h"
 #include "storage/eCacheLayout.h"
+#include "storage/ePMTilesLayout.h"
 #include "storage/eTileFile.h"
 #include "storage/eTileFileLayout.h"
 
@@ -41,6 +43,7 @@ eString FolderOf(const eString& path) {
 }  // namespace
 
 unsigned char eTileStorage::FromTileFile(const eString& name) {
+    if (IsPMTilesName(name)) return FromPMTilesFile(name);
     eString path, table;
     SplitTileFileName(name, path, table);
     m_strTileFileError.Empty();
@@ -90,12 +93,13 @@ unsigned char eTileStorage::FromTileFile(const eString& name) {
 }
 
 unsigned char eTileStorage::CreateTileFile(const eString& name) {
+    if (IsPMTilesName(name)) return CreatePMTilesFile(name);
     eString path, table;
     SplitTileFileName(name, path, table);
     m_strTileFileError.Empty();
     EmFormat kind = Original;
     if (!KindOfName(path, kind)) {
-        m_strTileFileError = "the file name must end in .mbtiles or .gpkg";
+        m_strTileFileError = "the file name must end in .mbtiles, .gpkg or .pmtiles";
         return 0;
     }
     if (kind == MBTiles && !table.IsEmpty()) {
@@ -121,6 +125,11 @@ unsigned char eTileStorage::CreateTileFile(const eString& name) {
     SetCacheFormat(kind);
     SetFileDirectory(FolderOf(path));
     return 1;
+}
+
+unsigned char eTileStorage::FinishTileFile() {
+    m_strTileFileError.Empty();
+    return m_pLayout->FinishFile(m_strTileFileError);
 }
 
 const eString& eTileStorage::GetTileFile() const { return m_strTileFile; }
