@@ -137,7 +137,7 @@ int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCo
     eTileStorage& in = *src.Storage;
     eTileStorage& out = *dst.Storage;
     using Clock = std::chrono::steady_clock;
-    Clock::time_point reported = Clock::now();
+    Clock::time_point reported{};  // the first tile reports at once
     const auto report = [&](bool force) {
         if (!progress) return true;
         const Clock::time_point now = Clock::now();
