@@ -80,6 +80,15 @@ public:
         // V2 entry's size (Size) other than its record's (Expected): Slot, Offset.
         RecordSizeMismatch = 16,
         EmptyTileFile = 17,  // a tile file of zero bytes
+        // Single-file databases (MBTiles, GeoPackage):
+        // SQLite's integrity check, or a table that cannot be read: Detail.
+        DatabaseDamaged = 18,
+        // Tile rows whose data is NULL or empty: Size (rows).
+        TileDataMissing = 19,
+        // Addresses stored more than once: Size (addresses).
+        DuplicateAddress = 20,
+        // Deduplicated MBTiles: addresses whose image is missing: Size (rows).
+        ImageMissing = 21,
         // ---- warnings: space wasted, files never read, unusual headers ----
         TemporaryFile = 100,  // "<name>.temp" left by a save that never finished
         DeadSpace = 101,      // bundle bytes no slot reaches: Size
@@ -94,6 +103,12 @@ public:
         ForeignRowFolder = 107,    // a folder in an exploded level that is no row's
         UnreachableName = 108,     // a bundle or tile file under a name the cache never uses
         DuplicateTile = 109,       // a MIXED tile in both kinds; the ".png" is never read
+        // Tile rows of a zoom level (Expected) that no level has, or outside
+        // its matrix: Size (rows).
+        TilesNeverRead = 110,
+        // A database departs from its format in a way readers survive
+        // (metadata, a missing unique index): Detail.
+        FormatUnusual = 111,
     };
 
     static bool IsDamage(EmFinding kind) { return kind != None && kind < TemporaryFile; }
@@ -132,6 +147,7 @@ struct tagCacheFinding {
     int64_t Size = -1;      // a record's or field's value, or dead bytes
     int64_t FileSize = -1;  // the file's actual size
     int64_t Expected = -1;  // what the format or the header says instead
+    eString Detail;         // for database findings: what is wrong, in words
 };
 
 }  // namespace TVK

@@ -1,8 +1,10 @@
 // eRasterCompact: a handle on one compact bundle of one 128 x 128 block of one
 // level at a time. A V1 bundle is a pair, the ".bundle" data file and the
 // ".bundlx" index file; a V2 bundle is one ".bundle" file holding its own
-// index. A handle has no lock; give each thread its own (the open-bundle pool
-// does).
+// index. Give each thread its own handle (the open-bundle pool does). Any
+// number of handles, in any number of threads and processes, may work on one
+// bundle at once: writers take a lock on the bundle that other processes
+// honour, and readers never see a torn or foreign record.
 #ifndef TVK_ERASTERCOMPACT_H
 #define TVK_ERASTERCOMPACT_H
 
@@ -83,20 +85,32 @@ public:
 private:
     // Result of reading one slot.
     enum EmSlot { SlotUnavailable = 0, SlotEmpty = 1, SlotOffset = 2 };
+    // Outcome of one attempt at creating a bundle (eRasterCompact_create.cpp).
+    enum EmCreate { CreateDone = 0, CreateLookAgain = 1, CreateRefused = 2 };
 
     unsigned char Create(int row, int col, int level, eString path);
     unsigned char OpenPair(const eString& root, int rowGroup, int colGroup, int level);
-    // Writes a new pair's contents in the configured structure; false on failure.
-    bool WriteNewPair(int rowGroup, int colGroup);
+    // Names a new pair's two files and publishes them, data first; the data
+    // file is locked from before it has its name until the index has one.
+    EmCreate PublishPair(const eString& dataName, const eString& indexName, int rowGroup,
+                         int colGroup);
+    // A data file without its index: waits for the process creating the
+    // pair, if any; completes the pair when the file is a new, empty data
+    // file (an interrupted creation), refuses anything else.
+    EmCreate CompleteLoneData(const eString& dataName, const eString& indexName, int rowGroup,
+                              int colGroup);
+    // A new pair's contents in the configured structure (ArcGIS or native).
+    bool BuildNewIndex(bool arcgis, eByteArray& index) const;
+    bool BuildNewData(bool arcgis, int rowGroup, int colGroup, eByteArray& data) const;
     // Brings an ArcGIS data header's counters up to date: the largest tile
-    // grows to length, the tile count changes by tiles, the file size is
-    // read from the file.
-    bool UpdateArcGISCounters(int64_t length, int tiles);
-    // Absolute name of a bundle without its extension.
-    eString MakeBaseName(const eString& root, int rowGroup, int colGroup, int level) const;
+    // grows to length, the tile count changes by tiles, the file size is end.
+    bool UpdateArcGISCounters(int64_t length, int tiles, int64_t end);
+    // Fills m_strName with the absolute name of a bundle file, without
+    // allocating once the buffer has grown: root, the relative name, ext.
+    void ComposeName(const eString& root, int rowGroup, int colGroup, int level, const char* ext);
     // Makes the level folder and its parents; true when it exists afterwards.
     bool PrepareLevel(const eString& root, int level) const;
-    void SetOpen(const eString& root, eString dataName, int rowGroup, int colGroup, int level);
+    void SetOpen(const eString& root, int rowGroup, int colGroup, int level);
 
     // V2 (eRasterCompact_v2.cpp).
     unsigned char OpenV2(const eString& root, int rowGroup, int colGroup, int level);
@@ -108,19 +122,28 @@ private:
     int IsTileExistV2(int row, int col, int level, const eString& path);
     unsigned char IsTileStoredV2(int row, int col, int level);
     int64_t LoadTileDataV2(eByteArray& data, int row, int col, int level);
+    // The tile of the open bundle's entry into m_Scratch: its size, 0 for
+    // none, or -1 when checkLength is set and the record's length differs.
+    int64_t ReadTileV2(int entry, bool checkLength);
     unsigned char SaveTileDataV2(const unsigned char* data, int64_t count, int row, int col,
                                  int level);
     unsigned char RemoveTileDataV2(int row, int col, int level);
-    eString MakeRelativeString(int rowGroup, int colGroup, int level) const;
+
     unsigned char ComputeGroup(int& rowGroup, int& colGroup, int row, int col) const;
     void ClearParam();
     int SlotOf(int row, int col) const;
     EmSlot ReadSlot(int row, int col, int level, const eString& path, int32_t& offset);
+    // The slot of the open pair, raw and decoded.
+    EmSlot ReadSlotAt(int slot, unsigned char raw[5], int32_t& offset) const;
+    // The tile of the open pair's slot into m_Scratch: its length, or 0.
+    int32_t ReadTile(int slot, unsigned char raw[5]);
     // Length of the record at offset when it is a stored tile, else 0.
     int32_t StoredLength(int32_t offset);
     // Whether a record ending at `end` lies inside the data file; asks the
     // file for its size only when the size last seen is too small.
     bool EndsInsideFile(int64_t end);
+    // Hands the tile read into m_Scratch to the caller.
+    int64_t GiveTile(eByteArray& data, int64_t length);
 
     eFile m_BundleFile;
     eFile m_IndexFile;
@@ -141,6 +164,16 @@ private:
     // Data file size as last seen; the file only grows, so a record inside it
     // is inside the file. Refreshed when a record seems to end past it.
     int64_t m_nBundleSize = 0;
+    // The open bundle lies on a network file system: every read and write
+    // holds a lock on each of its files, which is what makes the caches of
+    // several machines agree.
+    bool m_bCoherentLocks = false;
+    // Tiles are read here first and handed over only once whole and
+    // confirmed, so that a failed load leaves the caller's array untouched.
+    eByteArray m_Scratch;
+    // Name buffer for opening bundles: a lookup in a bundle that does not
+    // exist costs one failed open and no allocation.
+    eString m_strName;
 };
 
 }  // namespace TVK

@@ -6,7 +6,10 @@
 // by column; in caches of one file per tile folder by folder (this system's
 // group folders like bundles, ArcGIS's row folders by row) and, within a
 // folder, by row and column. The same tiles therefore list alike in every
-// layout as long as a level is at most 128 columns wide.
+// layout of folders as long as a level is at most 128 columns wide. Single-
+// file databases (MBTiles, GeoPackage) list in the order of their index:
+// column by column, and within a column by row as stored (MBTiles stores
+// rows from the bottom).
 //
 // The listing reads bundle indexes and lists folders; it never tries
 // addresses one by one, and its memory does not grow with the number of

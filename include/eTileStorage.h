@@ -8,15 +8,19 @@
 // bundle folders of the compact layouts also carry each level's LevelID. The
 // storage holds its tiling scheme, its settings and the pool of open bundles;
 // the tile operations read the settings and never change them. eTileListing
-// lists the tiles a cache holds and eCacheCheck checks its files.
+// lists the tiles a cache holds and eCacheCheck checks its files. A cache may
+// also be one file (MBTiles, a GeoPackage tile table), which describes itself:
+// FromTileFile, CreateTileFile.
 //
 // Threads: settings are set up before the storage is shared and take no lock.
 // The four tile operations may then be called from any number of threads at
 // once. In the Original layout nothing is locked; calls on different tiles are
 // independent, but two saves of the SAME tile from two threads at once are not
 // supported (they share one temporary file name). In the Compact layout the
-// pool does all locking. ReleaseHandles and the destructor must run while no
-// other thread uses the storage.
+// pool does all locking. MBTiles and GeoPackage files are shared through
+// SQLite's locking: reads in parallel (a connection per reading thread),
+// writes one at a time, waiting for other threads and processes. ReleaseHandles
+// and the destructor must run while no other thread uses the storage.
 #ifndef TVK_ETILESTORAGE_H
 #define TVK_ETILESTORAGE_H
 
@@ -51,9 +55,12 @@ class TVK_API eTileStorage {
 public:
     // Cache layout.
     enum EmFormat : int32_t {
-        Original = 0,   // one file per tile below "_alllayers"
-        Compact = 1,    // .bundle/.bundlx pairs, one per 128 x 128 block of a level
-        CompactV2 = 2,  // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        Original = 0,    // one file per tile below "_alllayers"
+        Compact = 1,     // .bundle/.bundlx pairs, one per 128 x 128 block of a level
+        CompactV2 = 2,   // one .bundle per 128 x 128 block (ArcGIS 10.3 and later)
+        MBTiles = 3,     // one MBTiles file (SQLite): the Web Mercator grid only
+        GeoPackage = 4,  // a tile table of a GeoPackage file (SQLite): any tiling scheme
+        PMTiles = 5,     // one PMTiles file, local or over HTTP(S)
     };
 
     // Path grammar of the Original layout.
@@ -170,6 +177,41 @@ public:
     // ArcGIS's (SetArcGISStructure).
     unsigned char ToArcGISConfigFile(const eString& path);
 
+    // ---- single-file caches: the file is its own description ----
+    // Opens a single-file cache: FILE.mbtiles, FILE.gpkg (optionally
+    // "FILE.gpkg?table=NAME"; the first tile table by default), FILE.pmtiles,
+    // or an http(s):// URL of a PMTiles file (read-only). A file with another
+    // extension is recognised by its tables. Reads the tiling scheme and
+    // settings from the file itself: an MBTiles file gives levels 0 to its
+    // deepest zoom (level n is zoom n, 96 DPI, the tile size of its first
+    // tile, 256 without one); a GeoPackage tile table gives level n for its
+    // zoom_level n (zoom levels it leaves out hold no tiles). 1 on success, 0
+    // otherwise (nothing half-opened; GetTileFileError says why).
+    unsigned char FromTileFile(const eString& path);
+    // Creates a new single-file cache at path from the storage's current
+    // tiling scheme and settings (the kind from the extension; a GeoPackage
+    // that exists already gains a tile table: "FILE.gpkg?table=NAME", by
+    // default named after the file). MBTiles and PMTiles refuse any scheme
+    // but the Web Mercator grid. 1 on success, 0 otherwise (no file is left
+    // behind; GetTileFileError says why).
+    unsigned char CreateTileFile(const eString& path);
+    // The file (with "?table=NAME" for a GeoPackage) a single-file cache was
+    // opened or created from; empty for caches of folders.
+    const eString& GetTileFile() const;
+    // Why the last FromTileFile or CreateTileFile failed.
+    const eString& GetTileFileError() const;
+
+    // Bulk writing (MBTiles, GeoPackage; other layouts ignore it): until
+    // EndBulkWrite, saves and removals are committed in batches of
+    // thousands of tiles instead of one by one, which is many times faster.
+    // Meanwhile other storages and processes see a batch only once it is
+    // committed, and a failure that undoes a batch (a full disk) loses the
+    // tiles saved since the last commit: the failing call returns 0, and so
+    // does EndBulkWrite. A bulk writer is best a single thread.
+    void BeginBulkWrite();
+    // Commits what is left; 1 when every batch was committed.
+    unsigned char EndBulkWrite();
+
     // ---- tiles, addressed by (level, row, col) ----
     // Each returns 1 for success / yes and 0 otherwise. In the Original layout
     // a level outside the tiling scheme's level list throws std::out_of_range
@@ -181,13 +223,17 @@ public:
     // an existing tile atomically; on any failure returns 0, removes the
     // temporary file and leaves an existing tile as it was.
     // Compact, CompactV2: never replace a stored tile (return 0 for one).
+    // MBTiles, GeoPackage: replace a stored tile in one transaction; an
+    // address outside its level's tile matrix (2^z x 2^z tiles for MBTiles)
+    // has no place in the file and every tile operation answers 0 for it.
     unsigned char SaveImageData(int level, int row, int col, const unsigned char* data,
                                 unsigned int size);
-    // Original: 0 when the tile file was not there. Compact, CompactV2: 1
-    // also then.
+    // Original: 0 when the tile file was not there. Compact, CompactV2,
+    // MBTiles, GeoPackage: 1 also then.
     unsigned char RemoveTile(int level, int row, int col);
-    // Compact, CompactV2: closes every bundle the pool holds open. Original:
-    // nothing.
+    // Compact, CompactV2: closes every bundle the pool holds open. MBTiles,
+    // GeoPackage: commits an open bulk batch and closes every connection.
+    // Original: nothing.
     void ReleaseHandles();
 
 private:
@@ -205,6 +251,8 @@ private:
 
     eTileCoordSys m_TileCoordSys;
     eString m_strName;
+    eString m_strTileFile;  // single-file caches: the file (and "?table=")
+    eString m_strTileFileError;
     EmFormat m_emCacheFormat = Original;
     eFileType::EmType m_emTileType = eFileType::PNG;
     eString m_strFileDirectory;

@@ -316,14 +316,14 @@ int ZoomForResolution(const ePyScheme& s, double resolution) {
 // ---- module functions ----
 
 tagCachePtr Create(const std::string& dir, const std::string& crs, const py::object& levels,
-                   const std::string& layout, const std::string& tileType,
+                   const std::optional<std::string>& layout, const std::string& tileType,
                    const std::optional<std::tuple<double, double, double, double>>& bounds,
                    const std::string& name, int tileSize, double dpi, bool arcgis) {
     tagCreateOptions opt;
     opt.Dir = dir;
     opt.Crs = crs;
     opt.Levels = LevelText(levels, "levels");
-    opt.Layout = layout;
+    if (layout) opt.Layout = *layout;
     opt.TileType = tileType;
     opt.Bounds = BoxText(bounds);
     opt.Name = name;
@@ -574,20 +574,23 @@ PYBIND11_MODULE(tvk, m) {
             return OpenPath(py::str(py::module_::import("os").attr("fspath")(path)));
         },
         py::arg("path"),
-        "Opens a cache: its description file (tilecache.xml, an ArcGIS conf.xml) or the folder "
-        "holding one. FileNotFoundError when there is none.");
+        "Opens a cache as `tvk` does: its description file (tilecache.xml, an ArcGIS conf.xml), "
+        "the folder holding one, or a single-file cache (FILE.mbtiles, FILE.gpkg). "
+        "FileNotFoundError when there is none.");
     m.def("create", &Create, py::arg("path"), py::kw_only(), py::arg("crs"),
           py::arg("levels") = py::module_::import("builtins").attr("range")(0, 19),
-          py::arg("layout") = "compact", py::arg("tile_type") = "png",
+          py::arg("layout") = py::none(), py::arg("tile_type") = "png",
           py::arg("bounds") = py::none(), py::arg("name") = "", py::arg("tile_size") = 256,
           py::arg("dpi") = 96.0, py::arg("arcgis") = false,
-          "Creates an empty cache in a folder, as `tvk create` does, and opens it. layout is "
-          "original, compact, compact-v2 or arcgis-exploded; arcgis writes an ArcGIS conf.xml.");
+          "Creates an empty cache, as `tvk create` does, and opens it: a folder, or "
+          "FILE.mbtiles, FILE.gpkg. layout is original, compact (the default for folders), "
+          "compact-v2 or arcgis-exploded; arcgis writes an ArcGIS conf.xml.");
     m.def("copy", &Copy, py::arg("src"), py::arg("dst"), py::kw_only(),
           py::arg("levels") = py::none(), py::arg("bbox") = py::none(), py::arg("lonlat") = false,
           py::arg("skip_existing") = false, py::arg("progress") = py::none(),
           "Copies stored tiles between caches of the same tiling scheme, as `tvk copy` does. "
-          "src and dst are caches or paths. progress, when given, is called with a dict of "
+          "src and dst are caches or paths; a new FILE.mbtiles or FILE.gpkg dst is created from "
+          "src's tiling scheme. progress, when given, is called with a dict of "
           "total, done, copied, skipped, failed, bytes a few times a second; returning False "
           "cancels. Returns the final counts; raises tvk.Error when a tile failed.");
 }

@@ -3,6 +3,7 @@
 
 #include "cli.h"
 
+#include <cstring>
 #include <iterator>
 
 namespace TVK {
@@ -10,8 +11,8 @@ namespace cli {
 
 namespace {
 
-constexpr eLayout kLayouts[] = {eLayout::Original, eLayout::Compact, eLayout::CompactV2,
-                                eLayout::ArcGISExploded};
+constexpr eLayout kLayouts[] = {eLayout::Original,       eLayout::Compact, eLayout::CompactV2,
+                                eLayout::ArcGISExploded, eLayout::MBTiles, eLayout::GeoPackage};
 
 // Formats the library may add later are refused until the tool knows them.
 // The naming matters only to the one-file-per-tile layout.
@@ -23,6 +24,9 @@ bool LayoutOf(const eTileStorage& storage, eLayout& layout) {
             return true;
         case eTileStorage::Compact: layout = eLayout::Compact; return true;
         case eTileStorage::CompactV2: layout = eLayout::CompactV2; return true;
+        case eTileStorage::MBTiles: layout = eLayout::MBTiles; return true;
+        case eTileStorage::GeoPackage: layout = eLayout::GeoPackage; return true;
+        case eTileStorage::PMTiles: break;
     }
     return false;
 }
@@ -35,6 +39,8 @@ const char* LayoutName(eLayout layout) {
         case eLayout::Compact: return "compact";
         case eLayout::CompactV2: return "compact-v2";
         case eLayout::ArcGISExploded: return "arcgis-exploded";
+        case eLayout::MBTiles: return "mbtiles";
+        case eLayout::GeoPackage: return "geopackage";
     }
     return "unknown";
 }
@@ -67,7 +73,27 @@ void ApplyLayout(eLayout layout, eTileStorage& storage) {
             storage.SetCacheFormat(eTileStorage::Original);
             storage.SetTileNaming(eTileStorage::ArcGIS);
             break;
+        case eLayout::MBTiles:
+        case eLayout::GeoPackage: break;  // made by CreateTileFile, from the file's name
     }
+}
+
+bool SingleFileLayoutOfName(const std::string& name, eLayout& layout) {
+    const std::string path = name.substr(0, name.rfind("?table="));
+    auto endsWith = [&](const char* tail) {
+        const eString end = eString(path).Mid(static_cast<eInt>(path.size()) -
+                                              static_cast<eInt>(std::strlen(tail)));
+        return path.size() >= std::strlen(tail) && end.CompareNoCase(tail) == 0;
+    };
+    if (endsWith(".mbtiles")) {
+        layout = eLayout::MBTiles;
+        return true;
+    }
+    if (endsWith(".gpkg")) {
+        layout = eLayout::GeoPackage;
+        return true;
+    }
+    return false;
 }
 
 namespace {
@@ -106,7 +132,34 @@ bool LooksLikeArcGIS(eMarkup& doc) {
 
 }  // namespace
 
+namespace {
+
+// SQLite files start with these 16 bytes.
+bool IsSqliteFile(const std::string& path) {
+    static const char kHeader[16] = "SQLite format 3";  // and its closing zero
+    char head[16] = {};
+    eFile file;
+    return eFile::IsFile(path.c_str()) && file.Open(path.c_str(), eFile::OpenRead) &&
+           file.ReadAt(0, head, sizeof(head)) == sizeof(head) &&
+           std::memcmp(head, kHeader, sizeof(head)) == 0;
+}
+
+int OpenTileFile(const std::string& arg, eOpenCache& cache) {
+    cache.Storage = std::make_unique<eTileStorage>();
+    if (!cache.Storage->FromTileFile(arg.c_str()))
+        return Fail(kExitFailed, arg, cache.Storage->GetTileFileError().Std());
+    if (!LayoutOf(*cache.Storage, cache.Layout))
+        return Fail(kExitFailed, arg, "is a kind of file this tool does not know");
+    cache.ConfigPath = cache.Storage->GetTileFile().Std();
+    cache.Root = cache.ConfigPath;
+    return kExitOk;
+}
+
+}  // namespace
+
 int OpenCache(const std::string& arg, eOpenCache& cache) {
+    eLayout single;
+    if (SingleFileLayoutOfName(arg, single) || IsSqliteFile(arg)) return OpenTileFile(arg, cache);
     std::string path;
     if (const int code = ResolveConfig(arg, path)) return code;
 

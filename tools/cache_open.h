@@ -4,7 +4,10 @@
 // folder "tilecache.xml" (the name `tvk create` writes) comes first, then
 // "conf.xml" in any letter case. A file whose root holds CacheStorageInfo, or
 // whose TileCacheInfo holds LODInfos, is read as an ArcGIS configuration;
-// any other file as the system's own description.
+// any other file as the system's own description. A single-file cache is
+// named by its file, which is its own description: FILE.mbtiles, FILE.gpkg
+// (or "FILE.gpkg?table=NAME"), or an SQLite file of either kind under
+// another name.
 #ifndef TVK_TOOLS_CACHE_OPEN_H
 #define TVK_TOOLS_CACHE_OPEN_H
 
@@ -24,6 +27,8 @@ enum class eLayout {
     Compact,         // .bundle/.bundlx pairs
     CompactV2,       // one .bundle per block
     ArcGISExploded,  // one file per tile in ArcGIS's names (L05/R0000012c/C00000401.png)
+    MBTiles,         // one MBTiles file
+    GeoPackage,      // a tile table of a GeoPackage
 };
 
 const char* LayoutName(eLayout layout);
@@ -34,7 +39,14 @@ std::string LayoutNames();
 inline bool IsBundled(eLayout layout) {
     return layout == eLayout::Compact || layout == eLayout::CompactV2;
 }
-// The storage settings that make a layout (format and file naming).
+// Caches kept in one file, named by the file rather than a folder.
+inline bool IsSingleFile(eLayout layout) {
+    return layout == eLayout::MBTiles || layout == eLayout::GeoPackage;
+}
+// The single-file layout a name asks for by its extension (before any
+// "?table="); false for names of folders and description files.
+bool SingleFileLayoutOfName(const std::string& name, eLayout& layout);
+// The storage settings that make a layout of folders (format and file naming).
 void ApplyLayout(eLayout layout, eTileStorage& storage);
 
 // The name `tvk create` gives the description it writes.
@@ -42,8 +54,8 @@ constexpr const char* kDescriptionName = "tilecache.xml";
 
 struct eOpenCache {
     std::unique_ptr<eTileStorage> Storage;
-    std::string ConfigPath;  // the description file read
-    std::string Root;        // cache folder, ends with '/'
+    std::string ConfigPath;  // the description file read (a single-file cache's file)
+    std::string Root;        // cache folder, ends with '/' (a single-file cache's file)
     bool ArcGIS = false;     // read from an ArcGIS configuration
     eLayout Layout = eLayout::Original;
 

@@ -1,6 +1,9 @@
 // tvk copy SRC DST: copy stored tiles between two caches of the same tiling
 // scheme, whatever their layouts (the destination may be an ArcGIS cache
-// folder: its configuration is only read, never rewritten).
+// folder: its configuration is only read, never rewritten). A DST named
+// FILE.mbtiles or FILE.gpkg that does not exist yet is created from SRC's
+// tiling scheme; single-file destinations are written in batches of
+// thousands of tiles per transaction.
 //
 // The source's tiles are listed by the library (from its bundle indexes or
 // folders) twice: once to count them for the progress line, once to copy
@@ -80,6 +83,32 @@ private:
     Clock::time_point m_tmLast{};
 };
 
+// The destination: an existing cache, or a single file made from the
+// source's tiling scheme and settings (a new file, or a new tile table
+// "?table=NAME" of a GeoPackage that exists).
+int OpenOrCreate(const std::string& arg, const eOpenCache& src, eOpenCache& dst) {
+    eLayout layout;
+    if (!SingleFileLayoutOfName(arg, layout)) return OpenCache(arg, dst);
+    const std::string file = arg.substr(0, arg.rfind("?table="));
+    if (eFile::IsExist(file.c_str())) {
+        // A table named in a GeoPackage that lacks it is made below.
+        eTileStorage probe;
+        if (file.size() == arg.size() || probe.FromTileFile(arg.c_str()))
+            return OpenCache(arg, dst);
+    }
+    auto storage = std::make_unique<eTileStorage>();
+    storage->SetTileCoordSys(src.Storage->GetTileCoordSys());
+    storage->SetName(src.Storage->GetName());
+    storage->SetTileType(src.Storage->GetTileType());
+    if (!storage->CreateTileFile(arg.c_str()))
+        return Fail(kExitFailed, arg, storage->GetTileFileError().Std());
+    dst = eOpenCache();
+    dst.Storage = std::move(storage);
+    dst.Layout = layout;
+    dst.ConfigPath = dst.Storage->GetTileFile().Std();
+    dst.Root = dst.ConfigPath;
+    return kExitOk;
+}
 }  // namespace
 
 int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCopyCounts& counts,
@@ -93,7 +122,7 @@ int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCo
     if (!src.Storage)
         if (const int code = OpenCache(opt.Src, src)) return code;
     if (!dst.Storage)
-        if (const int code = OpenCache(opt.Dst, dst)) return code;
+        if (const int code = OpenOrCreate(opt.Dst, src, dst)) return code;
     if (src.Root == dst.Root) return Fail(kExitUsage, opt.Dst, "is the source cache itself");
 
     int first = 0, last = src.LevelCount() - 1;
@@ -148,6 +177,9 @@ int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCo
     eByteArray data;
     counts.Started = true;
     eTileListing listing(in, first, last);
+    // Single-file destinations commit in batches; a batch lost to a failure
+    // shows at its end, and --skip-existing then copies what is missing.
+    out.BeginBulkWrite();
     while (listing.Next(t)) {
         if (!wanted(t)) continue;
         const auto where = [&t]() { return AddressText(t.Level, t.Row, t.Col); };
@@ -177,6 +209,11 @@ int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCo
     }
     // A source damaged since it was counted.
     if (!counts.Cancelled && ListingResult(src, listing) != kExitOk) ++counts.Failed;
+    if (!out.EndBulkWrite()) {
+        ++counts.Failed;
+        Fail(kExitFailed, dst.ConfigPath,
+             "a batch of tiles could not be committed; run the copy again with --skip-existing");
+    }
     report(true);
     return counts.Failed > 0 || counts.Cancelled ? kExitFailed : kExitOk;
 }
@@ -208,7 +245,8 @@ void RegisterCopy(CLI::App& app, eCommandTable& table) {
         "copy", "Copy tiles from one cache into another of the same tiling scheme");
     sub->add_option("SRC", opt->Src, "Source cache")->required();
     sub->add_option("DST", opt->Dst,
-                    "Destination cache (made with `tvk create` or an existing one)")
+                    "Destination cache (made with `tvk create` or an existing one); a new "
+                    "FILE.mbtiles or FILE.gpkg is created from SRC's tiling scheme")
         ->required();
     sub->add_option("--levels", opt->Levels, "Only levels A-B (or one level A)");
     sub->add_option("--bbox", opt->Box,

@@ -14,6 +14,10 @@
 // The description is DIR/tilecache.xml, or with --arcgis an ArcGIS
 // configuration, DIR/conf.xml and DIR/conf.cdi, which has no place for the
 // top level or the index bounds (a reader takes the full level list).
+//
+// A DIR named FILE.mbtiles or FILE.gpkg (optionally "FILE.gpkg?table=NAME")
+// makes a single-file cache instead, its own description: MBTiles only on
+// the Web Mercator grid; a GeoPackage that exists gains a tile table.
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -62,10 +66,24 @@ int CreateCache(const tagCreateOptions& opt, std::string& written, std::string& 
     if (!ParseLevelRange(opt.Levels, firstLevel, lastLevel) || lastLevel > 40)
         return Fail(kExitUsage, "--levels",
                     "expected A-B with 0 <= A <= B <= 40, got '" + opt.Levels + "'");
-    eLayout layout;
-    if (!ParseLayout(opt.Layout, layout))
+    eLayout layout = eLayout::Compact;
+    eLayout named = eLayout::Compact;
+    const bool singleFile = SingleFileLayoutOfName(opt.Dir, named);
+    if (!opt.Layout.empty() && !ParseLayout(opt.Layout, layout))
         return Fail(kExitUsage, "--layout",
                     "expected " + LayoutNames() + ", got '" + opt.Layout + "'");
+    if (singleFile) {
+        if (!opt.Layout.empty() && layout != named)
+            return Fail(kExitUsage, "--layout",
+                        opt.Layout + " does not go with the name " + opt.Dir);
+        layout = named;
+        if (opt.ArcGIS)
+            return Fail(kExitUsage, "--arcgis", "a single-file cache has no ArcGIS configuration");
+    } else if (IsSingleFile(layout)) {
+        return Fail(kExitUsage, "--layout",
+                    std::string("a ") + LayoutName(layout) + " cache is named by its file: " +
+                        (layout == eLayout::MBTiles ? "FILE.mbtiles" : "FILE.gpkg"));
+    }
     if (opt.ArcGIS && layout == eLayout::Original)
         return Fail(kExitUsage, "--arcgis",
                     "ArcGIS caches are compact, compact-v2 or arcgis-exploded");
@@ -96,6 +114,10 @@ int CreateCache(const tagCreateOptions& opt, std::string& written, std::string& 
 
     // Full extent of the grid and the map width of a level-0 tile.
     constexpr int kWebMercator = 43045;
+    if (layout == eLayout::MBTiles && prj.GetProjection().GetProjectionType() != kWebMercator)
+        return Fail(kExitUsage, "--crs",
+                    "MBTiles holds only the Web Mercator grid (EPSG:3857); use a .gpkg file for " +
+                        opt.Crs);
     eRect2D extent;
     double tileMapSize = 0.0;
     if (prj.GetProjection().GetProjectionType() == kWebMercator) {
@@ -122,12 +144,15 @@ int CreateCache(const tagCreateOptions& opt, std::string& written, std::string& 
             "level " + std::to_string(scales.size()) + " and deeper would be larger than 1:1");
 
     const eString dir = opt.Dir.c_str();
-    const eString path = eFile::GetAbsolutePath(dir, opt.ArcGIS ? "conf.xml" : kDescriptionName);
-    eString existing = eFile::GetAbsolutePath(dir, kDescriptionName);
-    if (eFile::IsExist(existing) ||
-        eFindFileNoCase(eFile::GetAbsolutePath(dir, "conf.xml"), existing))
-        return Fail(kExitFailed, existing.Std(), "already exists; not overwriting a cache");
-    if (!eFile::MkDirEx(dir)) return Fail(kExitFailed, opt.Dir, "folder cannot be created");
+    const eString path =
+        singleFile ? dir : eFile::GetAbsolutePath(dir, opt.ArcGIS ? "conf.xml" : kDescriptionName);
+    if (!singleFile) {
+        eString existing = eFile::GetAbsolutePath(dir, kDescriptionName);
+        if (eFile::IsExist(existing) ||
+            eFindFileNoCase(eFile::GetAbsolutePath(dir, "conf.xml"), existing))
+            return Fail(kExitFailed, existing.Std(), "already exists; not overwriting a cache");
+        if (!eFile::MkDirEx(dir)) return Fail(kExitFailed, opt.Dir, "folder cannot be created");
+    }
 
     eTileStorage storage;
     eTileCoordSys& scheme = storage.GetTileCoordSys();
@@ -145,15 +170,21 @@ int CreateCache(const tagCreateOptions& opt, std::string& written, std::string& 
     if (name.empty()) {
         std::string trimmed = opt.Dir;
         while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
-        name = eFile::GetFileName(trimmed.c_str()).Std();
+        name = singleFile
+                   ? eFile::GetTitle(trimmed.substr(0, trimmed.rfind("?table=")).c_str()).Std()
+                   : eFile::GetFileName(trimmed.c_str()).Std();
     }
     storage.SetName(name.c_str());
     ApplyLayout(layout, storage);
     storage.SetTileType(tileType);
     if (arcgisFormat) storage.SetArcGISTileFormat(formatText);
-    if (!(opt.ArcGIS ? storage.ToArcGISConfigFile(path) : storage.ToConfigFile(path)))
+    if (singleFile) {
+        if (!storage.CreateTileFile(path))
+            return Fail(kExitFailed, opt.Dir, storage.GetTileFileError().Std());
+    } else if (!(opt.ArcGIS ? storage.ToArcGISConfigFile(path) : storage.ToConfigFile(path))) {
         return Fail(kExitFailed, path.Std(), "cannot be written");
-    written = path.Std();
+    }
+    written = singleFile ? storage.GetTileFile().Std() : path.Std();
     summary = "created " + written + ": " + LayoutName(layout) + " layout, " + prj.GetName().Std() +
               ", levels " + std::to_string(firstLevel) + "-" + std::to_string(lastLevel);
     return kExitOk;
@@ -173,12 +204,18 @@ int RunCreate(const tagCreateOptions& opt) {
 void RegisterCreate(CLI::App& app, eCommandTable& table) {
     auto opt = std::make_shared<tagCreateOptions>();
     CLI::App* sub = app.add_subcommand(
-        "create", "Create an empty cache and write DIR/tilecache.xml (or DIR/conf.xml)");
-    sub->add_option("DIR", opt->Dir, "Folder of the new cache (created when missing)")->required();
+        "create",
+        "Create an empty cache and write DIR/tilecache.xml (or DIR/conf.xml), or a single-file "
+        "cache FILE.mbtiles or FILE.gpkg");
+    sub->add_option("DIR", opt->Dir,
+                    "Folder of the new cache (created when missing), or FILE.mbtiles, FILE.gpkg, "
+                    "FILE.gpkg?table=NAME (a GeoPackage that exists gains a tile table)")
+        ->required();
     sub->add_option("--crs", opt->Crs, "Coordinate system: EPSG:3857, EPSG:4326, WKT, PROJ string")
         ->required();
     sub->add_option("--levels", opt->Levels, "Levels A-B (default 0-18)");
-    sub->add_option("--layout", opt->Layout, LayoutNames() + " (default compact)");
+    sub->add_option("--layout", opt->Layout,
+                    LayoutNames() + " (default compact; a file's extension names its own)");
     sub->add_option("--tile-type", opt->TileType,
                     "png, jpg, tif, bmp, gif, bil, data or pbf (default png); ArcGIS caches: png, "
                     "jpg or mixed");

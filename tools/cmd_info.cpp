@@ -75,7 +75,10 @@ void PrintText(const eOpenCache& cache) {
     const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
     std::printf("Name:          %s\n", storage.GetName().Cstr());
     std::printf("Description:   %s (%s)\n", cache.ConfigPath.c_str(),
-                cache.ArcGIS ? "ArcGIS configuration" : "tile cache description");
+                cache.Layout == eLayout::MBTiles      ? "MBTiles file"
+                : cache.Layout == eLayout::GeoPackage ? "GeoPackage tile table"
+                : cache.ArcGIS                        ? "ArcGIS configuration"
+                                                      : "tile cache description");
     if (prj.GetEpsgCode() > 0)
         std::printf("CRS:           %s (EPSG:%d)\n", prj.GetName().Cstr(), prj.GetEpsgCode());
     else
@@ -83,10 +86,13 @@ void PrintText(const eOpenCache& cache) {
     std::printf("Layout:        %s\n", LayoutName(cache.Layout));
     // ArcGIS caches name their tile kind (PNG, JPEG, MIXED) rather than an extension.
     const eString& arcgisFormat = storage.GetArcGISTileFormat();
+    // Single files hold tiles, not files: their kind without the extension's "e".
+    std::string ext = eTileStorage::GetFileExtName(storage.GetTileType()).Std();
+    if (IsSingleFile(cache.Layout) && ext.size() > 1 && ext[0] == 'e') ext.erase(0, 1);
     std::printf("Tile size:     %d x %d pixels, %s\n", scheme.GetTileSize(), scheme.GetTileSize(),
-                arcgisFormat.IsEmpty()
-                    ? (eTileStorage::GetFileExtName(storage.GetTileType()).Std() + " files").c_str()
-                    : (arcgisFormat.Std() + " tiles").c_str());
+                !arcgisFormat.IsEmpty()      ? (arcgisFormat.Std() + " tiles").c_str()
+                : IsSingleFile(cache.Layout) ? (ext + " tiles").c_str()
+                                             : (ext + " files").c_str());
     std::printf("DPI:           %.10g\n", scheme.GetDPI());
     std::printf("Origin:        %.17g, %.17g\n", scheme.GetTileOrigin().x,
                 scheme.GetTileOrigin().y);

@@ -77,6 +77,16 @@ std::string DescribeFinding(const eOpenCache& cache, const tagCacheFinding& f) {
                        : "name is not one the cache uses; the tile is unreachable";
         case eCacheCheck::DuplicateTile:
             return "the tile is also stored as .jpg, which is the one read";
+        case eCacheCheck::DatabaseDamaged: return "damaged database: " + f.Detail.Std();
+        case eCacheCheck::TileDataMissing: return Num(f.Size) + " tiles have no data";
+        case eCacheCheck::DuplicateAddress:
+            return Num(f.Size) + " addresses hold more than one tile; only one of each is read";
+        case eCacheCheck::ImageMissing:
+            return Num(f.Size) + " addresses point at images that are missing";
+        case eCacheCheck::TilesNeverRead:
+            return Num(f.Size) + " tiles at zoom level " + Num(f.Expected) +
+                   " are never read (no level of the tiling scheme, or outside its matrix)";
+        case eCacheCheck::FormatUnusual: return f.Detail.Std();
     }
     return "unknown finding " + Num(f.Kind);
 }

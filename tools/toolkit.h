@@ -28,7 +28,7 @@ struct tagCreateOptions {
     std::string Dir;
     std::string Crs;
     std::string Levels = "0-18";
-    std::string Layout = "compact";
+    std::string Layout;  // compact, or the kind a file name asks for
     std::string TileType = "png";
     std::string Bounds;
     std::string Name;

@@ -40,6 +40,10 @@ public:
     static bool MkDirEx(const eString& path);
     // Atomically replaces an existing target (POSIX rename).
     static bool Rename(const eString& from, const eString& to);
+    // Gives the file `from` the name `to` only if nothing has that name, in
+    // one step, so that whoever looks finds either nothing or the whole file:
+    // 1 done (`from` is gone), 0 `to` exists (nothing changed), -1 failed.
+    static int RenameNoReplace(const eString& from, const eString& to);
     static bool Delete(const eString& path);
 
     // ---- an owned descriptor ----
@@ -54,11 +58,18 @@ public:
     ~eFile() { Close(); }
     eFile(const eFile&) = delete;
     eFile& operator=(const eFile&) = delete;
-    eFile(eFile&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    eFile(eFile&& other) noexcept : m_nFd(other.m_nFd), m_nForkGeneration(other.m_nForkGeneration) {
+        other.m_nFd = -1;
+    }
     eFile& operator=(eFile&& other) noexcept;
 
     bool Open(const eString& path, EmOpen mode);
-    bool IsOpen() const { return m_fd >= 0; }
+    // Creates and opens (read and write) a new file beside `path`, named
+    // path + "." + a part no other writer uses + ".temp", for a file that
+    // gets its real name by a rename once it is complete. tempPath receives
+    // the name.
+    bool CreateTempBeside(const eString& path, eString& tempPath);
+    bool IsOpen() const { return m_nFd >= 0; }
     // True when the descriptor was closed without error (or was not open).
     bool Close();
 
@@ -73,9 +84,64 @@ public:
     int64_t Size() const;
     // Forces the data to the device (fdatasync).
     bool Sync() const;
+    // Writes head then body, count bytes each, back to back at offset in one
+    // call; false when any byte could not be written.
+    bool WriteAt(int64_t offset, const void* head, int64_t headCount, const void* body,
+                 int64_t bodyCount) const;
+    // Reads headCount bytes into head and the bytes after them into body in
+    // one call; the bytes read (short at the end of the file) or -1.
+    int64_t ReadAt(int64_t offset, void* head, int64_t headCount, void* body,
+                   int64_t bodyCount) const;
+
+    // ---- advisory locks that other processes honour ----
+    // Locks belong to this open file (Linux open file description locks):
+    // two descriptors exclude each other whether they live in one process or
+    // in two, and the kernel drops a lock when its descriptor is closed or
+    // its process dies, so no lock outlives its holder.
+    enum EmLockMode { LockShared = 0, LockExclusive = 1 };
+    enum EmLockResult {
+        LockHeld = 0,         // taken
+        LockBusy = 1,         // another descriptor holds a conflicting lock (no wait asked)
+        LockUnsupported = 2,  // the file system offers no such locks
+        LockFailed = 3,
+    };
+    // Locks bytes [start, start + length) of the file, length 0 meaning up
+    // to any end; wait says whether to wait for conflicting holders.
+    EmLockResult Lock(EmLockMode mode, bool wait, int64_t start = 0, int64_t length = 0) const;
+    bool Unlock(int64_t start = 0, int64_t length = 0) const;
+
+    // True when the file lives on a network file system, whose caches are
+    // made coherent with other machines only by taking and releasing locks.
+    bool IsOnNetworkFileSystem() const;
+    // True when the process has forked since this file was opened: the
+    // child shares the open file, and with it the locks, with its parent, so
+    // it must open its own to be excluded from the parent.
+    bool IsInherited() const;
 
 private:
-    int m_fd = -1;
+    int m_nFd = -1;
+    unsigned m_nForkGeneration = 0;  // of the process when the file was opened
+};
+
+// Holds a lock on an open file for one scope, waiting for it if need be.
+class TVK_API eFileLock {
+public:
+    eFileLock(const eFile& file, eFile::EmLockMode mode)
+        : m_file(file), m_emResult(file.Lock(mode, true)) {}
+    ~eFileLock() {
+        if (m_emResult == eFile::LockHeld) m_file.Unlock();
+    }
+    eFileLock(const eFileLock&) = delete;
+    eFileLock& operator=(const eFileLock&) = delete;
+    eFile::EmLockResult GetResult() const { return m_emResult; }
+    // Held, or the file system has no such locks: nothing more can be had.
+    bool IsUsable() const {
+        return m_emResult == eFile::LockHeld || m_emResult == eFile::LockUnsupported;
+    }
+
+private:
+    const eFile& m_file;
+    eFile::EmLockResult m_emResult;
 };
 
 // Whole-file stream of the original layout: direction 2 reads an existing
@@ -91,6 +157,10 @@ public:
 
     // bufferSize is accepted for interface compatibility; I/O is unbuffered.
     bool Open(const eString& path, int direction, int bufferSize = 8192);
+    // Opens a new file for writing beside `path`, named as
+    // eFile::CreateTempBeside names it; two writers of one path never share
+    // the temporary file.
+    bool CreateTempBeside(const eString& path, eString& tempPath);
     // Reads the whole file; true only when every byte was read. On failure
     // data is left untouched.
     bool LoadByteArray(eByteArray& data);

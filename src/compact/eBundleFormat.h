@@ -146,10 +146,10 @@ constexpr uint64_t kV2OffsetMask = (uint64_t(1) << kV2OffsetBits) - 1;
 // The entry's 24 size bits bound a tile; its 40 offset bits bound the file.
 constexpr int64_t kV2MaxTileSize = (int64_t(1) << 24) - 1;
 constexpr int64_t kV2MaxFileSize = int64_t(1) << kV2OffsetBits;
-constexpr int64_t kV2RecordCountField = 4;  // 4 bytes, 16,384 in the usual header
-constexpr int64_t kV2MaxTileField = 8;      // 4 bytes, the largest tile stored
+constexpr int64_t kV2RecordCountField = 4;   // 4 bytes, 16,384 in the usual header
+constexpr int64_t kV2MaxTileField = 8;       // 4 bytes, the largest tile stored
 constexpr int64_t kV2OffsetBytesField = 12;  // 4 bytes, 5
-constexpr int64_t kV2FileSizeField = 24;    // 8 bytes
+constexpr int64_t kV2FileSizeField = 24;     // 8 bytes
 // Bytes 8 to 31 hold both fields a save keeps current (with the offset byte
 // count and the slack between them, written back as read).
 constexpr int64_t kV2CountersAt = kV2MaxTileField;

@@ -1,16 +1,31 @@
 // eRasterCompact: file names, slot lookup, record reads, appends and removals
 // on one V1 bundle pair, in this system's structure or ArcGIS's; the calls
-// dispatch to eRasterCompact_v2.cpp for V2 bundles.
+// dispatch to eRasterCompact_v2.cpp for V2 bundles, and creation lives in
+// eRasterCompact_create.cpp.
 //
 // All reads and writes are positioned (pread/pwrite through eFile), so there
 // is no user-space buffer: another handle on the same pair sees a write as soon
-// as it returns, and a read never answers from a stale buffer. A record is
-// written completely before its slot is pointed at it, and every write is
+// as it returns, and a read never answers from a stale buffer. Every write is
 // checked; a failed save leaves the slot as it was.
+//
+// Several processes: a save or removal holds an exclusive lock on the data
+// file (eFile::Lock, honoured by every process and released by the kernel if
+// the holder dies) from reading the slot to writing the header counters, and
+// finds the end of the data file under it, so records never overlap and a
+// tile is stored at most once. Records are appended and never rewritten, and
+// a slot is pointed at a record only once the record is whole, so a reader
+// needs no lock to follow a slot. What a reader can see torn is the slot
+// itself, read while a writer rewrites it: a load reads the slot again after
+// the record and starts over when it changed, and slots that straddle a page
+// boundary (which the kernel copies in two steps, with room for a writer to
+// stall between them) are read under a shared lock instead. An existence
+// test needs neither: every slot write turns "no tile" into "tile" or back,
+// and a torn read answers one of the two.
 #include "eRasterCompact.h"
 
-#include <memory>
-#include <new>
+#include <charconv>
+#include <optional>
+#include <utility>
 
 #include "compact/eBundleFormat.h"
 
@@ -20,6 +35,42 @@ namespace {
 const char kAllLayers[] = "_alllayers";
 const char kDataExt[] = ".bundle";
 const char kIndexExt[] = ".bundlx";
+
+// The kernel copies a read or write one page at a time; a slot crossing a
+// boundary of the smallest page is copied in two steps.
+constexpr int64_t kSmallestPage = 4096;
+
+// Times a load starts over because its slot changed under it before it
+// reads under the shared lock.
+constexpr int kLockFreeAttempts = 4;
+
+bool StraddlesPage(int64_t position, int64_t size) {
+    return position / kSmallestPage != (position + size - 1) / kSmallestPage;
+}
+
+// Lowercase hex, left-padded with '0' to four characters; longer stays whole.
+void AppendHex4(std::string& out, int value) {
+    char digits[8];
+    const auto end =
+        std::to_chars(digits, digits + sizeof digits, static_cast<unsigned>(value), 16).ptr;
+    const size_t length = static_cast<size_t>(end - digits);
+    if (length < 4) out.append(4 - length, '0');
+    out.append(digits, end);
+}
+
+// "_alllayers/L05/R0100C0080": the level with at least two digits.
+void AppendRelativeName(std::string& out, int rowGroup, int colGroup, int level) {
+    out += kAllLayers;
+    out += "/L";
+    if (level < 10) out += '0';
+    char digits[16];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, level).ptr);
+    out += "/R";
+    AppendHex4(out, rowGroup);
+    out += 'C';
+    AppendHex4(out, colGroup);
+}
+
 }  // namespace
 
 eRasterCompact::eRasterCompact() = default;
@@ -66,6 +117,7 @@ void eRasterCompact::ClearParam() {
     m_nKind = bundle::KindNative;
     m_bDataHeader = false;
     m_nBundleSize = 0;
+    m_bCoherentLocks = false;
 }
 
 unsigned char eRasterCompact::ComputeGroup(int& rowGroup, int& colGroup, int row, int col) const {
@@ -80,40 +132,43 @@ int eRasterCompact::SlotOf(int row, int col) const {
     return (col % m_nPacketSize) * m_nPacketSize + (row % m_nPacketSize);
 }
 
-eString eRasterCompact::MakeRelativeString(int rowGroup, int colGroup, int level) const {
-    // "%04x" is "%x" left-padded with zeros to four characters; longer stays whole.
-    eString relative;
-    relative.Format("%s/L%02d/R%04xC%04x", kAllLayers, level, static_cast<unsigned>(rowGroup),
-                    static_cast<unsigned>(colGroup));
-    return relative;
+void eRasterCompact::ComposeName(const eString& root, int rowGroup, int colGroup, int level,
+                                 const char* ext) {
+    // Joined as eFile::GetAbsolutePath joins: one '/' between root and name.
+    std::string& name = m_strName.Std();
+    name.clear();
+    const std::string& base = root.Std();
+    size_t keep = base.size();
+    while (keep > 1 && base[keep - 1] == '/') --keep;
+    name.append(base, 0, keep);
+    if (!name.empty() && name.back() != '/') name += '/';
+    AppendRelativeName(name, rowGroup, colGroup, level);
+    name += ext;
 }
 
-eString eRasterCompact::MakeBaseName(const eString& root, int rowGroup, int colGroup,
-                                     int level) const {
-    // GetAbsolutePath inserts the separator a root without a trailing '/' lacks.
-    return eFile::GetAbsolutePath(root, MakeRelativeString(rowGroup, colGroup, level));
-}
-
-void eRasterCompact::SetOpen(const eString& root, eString dataName, int rowGroup, int colGroup,
-                             int level) {
+void eRasterCompact::SetOpen(const eString& root, int rowGroup, int colGroup, int level) {
     m_nCurColGroup = colGroup;
     m_nCurRowGroup = rowGroup;
-    m_strSrcPath = root;
-    m_strCurFileName = std::move(dataName);
+    if (&root != &m_strSrcPath) m_strSrcPath = root;
+    m_strCurFileName = m_strName;  // the data file's name, composed last
     m_nCurLevel = level;
+    // Network file systems agree between machines only at locks.
+    m_bCoherentLocks = m_BundleFile.IsOnNetworkFileSystem();
 }
 
 unsigned char eRasterCompact::OpenPair(const eString& root, int rowGroup, int colGroup, int level) {
     Close();
-    const eString base = MakeBaseName(root, rowGroup, colGroup, level);
-    eString dataName = base + kDataExt;
-    if (!m_BundleFile.Open(dataName, eFile::OpenReadWrite) ||
-        !m_IndexFile.Open(base + kIndexExt, eFile::OpenReadWrite)) {
+    // The index first: for a bundle that does not exist, one failed open.
+    ComposeName(root, rowGroup, colGroup, level, kIndexExt);
+    if (!m_IndexFile.Open(m_strName, eFile::OpenReadWrite)) return 0;
+    ComposeName(root, rowGroup, colGroup, level, kDataExt);
+    if (!m_BundleFile.Open(m_strName, eFile::OpenReadWrite)) {
         Close();
         return 0;
     }
     // An index too short for its slots is no usable pair: every lookup would
-    // read past its end and a save would write slots into a hole.
+    // read past its end and a save would write slots into a hole. Pairs are
+    // published whole, so this is damage, never a creation in progress.
     unsigned char header[bundle::kIndexHeaderSize];
     const int64_t dataSize = m_BundleFile.Size();
     if (dataSize < 0 || m_IndexFile.Size() < bundle::kIndexSize ||
@@ -131,7 +186,7 @@ unsigned char eRasterCompact::OpenPair(const eString& root, int rowGroup, int co
                         bundle::IsArcGISDataHeader(dataHeader);
     }
     m_nBundleSize = dataSize;
-    SetOpen(root, std::move(dataName), rowGroup, colGroup, level);
+    SetOpen(root, rowGroup, colGroup, level);
     return 1;
 }
 
@@ -139,23 +194,30 @@ unsigned char eRasterCompact::IsCompactExist(int row, int col, int level, eStrin
     if (path.IsEmpty() && m_strSrcPath.IsEmpty()) return 0;
     int rowGroup = 0, colGroup = 0;
     if (level < 0 || !ComputeGroup(rowGroup, colGroup, row, col)) return 0;
+    // Files opened before a fork are shared with the parent, and so are
+    // their locks: the child opens its own.
+    if (m_BundleFile.IsInherited()) Close();
     if (rowGroup == m_nCurRowGroup && colGroup == m_nCurColGroup && level == m_nCurLevel) return 1;
-    // Copy the root: opening closes first and stores it into m_strSrcPath.
-    const eString root = path.IsEmpty() ? m_strSrcPath : path;
+    const eString& root = path.IsEmpty() ? m_strSrcPath : path;
     if (m_nFormat == BundleV2) return OpenV2(root, rowGroup, colGroup, level);
     return OpenPair(root, rowGroup, colGroup, level);
+}
+
+eRasterCompact::EmSlot eRasterCompact::ReadSlotAt(int slot, unsigned char raw[bundle::kSlotSize],
+                                                  int32_t& offset) const {
+    if (m_IndexFile.ReadAt(bundle::SlotPosition(slot), raw, bundle::kSlotSize) !=
+        static_cast<int64_t>(bundle::kSlotSize))
+        return SlotUnavailable;
+    if (bundle::IsEmptyPattern(raw)) return SlotEmpty;
+    offset = bundle::ReadInt32(raw);
+    return SlotOffset;
 }
 
 eRasterCompact::EmSlot eRasterCompact::ReadSlot(int row, int col, int level, const eString& path,
                                                 int32_t& offset) {
     if (!IsCompactExist(row, col, level, path)) return SlotUnavailable;
-    unsigned char slot[bundle::kSlotSize];
-    if (m_IndexFile.ReadAt(bundle::SlotPosition(SlotOf(row, col)), slot, sizeof slot) !=
-        static_cast<int64_t>(sizeof slot))
-        return SlotUnavailable;
-    if (bundle::IsEmptyPattern(slot)) return SlotEmpty;
-    offset = bundle::ReadInt32(slot);
-    return SlotOffset;
+    unsigned char raw[bundle::kSlotSize];
+    return ReadSlotAt(SlotOf(row, col), raw, offset);
 }
 
 int eRasterCompact::IsTileExist(int row, int col, int level, eString path) {
@@ -181,32 +243,64 @@ int32_t eRasterCompact::StoredLength(int32_t offset) {
 
 bool eRasterCompact::EndsInsideFile(int64_t end) {
     if (end <= m_nBundleSize) return true;
-    // Another handle may have appended since we last looked.
+    // Another handle, or another process, may have appended since.
     m_nBundleSize = m_BundleFile.Size();
     return end <= m_nBundleSize;
 }
 
 unsigned char eRasterCompact::IsTileStored(int row, int col, int level) {
     if (m_nFormat == BundleV2) return IsTileStoredV2(row, col, level);
+    // No lock and no second look: see the top of the file.
     int32_t offset = 0;
     if (ReadSlot(row, col, level, eString(), offset) != SlotOffset) return 0;
     return StoredLength(offset) > 0 ? 1 : 0;
 }
 
-int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int level) {
-    if (m_nFormat == BundleV2) return LoadTileDataV2(data, row, col, level);
+int32_t eRasterCompact::ReadTile(int slot, unsigned char raw[bundle::kSlotSize]) {
     int32_t offset = 0;
-    if (ReadSlot(row, col, level, eString(), offset) != SlotOffset) return 0;
+    if (ReadSlotAt(slot, raw, offset) != SlotOffset) return 0;
     const int32_t length = StoredLength(offset);
     if (length <= 0) return 0;
-    // The record was checked to lie inside the file; a short read now means
-    // the file shrank under us, and the tile is reported missing.
-    data.SetSize(length);
-    data.SetPosition(0);
-    if (m_BundleFile.ReadAt(int64_t(offset) + bundle::kRecordLengthSize, data.GetData(), length) !=
-        length)
+    // Checked to lie inside the file; a short read means it shrank under us.
+    m_Scratch.SetSize(length);
+    if (m_BundleFile.ReadAt(int64_t(offset) + bundle::kRecordLengthSize, m_Scratch.GetData(),
+                            length) != length)
         return 0;
     return length;
+}
+
+int64_t eRasterCompact::GiveTile(eByteArray& data, int64_t length) {
+    // The caller's array becomes the next scratch: no copy, and in steady
+    // use no allocation.
+    std::swap(data, m_Scratch);
+    data.SetPosition(0);
+    return length;
+}
+
+int64_t eRasterCompact::LoadTileData(eByteArray& data, int row, int col, int level) {
+    if (m_nFormat == BundleV2) return LoadTileDataV2(data, row, col, level);
+    if (!IsCompactExist(row, col, level, eString())) return 0;
+    const int slot = SlotOf(row, col);
+    unsigned char raw[bundle::kSlotSize], again[bundle::kSlotSize];
+    if (!m_bCoherentLocks &&
+        !StraddlesPage(bundle::SlotPosition(slot), static_cast<int64_t>(bundle::kSlotSize))) {
+        for (int attempt = 0; attempt < kLockFreeAttempts; ++attempt) {
+            const int32_t length = ReadTile(slot, raw);
+            if (length <= 0) return 0;
+            // The same slot after the record: it was no torn read, and the
+            // record it named is the tile (records are never rewritten).
+            int32_t offset = 0;
+            if (ReadSlotAt(slot, again, offset) == SlotUnavailable) return 0;
+            if (std::memcmp(raw, again, sizeof raw) == 0) return GiveTile(data, length);
+        }
+    }
+    // Writers hold the exclusive lock while they write a slot.
+    eFileLock lock(m_BundleFile, eFile::LockShared);
+    std::optional<eFileLock> indexLock;
+    if (m_bCoherentLocks) indexLock.emplace(m_IndexFile, eFile::LockShared);
+    if (!lock.IsUsable() || (indexLock && !indexLock->IsUsable())) return 0;
+    const int32_t length = ReadTile(slot, raw);
+    return length > 0 ? GiveTile(data, length) : 0;
 }
 
 unsigned char eRasterCompact::SaveTileData(const eByteArray& data, int row, int col, int level) {
@@ -218,58 +312,70 @@ unsigned char eRasterCompact::SaveTileData(const unsigned char* data, int64_t si
     if (m_nFormat == BundleV2) return SaveTileDataV2(data, size, row, col, level);
     // Record lengths are 32-bit signed.
     if (size < 0 || size > INT32_MAX || (data == nullptr && size > 0)) return 0;
+    if (!IsCompactExist(row, col, level, eString()) && !Create(row, col, level, eString()))
+        return 0;
+
+    // From the slot check to the counters, no other writer of any process.
+    eFileLock lock(m_BundleFile, eFile::LockExclusive);
+    std::optional<eFileLock> indexLock;
+    if (m_bCoherentLocks) indexLock.emplace(m_IndexFile, eFile::LockExclusive);
+    if (!lock.IsUsable() || (indexLock && !indexLock->IsUsable())) return 0;
+
+    const int slot = SlotOf(row, col);
+    unsigned char raw[bundle::kSlotSize];
     int32_t offset = 0;
-    switch (ReadSlot(row, col, level, eString(), offset)) {
-        case SlotUnavailable:
-            // An open pair whose slot cannot be read is damaged: do not write.
-            if (m_BundleFile.IsOpen()) return 0;
-            if (!Create(row, col, level, eString())) return 0;
-            break;
+    switch (ReadSlotAt(slot, raw, offset)) {
+        case SlotUnavailable: return 0;  // an open pair whose slot cannot be read is damaged
         case SlotEmpty: break;
         case SlotOffset:
             if (StoredLength(offset) > 0) return 0;  // never overwrite a stored tile
             break;
     }
 
+    // The end as it is now: another process may have appended since we last
+    // looked.
     const int32_t length = static_cast<int32_t>(size);
     const int64_t position = m_BundleFile.Size();
     if (position < 0 || position > bundle::kMaxRecordOffset) return 0;
-
     unsigned char prefix[bundle::kRecordLengthSize];
     bundle::WriteInt32(prefix, static_cast<uint32_t>(length));
-    if (!m_BundleFile.WriteAt(position, prefix, sizeof prefix)) return 0;
-    if (length > 0 && !m_BundleFile.WriteAt(position + bundle::kRecordLengthSize, data, length))
-        return 0;
+    if (!m_BundleFile.WriteAt(position, prefix, sizeof prefix, data, length)) return 0;
     const int64_t end = position + bundle::kRecordLengthSize + length;
     if (end > m_nBundleSize) m_nBundleSize = end;
 
-    unsigned char slot[bundle::kSlotSize];
-    bundle::EncodeOffset(slot, position);
-    if (!m_IndexFile.WriteAt(bundle::SlotPosition(SlotOf(row, col)), slot, sizeof slot)) return 0;
+    bundle::EncodeOffset(raw, position);
+    if (!m_IndexFile.WriteAt(bundle::SlotPosition(slot), raw, sizeof raw)) return 0;
     // An empty record is no stored tile. Counters that cannot be written
     // fail the save, although the tile is stored by now.
-    if (m_bDataHeader && !UpdateArcGISCounters(length, length > 0 ? 1 : 0)) return 0;
+    if (m_bDataHeader && !UpdateArcGISCounters(length, length > 0 ? 1 : 0, end)) return 0;
     return 1;
 }
 
 unsigned char eRasterCompact::RemoveTileData(int row, int col, int level) {
     if (m_nFormat == BundleV2) return RemoveTileDataV2(row, col, level);
+    if (!IsCompactExist(row, col, level, eString())) return 1;
+    eFileLock lock(m_BundleFile, eFile::LockExclusive);
+    std::optional<eFileLock> indexLock;
+    if (m_bCoherentLocks) indexLock.emplace(m_IndexFile, eFile::LockExclusive);
+    if (!lock.IsUsable() || (indexLock && !indexLock->IsUsable())) return 0;
+
+    const int slot = SlotOf(row, col);
+    unsigned char raw[bundle::kSlotSize];
     int32_t offset = 0;
-    if (ReadSlot(row, col, level, eString(), offset) != SlotOffset) return 1;
-    const int32_t length = StoredLength(offset);
-    if (length <= 0) return 1;
-    const int position = SlotOf(row, col);
-    unsigned char slot[bundle::kSlotSize];
-    bundle::EncodeEmpty(slot, static_cast<bundle::EmKind>(m_nKind), position);
-    if (!m_IndexFile.WriteAt(bundle::SlotPosition(position), slot, sizeof slot)) return 0;
+    if (ReadSlotAt(slot, raw, offset) != SlotOffset) return 1;
+    if (StoredLength(offset) <= 0) return 1;
+    bundle::EncodeEmpty(raw, static_cast<bundle::EmKind>(m_nKind), slot);
+    if (!m_IndexFile.WriteAt(bundle::SlotPosition(slot), raw, sizeof raw)) return 0;
+    if (!m_bDataHeader) return 1;
     // The largest tile stays: it bounds the tiles, and finding the new
     // largest would mean reading every record.
-    return !m_bDataHeader || UpdateArcGISCounters(0, -1) ? 1 : 0;
+    const int64_t end = m_BundleFile.Size();
+    return end >= 0 && UpdateArcGISCounters(0, -1, end) ? 1 : 0;
 }
 
-bool eRasterCompact::UpdateArcGISCounters(int64_t length, int tiles) {
-    // Under the bundle's write lock: read, change and write back bytes 8-31
-    // (largest tile, the constant 5, 4 x tiles, file size) in one go each.
+bool eRasterCompact::UpdateArcGISCounters(int64_t length, int tiles, int64_t end) {
+    // Under the bundle's exclusive lock: read, change and write back bytes
+    // 8-31 (largest tile, the constant 5, 4 x tiles, file size) in one go each.
     unsigned char fields[bundle::kArcGISCountersSize];
     if (m_BundleFile.ReadAt(bundle::kArcGISCountersAt, fields, sizeof fields) !=
         static_cast<int64_t>(sizeof fields))
@@ -282,9 +388,7 @@ bool eRasterCompact::UpdateArcGISCounters(int64_t length, int tiles) {
     // The field holds 4 x the tiles; a damaged count never goes below 0.
     const int64_t tiles4 = static_cast<int64_t>(bundle::ReadLE(count, 8)) + 4 * int64_t(tiles);
     bundle::WriteLE(count, uint64_t(tiles4 > 0 ? tiles4 : 0), 8);
-    const int64_t fileSize = m_BundleFile.Size();
-    if (fileSize < 0) return false;
-    bundle::WriteLE(size, uint64_t(fileSize), 8);
+    bundle::WriteLE(size, uint64_t(end), 8);
     return m_BundleFile.WriteAt(bundle::kArcGISCountersAt, fields, sizeof fields);
 }
 
@@ -292,81 +396,6 @@ bool eRasterCompact::PrepareLevel(const eString& root, int level) const {
     eString levelDir;
     levelDir.Format("%s/L%02d", kAllLayers, level);
     return eFile::MkDirEx(eFile::GetAbsolutePath(root, levelDir));
-}
-
-unsigned char eRasterCompact::Create(int row, int col, int level, eString path) {
-    if (path.IsEmpty() && m_strSrcPath.IsEmpty()) return 0;
-    int rowGroup = 0, colGroup = 0;
-    if (level < 0 || !ComputeGroup(rowGroup, colGroup, row, col)) return 0;
-    const eString root = path.IsEmpty() ? m_strSrcPath : path;
-    Close();
-    // A folder that cannot be made shows as a failed exclusive creation below.
-    PrepareLevel(root, level);
-
-    const eString base = MakeBaseName(root, rowGroup, colGroup, level);
-    const eString dataName = base + kDataExt;
-    const eString indexName = base + kIndexExt;
-
-    // Never truncate: a pair that another writer completed is used as it is,
-    // a lone file of a pair is left alone and the save fails.
-    const bool hasData = eFile::IsExist(dataName);
-    const bool hasIndex = eFile::IsExist(indexName);
-    if (hasData && hasIndex) return OpenPair(root, rowGroup, colGroup, level);
-    if (hasData || hasIndex) return 0;
-
-    if (!m_BundleFile.Open(dataName, eFile::CreateExclusive)) {
-        Close();
-        if (eFile::IsExist(dataName) && eFile::IsExist(indexName))
-            return OpenPair(root, rowGroup, colGroup, level);
-        return 0;
-    }
-    if (!m_IndexFile.Open(indexName, eFile::CreateExclusive)) {
-        Close();
-        eFile::Delete(dataName);  // ours: created exclusively just now
-        return 0;
-    }
-    if (!WriteNewPair(rowGroup, colGroup)) {
-        Close();
-        eFile::Delete(dataName);
-        eFile::Delete(indexName);
-        return 0;
-    }
-    SetOpen(root, dataName, rowGroup, colGroup, level);
-    return 1;
-}
-
-bool eRasterCompact::WriteNewPair(int rowGroup, int colGroup) {
-    const bool arcgis = m_bArcGISStructure;
-    const int64_t indexSize = arcgis ? bundle::kArcGISIndexSize : bundle::kIndexSize;
-    std::unique_ptr<unsigned char[]> index(new (std::nothrow) unsigned char[indexSize]);
-    if (!index) return false;
-    if (arcgis) {
-        std::memcpy(index.get(), bundle::kArcGISIndexHeader, bundle::kIndexHeaderSize);
-        for (int slot = 0; slot < bundle::kSlotCount; ++slot)
-            bundle::EncodeEmpty(index.get() + bundle::SlotPosition(slot), bundle::KindArcGIS, slot);
-        std::memcpy(index.get() + bundle::kIndexSize, bundle::kArcGISIndexTrailer,
-                    sizeof bundle::kArcGISIndexTrailer);
-    } else {
-        // The zero header, then every slot holding the empty pattern.
-        std::memset(index.get(), 0, bundle::kIndexHeaderSize);
-        std::memset(index.get() + bundle::kIndexHeaderSize, bundle::kEmptyByte,
-                    bundle::kIndexSlotsSize);
-    }
-    if (arcgis) {
-        // The data header, then one zero length per position.
-        std::unique_ptr<unsigned char[]> data(
-            new (std::nothrow) unsigned char[bundle::kArcGISDataStart]);
-        if (!data) return false;
-        bundle::EncodeArcGISDataHeader(data.get(), rowGroup, colGroup);
-        std::memset(data.get() + bundle::kArcGISDataHeaderSize, 0,
-                    bundle::kArcGISDataStart - bundle::kArcGISDataHeaderSize);
-        if (!m_BundleFile.WriteAt(0, data.get(), bundle::kArcGISDataStart)) return false;
-    }
-    if (!m_IndexFile.WriteAt(0, index.get(), indexSize)) return false;
-    m_nKind = arcgis ? bundle::KindArcGIS : bundle::KindNative;
-    m_bDataHeader = arcgis;
-    m_nBundleSize = arcgis ? bundle::kArcGISDataStart : 0;
-    return true;
 }
 
 }  // namespace TVK

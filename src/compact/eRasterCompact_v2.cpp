@@ -1,15 +1,23 @@
 // eRasterCompact on V2 bundles: one ".bundle" file per block holding a
 // 64-byte header, 16,384 eight-byte entries and the records.
 //
-// The same rules as for V1 pairs hold: positioned reads and writes only, a
-// record written completely before its entry points at it, every write
-// checked, files created exclusively and never truncated. An entry is a tile
-// when its size is above 0 and its bytes lie after the index and wholly
-// inside the file; the 4-byte length before the bytes is written for other
-// readers but not consulted, so a lookup is one 8-byte read.
+// The same rules as for V1 pairs hold (see eRasterCompact.cpp): positioned
+// reads and writes only, every write checked, a writer of any process holds
+// the exclusive lock on the file from the entry check to the entry write and
+// appends at the end it finds under the lock, and a record is written whole
+// before its entry points at it and never rewritten. An entry is a tile when
+// its size is above 0 and its bytes lie after the index and wholly inside the
+// file.
+//
+// A load needs no second look at its entry, unlike a V1 slot: entries are
+// 8-byte aligned words that no page boundary splits, and the record's own
+// 4-byte length, read in the same call as the tile, must repeat the entry's
+// size. Only when it does not (a torn entry would have to point exactly past
+// a record of the size it names) is the tile read again under the shared
+// lock, where the entry decides alone, as for files whose other writers left
+// that length wrong.
 #include <climits>
-#include <memory>
-#include <new>
+#include <cstring>
 
 #include "compact/eBundleFormat.h"
 #include "eRasterCompact.h"
@@ -27,13 +35,11 @@ int eRasterCompact::EntryOf(int row, int col) const {
 
 unsigned char eRasterCompact::OpenV2(const eString& root, int rowGroup, int colGroup, int level) {
     Close();
-    eString name = MakeBaseName(root, rowGroup, colGroup, level) + kDataExt;
-    if (!m_BundleFile.Open(name, eFile::OpenReadWrite)) {
-        Close();
-        return 0;
-    }
+    ComposeName(root, rowGroup, colGroup, level, kDataExt);
+    if (!m_BundleFile.Open(m_strName, eFile::OpenReadWrite)) return 0;
     // A file too short for its index, or whose header names another layout,
-    // is no usable bundle: it is neither read nor written.
+    // is no usable bundle: it is neither read nor written. Bundles are
+    // published whole, so this is never a creation in progress.
     unsigned char header[bundle::kV2HeaderSize];
     const int64_t size = m_BundleFile.Size();
     if (size < bundle::kV2RecordsStart ||
@@ -43,7 +49,7 @@ unsigned char eRasterCompact::OpenV2(const eString& root, int rowGroup, int colG
         return 0;
     }
     m_nBundleSize = size;
-    SetOpen(root, std::move(name), rowGroup, colGroup, level);
+    SetOpen(root, rowGroup, colGroup, level);
     return 1;
 }
 
@@ -79,15 +85,36 @@ unsigned char eRasterCompact::IsTileStoredV2(int row, int col, int level) {
     return IsStoredV2(offset, size) ? 1 : 0;
 }
 
-int64_t eRasterCompact::LoadTileDataV2(eByteArray& data, int row, int col, int level) {
+int64_t eRasterCompact::ReadTileV2(int entry, bool checkLength) {
+    unsigned char raw[bundle::kV2EntrySize];
+    if (m_BundleFile.ReadAt(bundle::V2EntryPosition(entry), raw, sizeof raw) !=
+        static_cast<int64_t>(sizeof raw))
+        return 0;
     int64_t offset = 0, size = 0;
-    if (ReadEntry(row, col, level, eString(), offset, size) != SlotOffset) return 0;
+    bundle::DecodeV2Entry(raw, offset, size);
     if (!IsStoredV2(offset, size)) return 0;
     // Checked to lie inside the file; a short read means it shrank under us.
-    data.SetSize(static_cast<eInt>(size));
-    data.SetPosition(0);
-    if (m_BundleFile.ReadAt(offset, data.GetData(), size) != size) return 0;
+    unsigned char length[bundle::kRecordLengthSize];
+    m_Scratch.SetSize(static_cast<eInt>(size));
+    if (m_BundleFile.ReadAt(offset - bundle::kRecordLengthSize, length, sizeof length,
+                            m_Scratch.GetData(),
+                            size) != static_cast<int64_t>(sizeof length) + size)
+        return 0;
+    if (checkLength && bundle::ReadInt32(length) != size) return -1;
     return size;
+}
+
+int64_t eRasterCompact::LoadTileDataV2(eByteArray& data, int row, int col, int level) {
+    if (!IsCompactExist(row, col, level, eString())) return 0;
+    const int entry = EntryOf(row, col);
+    if (!m_bCoherentLocks) {
+        const int64_t size = ReadTileV2(entry, true);
+        if (size >= 0) return size > 0 ? GiveTile(data, size) : 0;
+    }
+    eFileLock lock(m_BundleFile, eFile::LockShared);
+    if (!lock.IsUsable()) return 0;
+    const int64_t size = ReadTileV2(entry, false);
+    return size > 0 ? GiveTile(data, size) : 0;
 }
 
 unsigned char eRasterCompact::SaveTileDataV2(const unsigned char* data, int64_t count, int row,
@@ -96,35 +123,32 @@ unsigned char eRasterCompact::SaveTileDataV2(const unsigned char* data, int64_t 
     // 24 bits bound the size.
     const int64_t length = count;
     if (data == nullptr || length <= 0 || length > bundle::kV2MaxTileSize) return 0;
+    if (!IsCompactExist(row, col, level, eString()) && !CreateV2(row, col, level)) return 0;
 
+    eFileLock lock(m_BundleFile, eFile::LockExclusive);
+    if (!lock.IsUsable()) return 0;
+    const int entryAt = EntryOf(row, col);
+    unsigned char entry[bundle::kV2EntrySize];
+    if (m_BundleFile.ReadAt(bundle::V2EntryPosition(entryAt), entry, sizeof entry) !=
+        static_cast<int64_t>(sizeof entry))
+        return 0;  // an open bundle whose entry cannot be read is damaged
     int64_t offset = 0, size = 0;
-    switch (ReadEntry(row, col, level, eString(), offset, size)) {
-        case SlotUnavailable:
-            // An open bundle whose entry cannot be read is damaged: do not write.
-            if (m_BundleFile.IsOpen()) return 0;
-            if (!CreateV2(row, col, level)) return 0;
-            break;
-        case SlotEmpty: break;
-        case SlotOffset:
-            if (IsStoredV2(offset, size)) return 0;  // never overwrite a stored tile
-            break;
-    }
+    bundle::DecodeV2Entry(entry, offset, size);
+    if (IsStoredV2(offset, size)) return 0;  // never overwrite a stored tile
 
+    // The end as it is now, not as this handle last saw it.
     const int64_t position = m_BundleFile.Size();
     if (position < bundle::kV2RecordsStart) return 0;
     const int64_t end = position + bundle::kRecordLengthSize + length;
     if (end > bundle::kV2MaxFileSize) return 0;
-
     unsigned char prefix[bundle::kRecordLengthSize];
     bundle::WriteInt32(prefix, static_cast<uint32_t>(length));
-    if (!m_BundleFile.WriteAt(position, prefix, sizeof prefix) ||
-        !m_BundleFile.WriteAt(position + bundle::kRecordLengthSize, data, length))
-        return 0;
+    if (!m_BundleFile.WriteAt(position, prefix, sizeof prefix, data, length)) return 0;
     if (end > m_nBundleSize) m_nBundleSize = end;
 
-    // The header before the entry: should the entry write fail, the header
-    // still tells the truth (the file did grow, and the largest tile bounds
-    // the tiles).
+    // The header before the entry: should the entry write fail, or the
+    // writer die, the header still tells the truth (the file did grow, and
+    // the largest tile bounds the tiles).
     unsigned char head[bundle::kV2CountersEnd];
     if (m_BundleFile.ReadAt(0, head, sizeof head) != static_cast<int64_t>(sizeof head)) return 0;
     unsigned char* maxTile = head + bundle::kV2MaxTileField;
@@ -135,57 +159,23 @@ unsigned char eRasterCompact::SaveTileDataV2(const unsigned char* data, int64_t 
                               bundle::kV2CountersEnd - bundle::kV2CountersAt))
         return 0;
 
-    unsigned char entry[bundle::kV2EntrySize];
     bundle::EncodeV2Entry(entry, position + bundle::kRecordLengthSize, length);
-    return m_BundleFile.WriteAt(bundle::V2EntryPosition(EntryOf(row, col)), entry, sizeof entry)
-               ? 1
-               : 0;
+    return m_BundleFile.WriteAt(bundle::V2EntryPosition(entryAt), entry, sizeof entry) ? 1 : 0;
 }
 
 unsigned char eRasterCompact::RemoveTileDataV2(int row, int col, int level) {
+    if (!IsCompactExist(row, col, level, eString())) return 1;
+    eFileLock lock(m_BundleFile, eFile::LockExclusive);
+    if (!lock.IsUsable()) return 0;
+    const int64_t position = bundle::V2EntryPosition(EntryOf(row, col));
+    unsigned char entry[bundle::kV2EntrySize];
+    if (m_BundleFile.ReadAt(position, entry, sizeof entry) != static_cast<int64_t>(sizeof entry))
+        return 1;
     int64_t offset = 0, size = 0;
-    if (ReadEntry(row, col, level, eString(), offset, size) != SlotOffset) return 1;
+    bundle::DecodeV2Entry(entry, offset, size);
     if (!IsStoredV2(offset, size)) return 1;
     const unsigned char empty[bundle::kV2EntrySize] = {};
-    return m_BundleFile.WriteAt(bundle::V2EntryPosition(EntryOf(row, col)), empty, sizeof empty)
-               ? 1
-               : 0;
-}
-
-unsigned char eRasterCompact::CreateV2(int row, int col, int level) {
-    if (m_strSrcPath.IsEmpty()) return 0;
-    int rowGroup = 0, colGroup = 0;
-    if (level < 0 || !ComputeGroup(rowGroup, colGroup, row, col)) return 0;
-    const eString root = m_strSrcPath;
-    Close();
-    PrepareLevel(root, level);
-
-    const eString name = MakeBaseName(root, rowGroup, colGroup, level) + kDataExt;
-    // Never truncate: a file that exists (made by another writer, or anything
-    // else) is opened as it is, or the save fails and it stays untouched.
-    if (eFile::IsExist(name)) return OpenV2(root, rowGroup, colGroup, level);
-    if (!m_BundleFile.Open(name, eFile::CreateExclusive)) {
-        Close();
-        return eFile::IsExist(name) ? OpenV2(root, rowGroup, colGroup, level) : 0;
-    }
-
-    // The header and an index of zero entries, in one write.
-    std::unique_ptr<unsigned char[]> buffer(
-        new (std::nothrow) unsigned char[bundle::kV2RecordsStart]);
-    bool written = false;
-    if (buffer) {
-        bundle::EncodeV2Header(buffer.get(), 0, uint64_t(bundle::kV2RecordsStart));
-        std::memset(buffer.get() + bundle::kV2HeaderSize, 0, bundle::kV2IndexSize);
-        written = m_BundleFile.WriteAt(0, buffer.get(), bundle::kV2RecordsStart);
-    }
-    if (!written) {
-        Close();
-        eFile::Delete(name);  // ours: created exclusively just now
-        return 0;
-    }
-    m_nBundleSize = bundle::kV2RecordsStart;
-    SetOpen(root, name, rowGroup, colGroup, level);
-    return 1;
+    return m_BundleFile.WriteAt(position, empty, sizeof empty) ? 1 : 0;
 }
 
 }  // namespace TVK

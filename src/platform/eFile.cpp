@@ -4,14 +4,18 @@
 #include "platform/eFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <limits>
 #include <string>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace TVK {
@@ -36,6 +40,42 @@ size_t ExtDot(const std::string& path) {
 bool StatPath(const eString& path, struct stat& st) {
     if (path.IsEmpty()) return false;
     return ::stat(path.Cstr(), &st) == 0;
+}
+
+// Counts the forks this process came out of, so that a descriptor can tell
+// whether it was opened by this process or inherited from its parent.
+std::atomic<unsigned> g_forkGeneration{0};
+
+void CountFork() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+unsigned ForkGeneration() {
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, &CountFork) == 0;
+    (void)registered;
+    return g_forkGeneration.load(std::memory_order_relaxed);
+}
+
+// Numbers no other temporary file of this process has taken; with the
+// process id they make a name no other writer uses at the same time.
+std::atomic<unsigned> g_tempCounter{0};
+
+// File systems shared between machines (statfs f_type), whose caches only
+// taking and releasing a lock makes coherent.
+bool IsNetworkFileSystemType(unsigned long type) {
+    switch (type) {
+        case 0x6969:      // NFS
+        case 0x517B:      // SMB
+        case 0xFF534D42:  // CIFS
+        case 0xFE534D42:  // SMB2
+        case 0x00C36400:  // Ceph
+        case 0x01021997:  // 9P
+        case 0x65735546:  // FUSE (sshfs, GlusterFS and the like)
+        case 0x5346414F:  // AFS
+        case 0x0BD00BD0:  // Lustre
+        case 0x01161970:  // GFS2
+        case 0x7461636F:  // OCFS2
+            return true;
+        default: return false;
+    }
 }
 
 }  // namespace
@@ -123,6 +163,18 @@ bool eFile::Rename(const eString& from, const eString& to) {
     return ::rename(from.Cstr(), to.Cstr()) == 0;
 }
 
+int eFile::RenameNoReplace(const eString& from, const eString& to) {
+    if (from.IsEmpty() || to.IsEmpty()) return -1;
+    if (::renameat2(AT_FDCWD, from.Cstr(), AT_FDCWD, to.Cstr(), RENAME_NOREPLACE) == 0) return 1;
+    if (errno == EEXIST) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+    // File systems without the flag (NFS among them): a hard link is made
+    // in one step and fails when the name is taken.
+    if (::link(from.Cstr(), to.Cstr()) != 0) return errno == EEXIST ? 0 : -1;
+    ::unlink(from.Cstr());
+    return 1;
+}
+
 bool eFile::Delete(const eString& path) {
     if (path.IsEmpty()) return false;
     if (::unlink(path.Cstr()) == 0) return true;
@@ -135,8 +187,9 @@ bool eFile::Delete(const eString& path) {
 eFile& eFile::operator=(eFile&& other) noexcept {
     if (this != &other) {
         Close();
-        m_fd = other.m_fd;
-        other.m_fd = -1;
+        m_nFd = other.m_nFd;
+        m_nForkGeneration = other.m_nForkGeneration;
+        other.m_nFd = -1;
     }
     return *this;
 }
@@ -163,14 +216,40 @@ bool eFile::Open(const eString& path, EmOpen mode) {
         ::close(fd);
         return false;
     }
-    m_fd = fd;
+    m_nFd = fd;
+    m_nForkGeneration = ForkGeneration();
     return true;
 }
 
+bool eFile::CreateTempBeside(const eString& path, eString& tempPath) {
+    Close();
+    if (path.IsEmpty()) return false;
+    // The process id, asked again only after a fork.
+    thread_local unsigned idGeneration = ~0u;
+    thread_local pid_t id = 0;
+    const unsigned generation = ForkGeneration();
+    if (idGeneration != generation) {
+        id = ::getpid();
+        idGeneration = generation;
+    }
+    const std::string pid = std::to_string(id);
+    // A name left by a dead process with the same id is skipped.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const unsigned n = g_tempCounter.fetch_add(1, std::memory_order_relaxed);
+        eString name(path.Std() + "." + pid + "-" + std::to_string(n) + ".temp");
+        if (Open(name, CreateExclusive)) {
+            tempPath = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
 bool eFile::Close() {
-    if (m_fd < 0) return true;
-    const int fd = m_fd;
-    m_fd = -1;
+    if (m_nFd < 0) return true;
+    const int fd = m_nFd;
+    m_nFd = -1;
     // Never retried: on Linux the descriptor is gone even after EINTR.
     return ::close(fd) == 0;
 }
@@ -201,40 +280,137 @@ int64_t TransferAll(int64_t count, Io io) {
 }  // namespace
 
 int64_t eFile::ReadAt(int64_t offset, void* buffer, int64_t count) const {
-    if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return -1;
+    if (m_nFd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return -1;
     auto* out = static_cast<unsigned char*>(buffer);
     return TransferAll(count, [&](int64_t done, size_t chunk) {
-        return ::pread(m_fd, out + done, chunk, static_cast<off_t>(offset + done));
+        return ::pread(m_nFd, out + done, chunk, static_cast<off_t>(offset + done));
     });
 }
 
 bool eFile::WriteAt(int64_t offset, const void* buffer, int64_t count) const {
-    if (m_fd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
+    if (m_nFd < 0 || offset < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
     const auto* in = static_cast<const unsigned char*>(buffer);
     return TransferAll(count, [&](int64_t done, size_t chunk) {
-               return ::pwrite(m_fd, in + done, chunk, static_cast<off_t>(offset + done));
+               return ::pwrite(m_nFd, in + done, chunk, static_cast<off_t>(offset + done));
            }) == count;
 }
 
 bool eFile::Write(const void* buffer, int64_t count) const {
-    if (m_fd < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
+    if (m_nFd < 0 || count < 0 || (buffer == nullptr && count > 0)) return false;
     const auto* in = static_cast<const unsigned char*>(buffer);
     return TransferAll(count, [&](int64_t done, size_t chunk) {
-               return ::write(m_fd, in + done, chunk);
+               return ::write(m_nFd, in + done, chunk);
            }) == count;
 }
 
 int64_t eFile::Size() const {
     struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
+    if (m_nFd < 0 || ::fstat(m_nFd, &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
-bool eFile::Sync() const {
-    if (m_fd < 0) return false;
+bool eFile::WriteAt(int64_t offset, const void* head, int64_t headCount, const void* body,
+                    int64_t bodyCount) const {
+    if (m_nFd < 0 || offset < 0 || headCount < 0 || bodyCount < 0 ||
+        (head == nullptr && headCount > 0) || (body == nullptr && bodyCount > 0))
+        return false;
+    if (headCount + bodyCount > std::numeric_limits<ssize_t>::max() / 2)
+        return WriteAt(offset, head, headCount) && WriteAt(offset + headCount, body, bodyCount);
+    iovec parts[2] = {{const_cast<void*>(head), static_cast<size_t>(headCount)},
+                      {const_cast<void*>(body), static_cast<size_t>(bodyCount)}};
+    ssize_t n;
+    do {
+        n = ::pwritev(m_nFd, parts, 2, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    // A short write: the rest one part at a time.
+    if (n < headCount)
+        return WriteAt(offset + n, static_cast<const unsigned char*>(head) + n, headCount - n) &&
+               WriteAt(offset + headCount, body, bodyCount);
+    const int64_t bodyDone = n - headCount;
+    return bodyDone == bodyCount ||
+           WriteAt(offset + n, static_cast<const unsigned char*>(body) + bodyDone,
+                   bodyCount - bodyDone);
+}
+
+int64_t eFile::ReadAt(int64_t offset, void* head, int64_t headCount, void* body,
+                      int64_t bodyCount) const {
+    if (m_nFd < 0 || offset < 0 || headCount < 0 || bodyCount < 0 ||
+        (head == nullptr && headCount > 0) || (body == nullptr && bodyCount > 0))
+        return -1;
+    if (headCount + bodyCount > std::numeric_limits<ssize_t>::max() / 2) return -1;
+    iovec parts[2] = {{head, static_cast<size_t>(headCount)},
+                      {body, static_cast<size_t>(bodyCount)}};
+    ssize_t n;
+    do {
+        n = ::preadv(m_nFd, parts, 2, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    // A short read before the end of the file: the rest one part at a time.
+    if (n > 0 && n < headCount + bodyCount) {
+        const int64_t headDone = std::min<int64_t>(n, headCount);
+        int64_t more = ReadAt(offset + headDone, static_cast<unsigned char*>(head) + headDone,
+                              headCount - headDone);
+        if (more < 0) return -1;
+        if (headDone + more < headCount) return headDone + more;
+        const int64_t bodyDone = n - headCount > 0 ? n - headCount : 0;
+        more = ReadAt(offset + headCount + bodyDone, static_cast<unsigned char*>(body) + bodyDone,
+                      bodyCount - bodyDone);
+        if (more < 0) return -1;
+        return headCount + bodyDone + more;
+    }
+    return n;
+}
+
+eFile::EmLockResult eFile::Lock(EmLockMode mode, bool wait, int64_t start, int64_t length) const {
+    if (m_nFd < 0 || start < 0 || length < 0) return LockFailed;
+    struct flock lock = {};
+    lock.l_type = mode == LockExclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(start);
+    lock.l_len = static_cast<off_t>(length);
     int rc;
     do {
-        rc = ::fdatasync(m_fd);
+        rc = ::fcntl(m_nFd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) return LockHeld;
+    switch (errno) {
+        case EAGAIN:
+        case EACCES: return LockBusy;
+        // No such locks here: a kernel without them, a file system (or NFS
+        // without its lock service) that refuses them.
+        case EINVAL:
+        case ENOLCK:
+        case EOPNOTSUPP: return LockUnsupported;
+        default: return LockFailed;
+    }
+}
+
+bool eFile::Unlock(int64_t start, int64_t length) const {
+    if (m_nFd < 0) return false;
+    struct flock lock = {};
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(start);
+    lock.l_len = static_cast<off_t>(length);
+    return ::fcntl(m_nFd, F_OFD_SETLK, &lock) == 0;
+}
+
+bool eFile::IsOnNetworkFileSystem() const {
+    struct statfs st;
+    if (m_nFd < 0 || ::fstatfs(m_nFd, &st) != 0) return false;
+    return IsNetworkFileSystemType(static_cast<unsigned long>(st.f_type));
+}
+
+bool eFile::IsInherited() const {
+    return m_nFd >= 0 && m_nForkGeneration != g_forkGeneration.load(std::memory_order_relaxed);
+}
+
+bool eFile::Sync() const {
+    if (m_nFd < 0) return false;
+    int rc;
+    do {
+        rc = ::fdatasync(m_nFd);
     } while (rc != 0 && errno == EINTR);
     return rc == 0;
 }
@@ -262,6 +438,11 @@ bool eFileStream::LoadByteArray(eByteArray& data) {
 bool eFileStream::Save(const unsigned char* data, eInt count) {
     if (count < 0) return false;
     return m_file.Write(data, count);
+}
+
+bool eFileStream::CreateTempBeside(const eString& path, eString& tempPath) {
+    Close();
+    return m_file.CreateTempBeside(path, tempPath);
 }
 
 bool eFileStream::Sync() { return m_file.Sync(); }

@@ -41,6 +41,9 @@ std::unique_ptr<eCacheLayout> MakeCacheLayout(const eTileStorage& storage) {
                                                                    : MakeNativeLayout(storage);
         case eTileStorage::Compact: return MakeCompactV1Layout(storage);
         case eTileStorage::CompactV2: return MakeCompactV2Layout(storage);
+        case eTileStorage::MBTiles: return MakeTileFileLayout(storage, false);
+        case eTileStorage::GeoPackage: return MakeTileFileLayout(storage, true);
+        case eTileStorage::PMTiles: break;
     }
     return std::make_unique<eUnknownLayout>(storage);
 }

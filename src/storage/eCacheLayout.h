@@ -69,6 +69,10 @@ public:
     virtual void ReleaseHandles() {}
     // A setting the layout keeps a copy of may have changed.
     virtual void SettingsChanged() {}
+    // Saves and removals until EndBulkWrite may be committed in batches
+    // (eTileStorage::BeginBulkWrite); layouts without transactions ignore it.
+    virtual void BeginBulkWrite() {}
+    virtual unsigned char EndBulkWrite() { return 1; }
 
     // Levels firstLevel..lastLevel, already clipped to the level list.
     virtual std::unique_ptr<eTileSource> ListTiles(int firstLevel, int lastLevel) const = 0;
@@ -87,6 +91,8 @@ std::unique_ptr<eCacheLayout> MakeNativeLayout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeExplodedLayout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeCompactV1Layout(const eTileStorage& storage);
 std::unique_ptr<eCacheLayout> MakeCompactV2Layout(const eTileStorage& storage);
+// MBTiles or a GeoPackage tile table (GetTileFile names it).
+std::unique_ptr<eCacheLayout> MakeTileFileLayout(const eTileStorage& storage, bool geoPackage);
 
 }  // namespace TVK
 

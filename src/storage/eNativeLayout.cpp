@@ -1,6 +1,6 @@
 // The Original layout in this system's own names:
 //   <root>/_alllayers/<scale-name>/R<row-group>C<col-group>/<row>x<col>.<ext>
-// A save writes "<tile>.temp" and renames it onto the tile, so the tile's own
+// A save writes "<tile>.<writer>.temp" and renames it onto the tile, so the tile's own
 // name only ever names a completely written file; nothing is locked. Only
 // regular files count as tiles: a folder standing on a tile's name is neither
 // reported nor removed.

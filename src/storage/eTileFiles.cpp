@@ -25,19 +25,17 @@ bool LoadFile(const eString& path, eByteArray& data) {
 }
 
 bool SaveFile(const eString& tilePath, const unsigned char* data, unsigned int size) {
-    std::string temp;
-    temp.reserve(tilePath.Std().size() + kTempSuffixLength);
-    temp += tilePath.Std();
-    temp += kTempSuffix;
-    const eString tempPath(std::move(temp));
-
+    // A temporary file of this writer's own ("<tile>.<writer>.temp"): two
+    // writers of one tile, threads or processes, never write into one file,
+    // and the last rename wins.
+    eString tempPath;
     eFileStream stream;
-    if (!stream.Open(tempPath, eFileStream::Write, 8192)) {
+    if (!stream.CreateTempBeside(tilePath, tempPath)) {
         // Usually the tile's folders do not exist yet. MkDirEx accepts
         // folders that another thread made meanwhile; any other cause
         // (no permission, a folder standing on the name) fails again.
         if (!eFile::MkDirEx(eFile::GetDir(tilePath))) return false;
-        if (!stream.Open(tempPath, eFileStream::Write, 8192)) return false;
+        if (!stream.CreateTempBeside(tilePath, tempPath)) return false;
     }
     // From here on the temporary file is ours: remove it on any failure.
     bool written = true;

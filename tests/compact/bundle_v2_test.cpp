@@ -77,6 +77,7 @@ TEST(BundleV2Files, ReadsABuiltBundleWhoseDamagedEntriesAreNoTiles) {
     PutLE(bytes, V2EntryAt(0, 3), uint64_t(4) << 40 | 100, 8);                  // inside the index
     PutLE(bytes, V2EntryAt(0, 4), uint64_t(1) << 40 | ((uint64_t(1) << 40) - 1), 8);  // far past
     PutLE(bytes, V2EntryAt(0, 6), 131140, 8);  // an offset but size 0
+    PutLE(bytes, 131136, 99, 4);  // the good record's own length is wrong: the entry decides
     WriteFile(file, bytes);
 
     V2Handle handle(tmp);

@@ -17,7 +17,8 @@ README = os.environ.get("TVK_README", os.path.join(os.path.dirname(__file__), ".
 
 # (layout, arcgis): this system's layouts and ArcGIS V1/V2 caches (conf.xml).
 LAYOUTS = [("original", False), ("compact", False), ("compact-v2", False),
-           ("arcgis-exploded", False), ("compact", True), ("compact-v2", True)]
+           ("arcgis-exploded", False), ("compact", True), ("compact-v2", True),
+           (".mbtiles", False), (".gpkg", False)]
 
 # Tiles of varied sizes, over two bundles of level 8, given as every buffer kind.
 TILES = {(3, 2, 5): b"\x89PNG one", (8, 0, 0): bytes(range(256)) * 40,
@@ -30,8 +31,10 @@ def tool(*args):
 
 
 def make_cache(path, layout, arcgis):
-    cache = tvk.create(str(path), crs="EPSG:3857", levels=range(0, 10), layout=layout,
-                       arcgis=arcgis)
+    # A layout starting with "." is a single file of that kind.
+    single = layout.startswith(".")
+    cache = tvk.create(str(path) + (layout if single else ""), crs="EPSG:3857",
+                       levels=range(0, 10), layout=None if single else layout, arcgis=arcgis)
     for i, (address, data) in enumerate(TILES.items()):
         cache.put(*address, BUFFERS[i % len(BUFFERS)](data))
     return cache
@@ -44,7 +47,8 @@ def cache(request, tmp_path):
 
 def test_every_call_on_every_layout(cache, tmp_path):
     # Bytes back as stored, also after reopening from the folder.
-    reopened = tvk.open(tmp_path / "cache")
+    single = cache.layout in ("mbtiles", "geopackage")
+    reopened = tvk.open(cache.path if single else tmp_path / "cache")
     for address, data in TILES.items():
         assert cache.get(*address) == data and reopened.get(*address) == data
         assert cache.exists(*address)

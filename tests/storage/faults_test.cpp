@@ -75,14 +75,13 @@ TEST(OriginalLayoutFaults, FoldersAndFilesStandingOnTheNamesAreLeftAlone) {
     EXPECT_EQ(ReadFile(dir / kTile / "keep"), (Bytes{1, 2, 3}));
     EXPECT_EQ(TempFiles(dir.Path()), 0u);
 
-    // An empty folder on the temporary name of a stored tile: the save fails,
-    // the folder stays and so does the tile.
-    const Bytes stored = TileBytes(2, 300);
-    ASSERT_EQ(Save(*storage, 5, 7, 9, stored), 1);
+    // A folder on the plain temporary name: each save writes a temporary
+    // file of its own, so the save goes through and the folder stays.
+    ASSERT_EQ(Save(*storage, 5, 7, 9, TileBytes(2, 300)), 1);
     fs::create_directory(dir / "_alllayers/1000000/R0000C0000/7x9.epng.temp");
-    EXPECT_EQ(Save(*storage, 5, 7, 9, TileBytes(3, 300)), 0);
+    EXPECT_EQ(Save(*storage, 5, 7, 9, TileBytes(3, 300)), 1);
     EXPECT_TRUE(fs::is_directory(dir / "_alllayers/1000000/R0000C0000/7x9.epng.temp"));
-    EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0000C0000/7x9.epng"), stored);
+    EXPECT_EQ(ReadFile(dir / "_alllayers/1000000/R0000C0000/7x9.epng"), TileBytes(3, 300));
 
     // A file where a folder of the tile's path should be.
     WriteFile(dir / "_alllayers/2000000", Bytes{9});

@@ -119,7 +119,7 @@ TEST(OriginalLayout, LevelOutsideTheListAndMisconfiguredStorages) {
 
     AssertLog log;
     // A layout value without a name.
-    storage->SetCacheFormat(static_cast<eTileStorage::EmFormat>(3));
+    storage->SetCacheFormat(static_cast<eTileStorage::EmFormat>(99));
     EXPECT_EQ(Save(*storage, 0, 0, 0, bytes), 0);
     EXPECT_EQ(AssertLog::Entries(), std::vector<std::string>{"false@eTileStorage"});
     // A compact storage that was never given a folder: the empty folder, then
