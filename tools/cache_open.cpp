@@ -119,7 +119,8 @@ namespace {
 
 // The description file a CACHE argument stands for.
 int ResolveConfig(const std::string& arg, std::string& path) {
-    if (!eFile::IsExist(arg)) return Fail(kExitFailed, arg, "no such file or folder");
+    if (!eFile::IsExist(arg))
+        return Fail(kExitFailed, arg, "no such file or folder", eFailKind::Missing);
     if (!eFile::IsDirectory(arg)) {
         path = arg;
         return kExitOk;
@@ -134,7 +135,8 @@ int ResolveConfig(const std::string& arg, std::string& path) {
         path = found.Std();
         return kExitOk;
     }
-    return Fail(kExitFailed, arg, "folder holds neither tilecache.xml nor conf.xml");
+    return Fail(kExitFailed, arg, "folder holds neither tilecache.xml nor conf.xml",
+                eFailKind::Missing);
 }
 
 // ArcGIS configurations carry CacheStorageInfo beside TileCacheInfo, or

@@ -48,9 +48,42 @@ void RegisterServe(CLI::App& app, eCommandTable& table);
 // The required CACHE argument of the subcommands that read one cache.
 void AddCacheArgument(CLI::App* sub, std::string& cache);
 
-// "tvk: <subject>: <reason>" on standard error; returns code so that callers
-// can write `return Fail(kExitFailed, path, "reason")`.
-int Fail(int code, const std::string& subject, const std::string& reason);
+// What a failure was about, beyond its exit code: callers of the tool's
+// functions in-process (the Python module) raise different errors for them.
+enum class eFailKind { Other, Missing, Exists };
+
+// "tvk: <subject>: <reason>" on standard error, or into the eFailCapture
+// alive on this thread; returns code so that callers can write
+// `return Fail(kExitFailed, path, "reason")`.
+int Fail(int code, const std::string& subject, const std::string& reason,
+         eFailKind kind = eFailKind::Other);
+
+// While alive, Fail on this thread records its messages here instead of
+// printing them: the first one's code and kind, every text ("subject:
+// reason"), at most kMaxMessages of them and the count of the others.
+class eFailCapture {
+public:
+    static constexpr size_t kMaxMessages = 10;
+    eFailCapture();
+    ~eFailCapture();
+    eFailCapture(const eFailCapture&) = delete;
+    eFailCapture& operator=(const eFailCapture&) = delete;
+
+    bool Empty() const { return m_nCount == 0; }
+    int Code() const { return m_nCode; }
+    eFailKind Kind() const { return m_emKind; }
+    const std::string& First() const { return m_Messages.front(); }
+    // The messages, one a line, with "... and N more" after the last kept.
+    std::string Text() const;
+    void Add(int code, const std::string& text, eFailKind kind);
+
+private:
+    eFailCapture* m_pOuter;
+    int m_nCode = 0;
+    eFailKind m_emKind = eFailKind::Other;
+    int64_t m_nCount = 0;
+    std::vector<std::string> m_Messages;
+};
 
 // "A-B" or "A" into an inclusive range; false for anything else (A > B too).
 bool ParseLevelRange(const std::string& text, int& first, int& last);

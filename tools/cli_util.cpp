@@ -8,9 +8,36 @@
 namespace TVK {
 namespace cli {
 
-int Fail(int code, const std::string& subject, const std::string& reason) {
-    std::fprintf(stderr, "tvk: %s: %s\n", subject.c_str(), reason.c_str());
+namespace {
+thread_local eFailCapture* t_pCapture = nullptr;
+}  // namespace
+
+int Fail(int code, const std::string& subject, const std::string& reason, eFailKind kind) {
+    if (t_pCapture != nullptr)
+        t_pCapture->Add(code, subject + ": " + reason, kind);
+    else
+        std::fprintf(stderr, "tvk: %s: %s\n", subject.c_str(), reason.c_str());
     return code;
+}
+
+// Captures nest: the innermost one alive takes the messages.
+eFailCapture::eFailCapture() : m_pOuter(t_pCapture) { t_pCapture = this; }
+eFailCapture::~eFailCapture() { t_pCapture = m_pOuter; }
+
+void eFailCapture::Add(int code, const std::string& text, eFailKind kind) {
+    if (m_nCount++ == 0) {
+        m_nCode = code;
+        m_emKind = kind;
+    }
+    if (m_Messages.size() < kMaxMessages) m_Messages.push_back(text);
+}
+
+std::string eFailCapture::Text() const {
+    std::string text;
+    for (const std::string& m : m_Messages) text += (text.empty() ? "" : "\n") + m;
+    const int64_t more = m_nCount - static_cast<int64_t>(m_Messages.size());
+    if (more > 0) text += "\n... and " + std::to_string(more) + " more";
+    return text;
 }
 
 void AddCacheArgument(CLI::App* sub, std::string& cache) {

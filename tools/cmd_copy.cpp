@@ -23,19 +23,12 @@
 #include "cli.h"
 #include "findings.h"
 #include "tile_range.h"
+#include "toolkit.h"
 
 namespace TVK {
 namespace cli {
 
 namespace {
-
-struct tagCopyOptions {
-    std::string Src, Dst;
-    std::string Levels;
-    std::string Box;
-    bool LonLat = false;
-    bool SkipExisting = false;
-};
 
 // Same tile grid at a level: same tile size, tile width within rounding of
 // the description files, origins within a hundredth of a pixel (ArcGIS and
@@ -61,8 +54,9 @@ class eProgress {
 public:
     eProgress(int64_t total, bool enabled)
         : m_nTotal(total), m_bEnabled(enabled), m_tmStart(Clock::now()) {}
-    void Update(int64_t done, bool force) {
+    void Update(int64_t total, int64_t done, bool force) {
         if (!m_bEnabled) return;
+        m_nTotal = total;
         const auto now = Clock::now();
         if (!force && now - m_tmLast < std::chrono::milliseconds(200)) return;
         m_tmLast = now;
@@ -115,24 +109,33 @@ int OpenOrCreate(const std::string& arg, const eOpenCache& src, eOpenCache& dst)
     dst.Root = dst.ConfigPath;
     return kExitOk;
 }
+}  // namespace
 
-int RunCopy(const tagCopyOptions& opt) {
+int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCopyCounts& counts,
+              const tagCopyProgress& progress) {
+    counts = tagCopyCounts();
     eRect2D box;
     const bool haveBox = !opt.Box.empty();
     if (haveBox && !ParseBox(opt.Box, box))
         return Fail(kExitUsage, "--bbox",
                     "expected MINX,MINY,MAXX,MAXY with MIN < MAX, got '" + opt.Box + "'");
-    eOpenCache src, dst;
-    if (const int code = OpenCache(opt.Src, src)) return code;
+    if (!src.Storage)
+        if (const int code = OpenCache(opt.Src, src)) return code;
     // A PMTiles archive is written once: only a new file, made from the
     // source's scheme and published whole at the end.
-    eLayout named;
-    if (SingleFileLayoutOfName(opt.Dst, named) && named == eLayout::PMTiles &&
-        (IsUrl(opt.Dst) || eFile::IsExist(opt.Dst.c_str())))
-        return Fail(kExitFailed, opt.Dst,
+    bool newArchive = false;
+    if (!dst.Storage) {
+        eLayout named;
+        if (SingleFileLayoutOfName(opt.Dst, named) && named == eLayout::PMTiles &&
+            (IsUrl(opt.Dst) || eFile::IsExist(opt.Dst.c_str())))
+            return Fail(kExitFailed, opt.Dst,
+                        "is a PMTiles archive, which is written once: copy into a new file");
+        if (const int code = OpenOrCreate(opt.Dst, src, dst)) return code;
+        newArchive = dst.Layout == eLayout::PMTiles;
+    } else if (dst.Layout == eLayout::PMTiles) {
+        return Fail(kExitFailed, dst.ConfigPath,
                     "is a PMTiles archive, which is written once: copy into a new file");
-    if (const int code = OpenOrCreate(opt.Dst, src, dst)) return code;
-    const bool newArchive = dst.Layout == eLayout::PMTiles;
+    }
     if (src.Root == dst.Root) return Fail(kExitUsage, opt.Dst, "is the source cache itself");
 
     int first = 0, last = src.LevelCount() - 1;
@@ -166,68 +169,94 @@ int RunCopy(const tagCopyOptions& opt) {
 
     // Counted first, so that progress knows the total and a damaged source
     // stops the copy before it starts.
-    int64_t total = 0;
     tagStoredTile t;
     {
         eTileListing listing(*src.Storage, first, last);
-        while (listing.Next(t)) total += wanted(t) ? 1 : 0;
+        while (listing.Next(t)) counts.Total += wanted(t) ? 1 : 0;
         if (const int code = ListingResult(src, listing)) return code;
     }
 
     eTileStorage& in = *src.Storage;
     eTileStorage& out = *dst.Storage;
-    eProgress progress(total, IsTerminal(2));
-    int64_t done = 0, copied = 0, skipped = 0, failed = 0, bytes = 0;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point reported{};  // the first tile reports at once
+    const auto report = [&](bool force) {
+        if (!progress) return true;
+        const Clock::time_point now = Clock::now();
+        if (!force && now - reported < std::chrono::milliseconds(200)) return true;
+        reported = now;
+        return progress(counts);
+    };
     eByteArray data;
+    counts.Started = true;
     eTileListing listing(in, first, last);
     // Single-file destinations commit in batches; a batch lost to a failure
     // shows at its end, and --skip-existing then copies what is missing.
     out.BeginBulkWrite();
     while (listing.Next(t)) {
         if (!wanted(t)) continue;
-        const std::string where = "level " + std::to_string(t.Level) + " row " +
-                                  std::to_string(t.Row) + " column " + std::to_string(t.Col);
+        const auto where = [&t]() { return AddressText(t.Level, t.Row, t.Col); };
         const bool exists = out.IsTileExist(t.Level, t.Row, t.Col) != 0;
         if (exists && opt.SkipExisting) {
-            ++skipped;
+            ++counts.Skipped;
         } else if (!in.LoadImageData(t.Level, t.Row, t.Col, data) || data.GetSize() == 0) {
-            ++failed;
-            Fail(kExitFailed, src.ConfigPath, "cannot read the tile at " + where);
+            ++counts.Failed;
+            Fail(kExitFailed, src.ConfigPath, "cannot read the tile at " + where());
         } else if (exists && IsBundled(dst.Layout) && !out.RemoveTile(t.Level, t.Row, t.Col)) {
             // A bundle never overwrites a record; the old one is unlinked first.
-            ++failed;
-            Fail(kExitFailed, dst.ConfigPath, "cannot replace the tile at " + where);
+            ++counts.Failed;
+            Fail(kExitFailed, dst.ConfigPath, "cannot replace the tile at " + where());
         } else if (!out.SaveImageData(t.Level, t.Row, t.Col, data.GetData(),
                                       static_cast<unsigned int>(data.GetSize()))) {
-            ++failed;
-            Fail(kExitFailed, dst.ConfigPath, "cannot store the tile at " + where);
+            ++counts.Failed;
+            Fail(kExitFailed, dst.ConfigPath, "cannot store the tile at " + where());
         } else {
-            ++copied;
-            bytes += data.GetSize();
+            ++counts.Copied;
+            counts.Bytes += data.GetSize();
         }
-        progress.Update(++done, false);
+        ++counts.Done;
+        if (!report(false)) {
+            counts.Cancelled = true;
+            break;
+        }
     }
     // A source damaged since it was counted.
-    if (ListingResult(src, listing) != kExitOk) ++failed;
+    if (!counts.Cancelled && ListingResult(src, listing) != kExitOk) ++counts.Failed;
     if (!out.EndBulkWrite()) {
-        ++failed;
+        ++counts.Failed;
         Fail(kExitFailed, dst.ConfigPath,
              "a batch of tiles could not be committed; run the copy again with --skip-existing");
     }
-    progress.Update(done, true);
-    progress.Finish();
-    out.ReleaseHandles();
-    if (newArchive) {
+    if (newArchive && !counts.Cancelled) {
         // A partial archive could never be completed: nothing is published.
-        if (failed > 0)
+        if (counts.Failed > 0) {
             Fail(kExitFailed, opt.Dst, "not written, as some tiles could not be copied");
-        else if (!out.FinishTileFile())
-            return Fail(kExitFailed, opt.Dst, out.GetTileFileError().Std());
+        } else if (!out.FinishTileFile()) {
+            ++counts.Failed;
+            Fail(kExitFailed, opt.Dst, out.GetTileFileError().Std());
+        }
     }
+    report(true);
+    return counts.Failed > 0 || counts.Cancelled ? kExitFailed : kExitOk;
+}
+
+namespace {
+
+int RunCopy(const tagCopyOptions& opt) {
+    eOpenCache src, dst;
+    tagCopyCounts counts;
+    eProgress progress(0, IsTerminal(2));
+    const int code = CopyTiles(opt, src, dst, counts, [&progress](const tagCopyCounts& c) {
+        progress.Update(c.Total, c.Done, true);
+        return true;
+    });
+    if (!counts.Started) return code;
+    progress.Finish();
+    dst.Storage->ReleaseHandles();
     std::printf("copied %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
                 " existing, %" PRId64 " failed, in %.1f s\n",
-                copied, bytes, skipped, failed, progress.Elapsed());
-    return failed > 0 ? kExitFailed : kExitOk;
+                counts.Copied, counts.Bytes, counts.Skipped, counts.Failed, progress.Elapsed());
+    return code;
 }
 
 }  // namespace

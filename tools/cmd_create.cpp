@@ -24,24 +24,12 @@
 
 #include "cache_open.h"
 #include "cli.h"
+#include "toolkit.h"
 
 namespace TVK {
 namespace cli {
 
 namespace {
-
-struct tagCreateOptions {
-    std::string Dir;
-    std::string Crs;
-    std::string Levels = "0-18";
-    std::string Layout;  // compact, or the kind a file name asks for
-    std::string TileType = "png";
-    std::string Bounds;
-    std::string Name;
-    int TileSize = 256;
-    double Dpi = 96.0;
-    bool ArcGIS = false;
-};
 
 // ArcGIS's tile format text for the tile types it knows; "mixed" is a cache
 // of both kinds (stored as PNG unless a tile's bytes are JPEG).
@@ -71,7 +59,9 @@ bool ParseTileType(const std::string& text, eFileType::EmType& type) {
     return false;
 }
 
-int RunCreate(const tagCreateOptions& opt) {
+}  // namespace
+
+int CreateCache(const tagCreateOptions& opt, std::string& written, std::string& summary) {
     int firstLevel = 0, lastLevel = 0;
     if (!ParseLevelRange(opt.Levels, firstLevel, lastLevel) || lastLevel > 40)
         return Fail(kExitUsage, "--levels",
@@ -198,9 +188,18 @@ int RunCreate(const tagCreateOptions& opt) {
     } else if (!(opt.ArcGIS ? storage.ToArcGISConfigFile(path) : storage.ToConfigFile(path))) {
         return Fail(kExitFailed, path.Std(), "cannot be written");
     }
-    std::printf("created %s: %s layout, %s, levels %d-%d\n",
-                singleFile ? storage.GetTileFile().Cstr() : path.Cstr(), LayoutName(layout),
-                prj.GetName().Cstr(), firstLevel, lastLevel);
+    written = singleFile ? storage.GetTileFile().Std() : path.Std();
+    summary = "created " + written + ": " + LayoutName(layout) + " layout, " + prj.GetName().Std() +
+              ", levels " + std::to_string(firstLevel) + "-" + std::to_string(lastLevel);
+    return kExitOk;
+}
+
+namespace {
+
+int RunCreate(const tagCreateOptions& opt) {
+    std::string path, summary;
+    if (const int code = CreateCache(opt, path, summary)) return code;
+    std::printf("%s\n", summary.c_str());
     return kExitOk;
 }
 

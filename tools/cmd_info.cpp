@@ -7,16 +7,10 @@
 
 #include "cache_open.h"
 #include "cli.h"
+#include "toolkit.h"
 
 namespace TVK {
 namespace cli {
-
-namespace {
-
-struct tagLevelRow {
-    int Level, RenderLevel, Rows, Cols;
-    double Scale, Denominator, Resolution;
-};
 
 std::vector<tagLevelRow> LevelTable(const eTileCoordSys& scheme) {
     std::vector<tagLevelRow> rows;
@@ -36,11 +30,15 @@ std::vector<tagLevelRow> LevelTable(const eTileCoordSys& scheme) {
     return rows;
 }
 
+namespace {
+
 nlohmann::ordered_json RectJson(const eRect2D& r) {
     return {{"left", r.left}, {"top", r.top}, {"right", r.right}, {"bottom", r.bottom}};
 }
 
-void PrintJson(const eOpenCache& cache) {
+}  // namespace
+
+std::string InfoJson(const eOpenCache& cache) {
     const eTileStorage& storage = *cache.Storage;
     const eTileCoordSys& scheme = storage.GetTileCoordSys();
     const ePrjCoordSys& prj = scheme.GetPrjCoordSys();
@@ -66,8 +64,10 @@ void PrintJson(const eOpenCache& cache) {
                           {"cols", row.Cols}});
     }
     doc["levels"] = std::move(levels);
-    std::cout << doc.dump(2) << '\n';
+    return doc.dump(2);
 }
+
+namespace {
 
 void PrintText(const eOpenCache& cache) {
     const eTileStorage& storage = *cache.Storage;
@@ -125,7 +125,7 @@ void RegisterInfo(CLI::App& app, eCommandTable& table) {
         eOpenCache open;
         if (const int code = OpenCache(*cache, open)) return code;
         if (*json)
-            PrintJson(open);
+            std::cout << InfoJson(open) << '\n';
         else
             PrintText(open);
         return static_cast<int>(kExitOk);

@@ -4,9 +4,50 @@
 
 #include "cache_open.h"
 #include "cli.h"
+#include "toolkit.h"
 
 namespace TVK {
 namespace cli {
+
+std::string AddressText(int level, int row, int col) {
+    return "level " + std::to_string(level) + " row " + std::to_string(row) + " column " +
+           std::to_string(col);
+}
+
+namespace {
+
+// PMTiles archives are written whole, once; a single tile cannot change.
+int RefuseWriteOnce(const eOpenCache& cache) {
+    return Fail(kExitFailed, cache.ConfigPath,
+                "is a PMTiles archive, which is written once: `tvk copy` makes a new one");
+}
+
+}  // namespace
+
+int PutTile(eOpenCache& cache, int level, int row, int col, const unsigned char* data, int64_t size,
+            bool replace, const std::string& replaceHint) {
+    eTileStorage& storage = *cache.Storage;
+    if (cache.Layout == eLayout::PMTiles) return RefuseWriteOnce(cache);
+    if (size <= 0) return Fail(kExitUsage, cache.ConfigPath, "an empty tile is no tile");
+    if (size > static_cast<int64_t>(UINT32_MAX))
+        return Fail(kExitUsage, cache.ConfigPath,
+                    "a tile of " + std::to_string(size) + " bytes is too large to store");
+    if (storage.IsTileExist(level, row, col)) {
+        if (!replace)
+            return Fail(kExitFailed, cache.ConfigPath,
+                        "already holds a tile at " + AddressText(level, row, col) + replaceHint,
+                        eFailKind::Exists);
+        // Bundles never overwrite a record: the old one is unlinked first and
+        // stays in the data file as dead space.
+        if (IsBundled(cache.Layout) && !storage.RemoveTile(level, row, col))
+            return Fail(kExitFailed, cache.ConfigPath,
+                        "cannot remove the old tile at " + AddressText(level, row, col));
+    }
+    if (!storage.SaveImageData(level, row, col, data, static_cast<unsigned int>(size)))
+        return Fail(kExitFailed, cache.ConfigPath,
+                    "cannot store the tile at " + AddressText(level, row, col));
+    return kExitOk;
+}
 
 namespace {
 
@@ -17,10 +58,7 @@ struct tagAddressOptions {
     bool Replace = false;
 };
 
-std::string AddressText(const tagAddressOptions& opt) {
-    return "level " + std::to_string(opt.Level) + " row " + std::to_string(opt.Row) + " column " +
-           std::to_string(opt.Col);
-}
+std::string Where(const tagAddressOptions& opt) { return AddressText(opt.Level, opt.Row, opt.Col); }
 
 void AddAddress(CLI::App* sub, tagAddressOptions& opt) {
     AddCacheArgument(sub, opt.Cache);
@@ -35,7 +73,7 @@ int RunGet(const tagAddressOptions& opt) {
     if (const int code = CheckLevel(cache, opt.Level)) return code;
     eByteArray data;
     if (!cache.Storage->LoadImageData(opt.Level, opt.Row, opt.Col, data) || data.GetSize() == 0)
-        return Fail(kExitFailed, cache.ConfigPath, "no tile at " + AddressText(opt));
+        return Fail(kExitFailed, cache.ConfigPath, "no tile at " + Where(opt));
     if (opt.File.empty() || opt.File == "-") {
         if (std::fwrite(data.GetData(), 1, static_cast<size_t>(data.GetSize()), stdout) !=
             static_cast<size_t>(data.GetSize()))
@@ -56,12 +94,6 @@ int RunGet(const tagAddressOptions& opt) {
     return kExitOk;
 }
 
-// PMTiles archives are written whole, once; a single tile cannot change.
-int RefuseWriteOnce(const eOpenCache& cache) {
-    return Fail(kExitFailed, cache.ConfigPath,
-                "is a PMTiles archive, which is written once: `tvk copy` makes a new one");
-}
-
 int RunPut(const tagAddressOptions& opt) {
     eOpenCache cache;
     if (const int code = OpenCache(opt.Cache, cache)) return code;
@@ -74,21 +106,8 @@ int RunPut(const tagAddressOptions& opt) {
     if (!in.LoadByteArray(data)) return Fail(kExitFailed, opt.File, "cannot be read");
     if (data.GetSize() == 0)
         return Fail(kExitFailed, opt.File, "is empty; an empty tile is no tile");
-    eTileStorage& storage = *cache.Storage;
-    if (storage.IsTileExist(opt.Level, opt.Row, opt.Col)) {
-        if (!opt.Replace)
-            return Fail(kExitFailed, cache.ConfigPath,
-                        "already holds a tile at " + AddressText(opt) + " (use --replace)");
-        // Bundles never overwrite a record: the old one is unlinked first and
-        // stays in the data file as dead space.
-        if (IsBundled(cache.Layout) && !storage.RemoveTile(opt.Level, opt.Row, opt.Col))
-            return Fail(kExitFailed, cache.ConfigPath,
-                        "cannot remove the old tile at " + AddressText(opt));
-    }
-    if (!storage.SaveImageData(opt.Level, opt.Row, opt.Col, data.GetData(),
-                               static_cast<unsigned int>(data.GetSize())))
-        return Fail(kExitFailed, cache.ConfigPath, "cannot store the tile at " + AddressText(opt));
-    return kExitOk;
+    return PutTile(cache, opt.Level, opt.Row, opt.Col, data.GetData(), data.GetSize(), opt.Replace,
+                   " (use --replace)");
 }
 
 int RunRm(const tagAddressOptions& opt) {
@@ -98,9 +117,9 @@ int RunRm(const tagAddressOptions& opt) {
     if (cache.Layout == eLayout::PMTiles) return RefuseWriteOnce(cache);
     eTileStorage& storage = *cache.Storage;
     if (!storage.IsTileExist(opt.Level, opt.Row, opt.Col))
-        return Fail(kExitFailed, cache.ConfigPath, "no tile at " + AddressText(opt));
+        return Fail(kExitFailed, cache.ConfigPath, "no tile at " + Where(opt));
     if (!storage.RemoveTile(opt.Level, opt.Row, opt.Col))
-        return Fail(kExitFailed, cache.ConfigPath, "cannot remove the tile at " + AddressText(opt));
+        return Fail(kExitFailed, cache.ConfigPath, "cannot remove the tile at " + Where(opt));
     return kExitOk;
 }
 

@@ -29,7 +29,7 @@ public:
     void Print(const tagCacheFinding& finding) {
         const bool slot = finding.Slot >= 0 && eCacheCheck::IsDamage(finding.Kind);
         if (!slot || finding.Path != m_strSlotPath) Flush();
-        if (finding.Kind == eCacheCheck::DeadSpace) return;
+        if (!IsListedFinding(finding)) return;
         if (!eCacheCheck::IsDamage(finding.Kind)) {
             ++m_nWarnings;
         } else {

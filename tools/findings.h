@@ -12,6 +12,10 @@ namespace cli {
 
 // What is wrong at finding.Path, in a few words ("empty tile file").
 std::string DescribeFinding(const eOpenCache& cache, const tagCacheFinding& finding);
+// Whether `tvk verify` names a finding by itself: dead space is only summed.
+inline bool IsListedFinding(const tagCacheFinding& finding) {
+    return finding.Kind != eCacheCheck::DeadSpace;
+}
 // After a listing's last Next: kExitOk when it ended, else kExitFailed after
 // printing the bundle it stopped at and why.
 int ListingResult(const eOpenCache& cache, const eTileListing& listing);
