@@ -16,8 +16,10 @@
 
 #include "cli_runner.h"
 #include "eTileSeeder.h"
+#include "platform/eFile.h"
 #include "support/http_test_server.h"
 #include "support/seed_support.h"
+#include "support/test_processes.h"
 
 using namespace tvktest;
 
@@ -25,9 +27,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::unique_ptr<eTileStorage> OpenStorage(const std::string& folder) {
+// A cache folder made by `tvk create`, or a single file.
+std::unique_ptr<eTileStorage> OpenStorage(const std::string& cache) {
     auto storage = std::make_unique<eTileStorage>();
-    EXPECT_TRUE(storage->FromConfigFile((folder + "/tilecache.xml").c_str())) << folder;
+    if (eFile::IsDirectory(cache.c_str()))
+        EXPECT_TRUE(storage->FromConfigFile((cache + "/tilecache.xml").c_str())) << cache;
+    else
+        EXPECT_TRUE(storage->FromTileFile(cache.c_str())) << cache;
     return storage;
 }
 
@@ -370,16 +376,18 @@ void ExpectRoundTrip(const std::string& src, const tagSourceUrls& urls, const st
     ASSERT_EQ(listed.Code, 0);
     const std::vector<std::string> want = Lines(listed.Out);
     ASSERT_GT(want.size(), 50u);
+    // A layout starting with "." is a single file of that kind.
     const std::vector<std::pair<std::string, std::string>> runs = {
         {"original", urls.Xyz},        {"compact", urls.Wmts},    {"compact-v2", urls.ArcGIS},
-        {"arcgis-exploded", urls.Xyz}, {"original", urls.ArcGIS}, {"compact-v2", urls.Wmts}};
+        {"arcgis-exploded", urls.Xyz}, {"original", urls.ArcGIS}, {"compact-v2", urls.Wmts},
+        {".mbtiles", urls.ArcGIS},     {".gpkg", urls.Xyz}};
     int n = 0;
     for (const auto& [layout, url] : runs) {
-        const std::string dst = work + "/dst" + std::to_string(n++);
-        ASSERT_EQ(
-            RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", layout})
-                .Code,
-            0);
+        const bool single = layout[0] == '.';
+        const std::string dst = work + "/dst" + std::to_string(n++) + (single ? layout : "");
+        std::vector<std::string> create = {"create", dst, "--crs", "EPSG:3857", "--levels", "0-3"};
+        if (!single) create.insert(create.end(), {"--layout", layout});
+        ASSERT_EQ(RunTvk(create).Code, 0) << layout;
         const tagRun run = RunTvk({"seed", dst, url, "--levels", "0-3"});
         ASSERT_EQ(run.Code, 0) << layout << " " << url << ": " << run.Err;
         const tagRun ls = RunTvk({"ls", dst});
@@ -400,6 +408,22 @@ TEST_F(CliTest, SeedRoundTripThroughXyzWmtsAndArcGISIntoEveryLayout) {
     auto source = OpenStorage(Path("src"));
     eStaticCacheSource server(*source);
     ExpectRoundTrip(Path("src"), server.Urls(), m_dir.Str());
+}
+
+// The same from the tool's own tile server, whose three service kinds the
+// seeder must read as written.
+TEST_F(CliTest, SeedRoundTripFromTvkServe) {
+    ASSERT_NO_FATAL_FAILURE(MakeSourceCache(Path("src")));
+    const int port = FreeLoopbackPort();
+    ChildProcess serve(
+        {TvkPath(), "serve", Path("src"), "--name", "src", "--port", std::to_string(port)},
+        Path("serve.log"));
+    ASSERT_TRUE(serve.Started() && WaitForPort(port));
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/src";
+    ExpectRoundTrip(
+        Path("src"),
+        {base + "/{z}/{x}/{y}.png", base + "/wmts/1.0.0/WMTSCapabilities.xml", base + "/MapServer"},
+        m_dir.Str() + "/served");
 }
 
 // GeoJSON polygons (a hole, a multipolygon, features) on a geographic cache,
