@@ -9,6 +9,7 @@
 #define TVK_ERASTERCOMPACT_H
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/eByteArray.h"
 #include "platform/eExport.h"
@@ -16,6 +17,8 @@
 #include "platform/eString.h"
 
 namespace TVK {
+
+class eMissingBundles;
 
 class TVK_API eRasterCompact {
 public:
@@ -174,6 +177,11 @@ private:
     // Name buffer for opening bundles: a lookup in a bundle that does not
     // exist costs one failed open and no allocation.
     eString m_strName;
+    // Bundles found missing in the folder last asked about, so that asking
+    // again costs no failed open while the folder stays unchanged.
+    std::unique_ptr<eMissingBundles> m_pMissing;
+    bool IsKnownMissing() const;
+    void NoteMissing();
 };
 
 }  // namespace TVK

@@ -28,6 +28,7 @@
 #include <utility>
 
 #include "compact/eBundleFormat.h"
+#include "compact/eMissingBundles.h"
 
 namespace TVK {
 
@@ -160,7 +161,11 @@ unsigned char eRasterCompact::OpenPair(const eString& root, int rowGroup, int co
     Close();
     // The index first: for a bundle that does not exist, one failed open.
     ComposeName(root, rowGroup, colGroup, level, kIndexExt);
-    if (!m_IndexFile.Open(m_strName, eFile::OpenReadWrite)) return 0;
+    if (IsKnownMissing()) return 0;
+    if (!m_IndexFile.Open(m_strName, eFile::OpenReadWrite)) {
+        NoteMissing();
+        return 0;
+    }
     ComposeName(root, rowGroup, colGroup, level, kDataExt);
     if (!m_BundleFile.Open(m_strName, eFile::OpenReadWrite)) {
         Close();
@@ -188,6 +193,15 @@ unsigned char eRasterCompact::OpenPair(const eString& root, int rowGroup, int co
     m_nBundleSize = dataSize;
     SetOpen(root, rowGroup, colGroup, level);
     return 1;
+}
+
+bool eRasterCompact::IsKnownMissing() const {
+    return m_pMissing != nullptr && m_pMissing->Holds(m_strName);
+}
+
+void eRasterCompact::NoteMissing() {
+    if (m_pMissing == nullptr) m_pMissing = std::make_unique<eMissingBundles>();
+    m_pMissing->Note(m_strName);
 }
 
 unsigned char eRasterCompact::IsCompactExist(int row, int col, int level, eString path) {

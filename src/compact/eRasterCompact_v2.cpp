@@ -36,7 +36,11 @@ int eRasterCompact::EntryOf(int row, int col) const {
 unsigned char eRasterCompact::OpenV2(const eString& root, int rowGroup, int colGroup, int level) {
     Close();
     ComposeName(root, rowGroup, colGroup, level, kDataExt);
-    if (!m_BundleFile.Open(m_strName, eFile::OpenReadWrite)) return 0;
+    if (IsKnownMissing()) return 0;
+    if (!m_BundleFile.Open(m_strName, eFile::OpenReadWrite)) {
+        NoteMissing();
+        return 0;
+    }
     // A file too short for its index, or whose header names another layout,
     // is no usable bundle: it is neither read nor written. Bundles are
     // published whole, so this is never a creation in progress.

@@ -2,6 +2,7 @@
 // the whole-file stream. Every read and write loops over short transfers and
 // EINTR, so a caller sees either every byte or a failure.
 #include "platform/eFile.h"
+#include "platform/eFolderStamp.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,6 +17,7 @@
 #include <sys/statfs.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace TVK {
@@ -448,5 +450,50 @@ bool eFileStream::CreateTempBeside(const eString& path, eString& tempPath) {
 bool eFileStream::Sync() { return m_file.Sync(); }
 
 bool eFileStream::Close() { return m_file.Close(); }
+
+}  // namespace TVK
+
+// ---- eFolderStamp (beside eFile: it shares the file-system test) ----
+
+namespace TVK {
+
+eFolderStamp::EmTake eFolderStamp::Take(const eString& folder) {
+    Clear();
+    int fd;
+    do {
+        fd = ::open(folder.Cstr(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? Missing : Untrusted;
+    struct stat st;
+    struct statfs fs;
+    timespec now{};
+    if (::fstat(fd, &st) != 0 || ::fstatfs(fd, &fs) != 0 ||
+        IsNetworkFileSystemType(static_cast<unsigned long>(fs.f_type)) ||
+        ::clock_gettime(CLOCK_REALTIME, &now) != 0 || now.tv_sec - st.st_ctim.tv_sec < 2) {
+        ::close(fd);
+        return Untrusted;
+    }
+    m_nFd = fd;
+    m_nSec = st.st_ctim.tv_sec;
+    m_nNsec = st.st_ctim.tv_nsec;
+    return Taken;
+}
+
+bool eFolderStamp::Unchanged() const {
+    struct stat st;
+    // A removed folder (no links left) never changes again: no proof either.
+    return m_nFd >= 0 && ::fstat(m_nFd, &st) == 0 && st.st_nlink > 0 &&
+           st.st_ctim.tv_sec == m_nSec && st.st_ctim.tv_nsec == m_nNsec;
+}
+
+void eFolderStamp::Clear() {
+    if (m_nFd >= 0) ::close(m_nFd);
+    m_nFd = -1;
+}
+
+bool eFolderStamp::IsMissing(const eString& path) {
+    struct stat st;
+    return ::lstat(path.Cstr(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
 
 }  // namespace TVK

@@ -177,3 +177,32 @@ TEST(BundleProcessesConcurrency, AForkedChildWritesThroughFilesOfItsOwn) {
     EXPECT_EQ(uint64_t(kTiles) * (4 + kTileSize),
               fs::file_size(tmp.Path() / "_alllayers" / "L04" / "R0000C0000.bundle"));
 }
+
+// Lookups of missing bundles are answered from memory while their folder
+// stays as it was; a bundle made later by anyone (here another handle, as
+// another process would) is found at once, in a level folder that existed
+// and in one that did not. Folders are trusted only once two seconds old,
+// hence the wait.
+TEST(BundleCreation, BundlesCreatedAfterMissedLookupsAreFound) {
+    TempDir v1, v2;
+    eRasterCompact readers[2], writers[2];
+    for (int f = 0; f < 2; ++f) {
+        for (eRasterCompact* h : {&readers[f], &writers[f]}) {
+            h->SetSrcPath((f == 0 ? v1 : v2).Root().c_str());
+            h->SetBundleFormat(f == 0 ? eRasterCompact::BundleV1 : eRasterCompact::BundleV2);
+        }
+        ASSERT_EQ(1, writers[f].SaveTileData(ToArray(Text("a")), 0, 0, 2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    for (int f = 0; f < 2; ++f) {
+        for (int ask = 0; ask < 2; ++ask) {  // the second answer comes from memory
+            EXPECT_EQ(0, readers[f].IsCompactExist(130, 0, 2, eString()))
+                << f;  // its level folder exists
+            EXPECT_EQ(0, readers[f].IsCompactExist(0, 0, 3, eString())) << f;  // no level folder
+        }
+        ASSERT_EQ(1, writers[f].SaveTileData(ToArray(Text("b")), 130, 0, 2));
+        ASSERT_EQ(1, writers[f].SaveTileData(ToArray(Text("c")), 0, 0, 3));
+        EXPECT_EQ(1, readers[f].IsCompactExist(130, 0, 2, eString())) << f;
+        EXPECT_EQ(1, readers[f].IsCompactExist(0, 0, 3, eString())) << f;
+    }
+}
