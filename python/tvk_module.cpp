@@ -402,11 +402,89 @@ py::dict Copy(const py::object& src, const py::object& dst, const py::object& le
     return CountsDict(counts);
 }
 
+py::dict SeedCountsDict(const eTileSeeder::tagCounts& c) {
+    py::dict d;
+    d["total"] = c.Total;
+    d["done"] = c.Done();
+    d["stored"] = c.Stored;
+    d["skipped"] = c.Skipped;
+    d["empty"] = c.Empty;
+    d["failed"] = c.Failed;
+    d["bytes"] = c.Bytes;
+    d["requests"] = c.Requests;
+    d["retries"] = c.Retries;
+    d["seconds"] = c.Seconds;
+    return d;
+}
+
+py::dict Seed(const py::object& cache, const std::string& source, const py::object& levels,
+              const std::optional<std::tuple<double, double, double, double>>& bbox, bool lonlat,
+              const py::object& polygon, int concurrency, int retries, std::optional<double> rate,
+              bool overwrite, std::optional<std::string> userAgent, const py::object& headers,
+              std::optional<std::string> layer, const py::object& progress) {
+    tagSeedOptions opt;
+    eOpenCache own;
+    eOpenCache* open = CopyEnd(cache, opt.Cache, own);
+    opt.Source = source;
+    opt.Levels = LevelText(levels, "levels");
+    opt.Box = BoxText(bbox);
+    opt.LonLat = lonlat;
+    if (!polygon.is_none())
+        opt.Polygon =
+            py::str(py::module_::import("os").attr("fspath")(polygon)).cast<std::string>();
+    opt.Concurrency = concurrency;
+    opt.Retries = retries;
+    if (rate) opt.Rate = *rate;
+    opt.Overwrite = overwrite;
+    if (userAgent) opt.UserAgent = *userAgent;
+    if (layer) opt.Layer = *layer;
+    if (py::isinstance<py::dict>(headers)) {
+        for (const auto& item : headers.cast<py::dict>())
+            opt.Headers.push_back(py::str(item.first).cast<std::string>() + ": " +
+                                  py::str(item.second).cast<std::string>());
+    } else if (!headers.is_none()) {
+        if (py::isinstance<py::str>(headers))
+            Raise(PyExc_TypeError, "headers: expected a dict or a list of 'Name: value'");
+        for (const auto& h : headers) opt.Headers.push_back(h.cast<std::string>());
+    }
+
+    tagSeedResult result;
+    std::optional<py::error_already_set> raised;
+    tagSeedCallbacks callbacks;
+    callbacks.Progress = [&](const eTileSeeder::tagCounts& c) {
+        py::gil_scoped_acquire acquire;
+        try {
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+            if (!progress.is_none()) {
+                const py::object answer = progress(SeedCountsDict(c));
+                if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) return false;
+            }
+            return true;
+        } catch (py::error_already_set& e) {
+            raised = std::move(e);
+            return false;
+        }
+    };
+    eFailCapture capture;
+    int code = kExitOk;
+    {
+        py::gil_scoped_release release;
+        code = SeedTiles(opt, *open, result, callbacks);
+    }
+    if (raised) throw std::move(*raised);
+    const eTileSeeder::tagCounts& c = result.Counts;
+    if (c.Cancelled)
+        Raise(g_pError, "seed cancelled after " + std::to_string(c.Done()) + " of " +
+                            std::to_string(c.Total) + " tiles");
+    if (code != kExitOk) RaiseCaptured(capture, code);
+    return SeedCountsDict(c);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(tvk, m) {
     m.doc() =
-        "Tile caches on disk: open, read, write, list, check and copy tiles, and the "
+        "Tile caches on disk: open, read, write, list, check, copy and seed tiles, and the "
         "arithmetic of their tiling schemes.\n\n"
         "A cache is named as the `tvk` tool names it: its description file "
         "(tilecache.xml, an ArcGIS conf.xml) or the folder holding one. Errors raise "
@@ -593,4 +671,22 @@ PYBIND11_MODULE(tvk, m) {
           "src's tiling scheme. progress, when given, is called with a dict of "
           "total, done, copied, skipped, failed, bytes a few times a second; returning False "
           "cancels. Returns the final counts; raises tvk.Error when a tile failed.");
+    m.def("seed", &Seed, py::arg("cache"), py::arg("source"), py::kw_only(), py::arg("levels"),
+          py::arg("bbox") = py::none(), py::arg("lonlat") = false, py::arg("polygon") = py::none(),
+          py::arg("concurrency") = 8, py::arg("retries") = 4, py::arg("rate") = py::none(),
+          py::arg("overwrite") = false, py::arg("user_agent") = py::none(),
+          py::arg("headers") = py::none(), py::arg("layer") = py::none(),
+          py::arg("progress") = py::none(),
+          "Downloads the tiles of some levels (an int or a range) and an area from a tile "
+          "service into a cache, as `tvk seed` does. cache is a tvk.Cache or a path; source a "
+          "URL template ({z}/{x}/{y}, {-y}, {q}, {s}, {level}/{row}/{col}), a WMTS "
+          "GetCapabilities URL or an ArcGIS REST .../MapServer URL (layer picks the WMTS "
+          "layer). The area is the whole grid, bbox (map units, or longitude/latitude when "
+          "lonlat) or polygon, the path of a GeoJSON file of (multi)polygons. Tiles the "
+          "cache holds are skipped unless overwrite, so a second run resumes the first. "
+          "rate caps requests per second; headers is a dict or a list of 'Name: value'. "
+          "progress, when given, is called with the counts a few times a second; returning "
+          "False cancels (tvk.Error). Returns a dict of total, done, stored, skipped, empty, "
+          "failed, bytes, requests, retries, seconds; raises tvk.Error when a tile still "
+          "failed after the retries.");
 }
