@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 
@@ -93,6 +94,11 @@ std::string BoxText(const std::optional<std::tuple<double, double, double, doubl
 // An open cache; Python shares it with its scheme and listings.
 struct ePyCache {
     eOpenCache Open;
+    // The storage takes calls from many threads at once, but releasing its
+    // handles during one frees what the call is using: calls share the gate,
+    // close() and the release after a copy or seed own it. Always taken with
+    // the GIL released, so a waiting close() holds up no other Python thread.
+    std::shared_mutex Gate;
 
     eTileStorage& Storage() { return *Open.Storage; }
 
@@ -119,6 +125,7 @@ py::bytes Get(ePyCache& cache, int level, int row, int col, bool& found) {
     thread_local eByteArray data;
     {
         py::gil_scoped_release release;
+        std::shared_lock<std::shared_mutex> use(cache.Gate);
         found = cache.Storage().LoadImageData(level, row, col, data) && data.GetSize() > 0;
     }
     if (!found) return py::bytes();
@@ -165,6 +172,7 @@ public:
         bool more = false;
         {
             py::gil_scoped_release release;
+            std::shared_lock<std::shared_mutex> use(m_pCache->Gate);
             more = m_Listing.Next(t);
         }
         if (!more) {
@@ -204,6 +212,7 @@ py::dict Verify(ePyCache& cache, std::optional<int> level) {
     tagCacheTotals totals;
     {
         py::gil_scoped_release release;
+        std::shared_lock<std::shared_mutex> use(cache.Gate);
         eCacheCheck check =
             level ? eCacheCheck(cache.Storage(), *level) : eCacheCheck(cache.Storage());
         tagCacheFinding f;
@@ -346,12 +355,14 @@ py::dict CountsDict(const tagCopyCounts& c) {
     return d;
 }
 
-// SRC or DST of a copy: an open cache is used as it is, a path is opened.
-eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own) {
+// SRC or DST of a copy: an open cache is used as it is (and `shared` set to
+// it), a path is opened.
+eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own, ePyCache*& shared) {
+    shared = nullptr;
     if (py::isinstance<ePyCache>(arg)) {
-        eOpenCache& open = arg.cast<ePyCache&>().Open;
-        path = open.ConfigPath;
-        return &open;
+        shared = &arg.cast<ePyCache&>();
+        path = shared->Open.ConfigPath;
+        return &shared->Open;
     }
     if (!py::isinstance<py::str>(arg) && !py::hasattr(arg, "__fspath__"))
         Raise(PyExc_TypeError, "expected a tvk.Cache or a path");
@@ -359,13 +370,34 @@ eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own) {
     return &own;
 }
 
+// The gates of the caches a copy or seed uses, shared for the call (once when
+// both ends are the same cache). Taken without the GIL.
+class eSharedUse {
+public:
+    eSharedUse(ePyCache* a, ePyCache* b) {
+        if (a != nullptr) m_A = std::shared_lock<std::shared_mutex>(a->Gate);
+        if (b != nullptr && b != a) m_B = std::shared_lock<std::shared_mutex>(b->Gate);
+    }
+
+private:
+    std::shared_lock<std::shared_mutex> m_A, m_B;
+};
+
+// Closes the files a cache keeps open, once no other thread uses it.
+void ReleaseStorage(eOpenCache& open, ePyCache* shared) {
+    std::unique_lock<std::shared_mutex> own;
+    if (shared != nullptr) own = std::unique_lock<std::shared_mutex>(shared->Gate);
+    open.Storage->ReleaseHandles();
+}
+
 py::dict Copy(const py::object& src, const py::object& dst, const py::object& levels,
               const std::optional<std::tuple<double, double, double, double>>& bbox, bool lonlat,
               bool skipExisting, const py::object& progress) {
     tagCopyOptions opt;
     eOpenCache ownSrc, ownDst;
-    eOpenCache* in = CopyEnd(src, opt.Src, ownSrc);
-    eOpenCache* out = CopyEnd(dst, opt.Dst, ownDst);
+    ePyCache *sharedSrc = nullptr, *sharedDst = nullptr;
+    eOpenCache* in = CopyEnd(src, opt.Src, ownSrc, sharedSrc);
+    eOpenCache* out = CopyEnd(dst, opt.Dst, ownDst, sharedDst);
     if (!levels.is_none()) opt.Levels = LevelText(levels, "levels");
     opt.Box = BoxText(bbox);
     opt.LonLat = lonlat;
@@ -391,8 +423,11 @@ py::dict Copy(const py::object& src, const py::object& dst, const py::object& le
     int code = kExitOk;
     {
         py::gil_scoped_release release;
-        code = CopyTiles(opt, *in, *out, counts, report);
-        if (counts.Started) out->Storage->ReleaseHandles();
+        {
+            eSharedUse use(sharedSrc, sharedDst);
+            code = CopyTiles(opt, *in, *out, counts, report);
+        }
+        if (counts.Started) ReleaseStorage(*out, sharedDst);
     }
     if (raised) throw std::move(*raised);
     if (counts.Cancelled)
@@ -424,7 +459,8 @@ py::dict Seed(const py::object& cache, const std::string& source, const py::obje
               std::optional<std::string> layer, const py::object& progress) {
     tagSeedOptions opt;
     eOpenCache own;
-    eOpenCache* open = CopyEnd(cache, opt.Cache, own);
+    ePyCache* shared = nullptr;
+    eOpenCache* open = CopyEnd(cache, opt.Cache, own, shared);
     opt.Source = source;
     opt.Levels = LevelText(levels, "levels");
     opt.Box = BoxText(bbox);
@@ -469,7 +505,11 @@ py::dict Seed(const py::object& cache, const std::string& source, const py::obje
     int code = kExitOk;
     {
         py::gil_scoped_release release;
-        code = SeedTiles(opt, *open, result, callbacks);
+        {
+            eSharedUse use(shared, nullptr);
+            code = SeedTiles(opt, *open, result, callbacks);
+        }
+        if (result.Started) ReleaseStorage(*open, shared);
     }
     if (raised) throw std::move(*raised);
     const eTileSeeder::tagCounts& c = result.Counts;
@@ -540,6 +580,7 @@ PYBIND11_MODULE(tvk, m) {
                 std::string text;
                 {
                     py::gil_scoped_release release;
+                    std::shared_lock<std::shared_mutex> use(c.Gate);
                     text = InfoJson(c.Open);
                 }
                 return ParseJson(text);
@@ -570,6 +611,7 @@ PYBIND11_MODULE(tvk, m) {
             [](ePyCache& c, int level, int row, int col) {
                 c.CheckLevelArg(level);
                 py::gil_scoped_release release;
+                std::shared_lock<std::shared_mutex> use(c.Gate);
                 return c.Storage().IsTileExist(level, row, col) != 0;
             },
             py::arg("level"), py::arg("row"), py::arg("col"),
@@ -580,6 +622,7 @@ PYBIND11_MODULE(tvk, m) {
                 c.CheckLevelArg(level);
                 const eHeldBuffer buffer(data);
                 RunTool([&] {
+                    std::shared_lock<std::shared_mutex> use(c.Gate);
                     return PutTile(c.Open, level, row, col, buffer.Data(), buffer.Size(), replace,
                                    " (use replace=True)");
                 });
@@ -595,6 +638,7 @@ PYBIND11_MODULE(tvk, m) {
                 bool present = false, removed = false;
                 {
                     py::gil_scoped_release release;
+                    std::shared_lock<std::shared_mutex> use(c.Gate);
                     present = c.Storage().IsTileExist(level, row, col) != 0;
                     removed = present && c.Storage().RemoveTile(level, row, col);
                 }
@@ -632,14 +676,14 @@ PYBIND11_MODULE(tvk, m) {
             "close",
             [](ePyCache& c) {
                 py::gil_scoped_release release;
-                c.Storage().ReleaseHandles();
+                ReleaseStorage(c.Open, &c);
             },
             "Closes the files the cache keeps open; later calls open them again.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",
              [](ePyCache& c, py::args) {
                  py::gil_scoped_release release;
-                 c.Storage().ReleaseHandles();
+                 ReleaseStorage(c.Open, &c);
              })
         .def("__repr__", [](const ePyCache& c) {
             return "<tvk.Cache " + std::string(LayoutName(c.Open.Layout)) + " '" +

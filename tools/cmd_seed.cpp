@@ -364,7 +364,6 @@ int SeedTiles(const tagSeedOptions& opt, eOpenCache& cache, tagSeedResult& resul
     result.Started = true;
     if (callbacks.Started) callbacks.Started(result);
     seeder.Run(callbacks.Progress, failure);
-    storage.ReleaseHandles();
     bool failedWritten = true;
     if (failedOut != nullptr) failedWritten = std::fclose(failedOut) == 0;
 
@@ -427,6 +426,7 @@ int RunSeed(const tagSeedOptions& opt) {
     };
     callbacks.Finished = [&](const tagSeedResult& r) {
         signals.reset();
+        cache.Storage->ReleaseHandles();
         if (terminal) std::fprintf(stderr, "\n");
         std::printf("%s\n", SeedSummary(r.Counts).c_str());
     };

@@ -107,7 +107,9 @@ struct tagSeedCallbacks {
 // Downloads the tiles of opt's area and levels from opt.Source into the
 // cache (used as it is when its Storage is set, otherwise opened from
 // opt.Cache). kExitOk when no tile failed; a seed with failed tiles reports
-// their summary, and a cancelled one reports it was interrupted.
+// their summary, and a cancelled one reports it was interrupted. The
+// storage's handles stay open: the caller releases them when no other thread
+// uses the cache.
 int SeedTiles(const tagSeedOptions& opt, eOpenCache& cache, tagSeedResult& result,
               const tagSeedCallbacks& callbacks);
 // The line `tvk seed` prints at the end.

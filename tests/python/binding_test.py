@@ -162,6 +162,10 @@ def test_parallel_reads_from_four_threads(tmp_path):
     threads = [threading.Thread(target=read, args=(i,)) for i in range(4)]
     for t in threads:
         t.start()
+    # Closing the bundles under the readers waits for their calls (it once
+    # freed the handles they were reading through).
+    while any(t.is_alive() for t in threads):
+        cache.close()
     for t in threads:
         t.join()
     assert all(r == tiles for r in results)
