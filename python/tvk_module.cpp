@@ -16,12 +16,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <shared_mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cache_open.h"
 #include "cli.h"
@@ -372,22 +374,54 @@ eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own, e
 
 // The gates of the caches a copy or seed uses, shared for the call (once when
 // both ends are the same cache). Taken without the GIL.
+// The caches this thread's copy or seed holds: its progress callback runs on
+// the same thread, and owning a gate there would wait for itself forever.
+thread_local std::vector<const ePyCache*> t_Using;
+
+bool UsedByThisThread(const ePyCache* c) {
+    return std::find(t_Using.begin(), t_Using.end(), c) != t_Using.end();
+}
+
 class eSharedUse {
 public:
-    eSharedUse(ePyCache* a, ePyCache* b) {
-        if (a != nullptr) m_A = std::shared_lock<std::shared_mutex>(a->Gate);
-        if (b != nullptr && b != a) m_B = std::shared_lock<std::shared_mutex>(b->Gate);
+    eSharedUse(ePyCache* a, ePyCache* b) : m_nUsing(t_Using.size()) {
+        if (a != nullptr) Use(a, m_A);
+        if (b != nullptr && b != a) Use(b, m_B);
     }
+    ~eSharedUse() { t_Using.resize(m_nUsing); }
+    eSharedUse(const eSharedUse&) = delete;
+    eSharedUse& operator=(const eSharedUse&) = delete;
 
 private:
+    void Use(ePyCache* c, std::shared_lock<std::shared_mutex>& lock) {
+        // A nested copy or seed from a progress callback: the outer one's
+        // share already keeps the handles alive.
+        if (UsedByThisThread(c)) return;
+        lock = std::shared_lock<std::shared_mutex>(c->Gate);
+        t_Using.push_back(c);
+    }
+    size_t m_nUsing;
     std::shared_lock<std::shared_mutex> m_A, m_B;
 };
 
-// Closes the files a cache keeps open, once no other thread uses it.
+// Closes the files a cache keeps open, once no other thread uses it; inside
+// a copy or seed of this thread that uses it, that call closes them later.
 void ReleaseStorage(eOpenCache& open, ePyCache* shared) {
     std::unique_lock<std::shared_mutex> own;
-    if (shared != nullptr) own = std::unique_lock<std::shared_mutex>(shared->Gate);
+    if (shared != nullptr) {
+        if (UsedByThisThread(shared)) return;
+        own = std::unique_lock<std::shared_mutex>(shared->Gate);
+    }
     open.Storage->ReleaseHandles();
+}
+
+void CloseCache(ePyCache& c) {
+    if (UsedByThisThread(&c))
+        Raise(g_pError, c.Open.ConfigPath +
+                            ": cannot be closed from the progress callback of a copy or seed "
+                            "that uses it");
+    py::gil_scoped_release release;
+    ReleaseStorage(c.Open, &c);
 }
 
 py::dict Copy(const py::object& src, const py::object& dst, const py::object& levels,
@@ -672,19 +706,11 @@ PYBIND11_MODULE(tvk, m) {
              "Checks the cache's files (or one level's) without changing them, as `tvk "
              "verify` does: a dict of ok, problems and warnings (dicts of path, kind, "
              "message), tiles, bytes, bundles, tile_files, dead_bytes.")
-        .def(
-            "close",
-            [](ePyCache& c) {
-                py::gil_scoped_release release;
-                ReleaseStorage(c.Open, &c);
-            },
-            "Closes the files the cache keeps open; later calls open them again.")
+        .def("close", &CloseCache,
+             "Closes the files the cache keeps open, once calls under way in other threads "
+             "are done; later calls open them again.")
         .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__",
-             [](ePyCache& c, py::args) {
-                 py::gil_scoped_release release;
-                 ReleaseStorage(c.Open, &c);
-             })
+        .def("__exit__", [](ePyCache& c, py::args) { CloseCache(c); })
         .def("__repr__", [](const ePyCache& c) {
             return "<tvk.Cache " + std::string(LayoutName(c.Open.Layout)) + " '" +
                    c.Open.ConfigPath + "'>";

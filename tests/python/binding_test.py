@@ -314,6 +314,9 @@ def test_seed_from_a_served_cache(tmp_path):
             tvk.seed(dst, url, progress=lambda c: False, **slow)
         with pytest.raises(ZeroDivisionError):
             tvk.seed(dst, url, progress=lambda c: 1 / 0, **slow)
+        # Closing the cache being seeded from its own callback would wait forever.
+        with pytest.raises(tvk.Error, match="progress callback"):
+            tvk.seed(dst, url, progress=lambda c: dst.close(), **slow)
         # A tile the server lacks is empty, not failed; a dead server fails.
         missing = tvk.seed(dst, f"http://127.0.0.1:{port}/src/{{z}}/{{x}}/{{y}}9.png", levels=1,
                            overwrite=True)
