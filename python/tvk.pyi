@@ -51,3 +51,10 @@ def copy(src: Union[Cache, str, PathLike[str]], dst: Union[Cache, str, PathLike[
          levels: Optional[Levels] = None, bbox: Optional[Box] = None, lonlat: bool = False,
          skip_existing: bool = False,
          progress: Optional[Callable[[dict[str, int]], Any]] = None) -> dict[str, int]: ...
+def seed(cache: Union[Cache, str, PathLike[str]], source: str, *, levels: Levels,
+         bbox: Optional[Box] = None, lonlat: bool = False,
+         polygon: Optional[Union[str, PathLike[str]]] = None, concurrency: int = 8,
+         retries: int = 4, rate: Optional[float] = None, overwrite: bool = False,
+         user_agent: Optional[str] = None,
+         headers: Optional[Union[dict[str, str], list[str]]] = None, layer: Optional[str] = None,
+         progress: Optional[Callable[[dict[str, Any]], Any]] = None) -> dict[str, Any]: ...

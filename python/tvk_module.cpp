@@ -16,11 +16,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "cache_open.h"
 #include "cli.h"
@@ -93,6 +96,11 @@ std::string BoxText(const std::optional<std::tuple<double, double, double, doubl
 // An open cache; Python shares it with its scheme and listings.
 struct ePyCache {
     eOpenCache Open;
+    // The storage takes calls from many threads at once, but releasing its
+    // handles during one frees what the call is using: calls share the gate,
+    // close() and the release after a copy or seed own it. Always taken with
+    // the GIL released, so a waiting close() holds up no other Python thread.
+    std::shared_mutex Gate;
 
     eTileStorage& Storage() { return *Open.Storage; }
 
@@ -119,6 +127,7 @@ py::bytes Get(ePyCache& cache, int level, int row, int col, bool& found) {
     thread_local eByteArray data;
     {
         py::gil_scoped_release release;
+        std::shared_lock<std::shared_mutex> use(cache.Gate);
         found = cache.Storage().LoadImageData(level, row, col, data) && data.GetSize() > 0;
     }
     if (!found) return py::bytes();
@@ -165,6 +174,7 @@ public:
         bool more = false;
         {
             py::gil_scoped_release release;
+            std::shared_lock<std::shared_mutex> use(m_pCache->Gate);
             more = m_Listing.Next(t);
         }
         if (!more) {
@@ -204,6 +214,7 @@ py::dict Verify(ePyCache& cache, std::optional<int> level) {
     tagCacheTotals totals;
     {
         py::gil_scoped_release release;
+        std::shared_lock<std::shared_mutex> use(cache.Gate);
         eCacheCheck check =
             level ? eCacheCheck(cache.Storage(), *level) : eCacheCheck(cache.Storage());
         tagCacheFinding f;
@@ -346,12 +357,14 @@ py::dict CountsDict(const tagCopyCounts& c) {
     return d;
 }
 
-// SRC or DST of a copy: an open cache is used as it is, a path is opened.
-eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own) {
+// SRC or DST of a copy: an open cache is used as it is (and `shared` set to
+// it), a path is opened.
+eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own, ePyCache*& shared) {
+    shared = nullptr;
     if (py::isinstance<ePyCache>(arg)) {
-        eOpenCache& open = arg.cast<ePyCache&>().Open;
-        path = open.ConfigPath;
-        return &open;
+        shared = &arg.cast<ePyCache&>();
+        path = shared->Open.ConfigPath;
+        return &shared->Open;
     }
     if (!py::isinstance<py::str>(arg) && !py::hasattr(arg, "__fspath__"))
         Raise(PyExc_TypeError, "expected a tvk.Cache or a path");
@@ -359,13 +372,66 @@ eOpenCache* CopyEnd(const py::object& arg, std::string& path, eOpenCache& own) {
     return &own;
 }
 
+// The gates of the caches a copy or seed uses, shared for the call (once when
+// both ends are the same cache). Taken without the GIL.
+// The caches this thread's copy or seed holds: its progress callback runs on
+// the same thread, and owning a gate there would wait for itself forever.
+thread_local std::vector<const ePyCache*> t_Using;
+
+bool UsedByThisThread(const ePyCache* c) {
+    return std::find(t_Using.begin(), t_Using.end(), c) != t_Using.end();
+}
+
+class eSharedUse {
+public:
+    eSharedUse(ePyCache* a, ePyCache* b) : m_nUsing(t_Using.size()) {
+        if (a != nullptr) Use(a, m_A);
+        if (b != nullptr && b != a) Use(b, m_B);
+    }
+    ~eSharedUse() { t_Using.resize(m_nUsing); }
+    eSharedUse(const eSharedUse&) = delete;
+    eSharedUse& operator=(const eSharedUse&) = delete;
+
+private:
+    void Use(ePyCache* c, std::shared_lock<std::shared_mutex>& lock) {
+        // A nested copy or seed from a progress callback: the outer one's
+        // share already keeps the handles alive.
+        if (UsedByThisThread(c)) return;
+        lock = std::shared_lock<std::shared_mutex>(c->Gate);
+        t_Using.push_back(c);
+    }
+    size_t m_nUsing;
+    std::shared_lock<std::shared_mutex> m_A, m_B;
+};
+
+// Closes the files a cache keeps open, once no other thread uses it; inside
+// a copy or seed of this thread that uses it, that call closes them later.
+void ReleaseStorage(eOpenCache& open, ePyCache* shared) {
+    std::unique_lock<std::shared_mutex> own;
+    if (shared != nullptr) {
+        if (UsedByThisThread(shared)) return;
+        own = std::unique_lock<std::shared_mutex>(shared->Gate);
+    }
+    open.Storage->ReleaseHandles();
+}
+
+void CloseCache(ePyCache& c) {
+    if (UsedByThisThread(&c))
+        Raise(g_pError, c.Open.ConfigPath +
+                            ": cannot be closed from the progress callback of a copy or seed "
+                            "that uses it");
+    py::gil_scoped_release release;
+    ReleaseStorage(c.Open, &c);
+}
+
 py::dict Copy(const py::object& src, const py::object& dst, const py::object& levels,
               const std::optional<std::tuple<double, double, double, double>>& bbox, bool lonlat,
               bool skipExisting, const py::object& progress) {
     tagCopyOptions opt;
     eOpenCache ownSrc, ownDst;
-    eOpenCache* in = CopyEnd(src, opt.Src, ownSrc);
-    eOpenCache* out = CopyEnd(dst, opt.Dst, ownDst);
+    ePyCache *sharedSrc = nullptr, *sharedDst = nullptr;
+    eOpenCache* in = CopyEnd(src, opt.Src, ownSrc, sharedSrc);
+    eOpenCache* out = CopyEnd(dst, opt.Dst, ownDst, sharedDst);
     if (!levels.is_none()) opt.Levels = LevelText(levels, "levels");
     opt.Box = BoxText(bbox);
     opt.LonLat = lonlat;
@@ -391,8 +457,11 @@ py::dict Copy(const py::object& src, const py::object& dst, const py::object& le
     int code = kExitOk;
     {
         py::gil_scoped_release release;
-        code = CopyTiles(opt, *in, *out, counts, report);
-        if (counts.Started) out->Storage->ReleaseHandles();
+        {
+            eSharedUse use(sharedSrc, sharedDst);
+            code = CopyTiles(opt, *in, *out, counts, report);
+        }
+        if (counts.Started) ReleaseStorage(*out, sharedDst);
     }
     if (raised) throw std::move(*raised);
     if (counts.Cancelled)
@@ -402,11 +471,94 @@ py::dict Copy(const py::object& src, const py::object& dst, const py::object& le
     return CountsDict(counts);
 }
 
+py::dict SeedCountsDict(const eTileSeeder::tagCounts& c) {
+    py::dict d;
+    d["total"] = c.Total;
+    d["done"] = c.Done();
+    d["stored"] = c.Stored;
+    d["skipped"] = c.Skipped;
+    d["empty"] = c.Empty;
+    d["failed"] = c.Failed;
+    d["bytes"] = c.Bytes;
+    d["requests"] = c.Requests;
+    d["retries"] = c.Retries;
+    d["seconds"] = c.Seconds;
+    return d;
+}
+
+py::dict Seed(const py::object& cache, const std::string& source, const py::object& levels,
+              const std::optional<std::tuple<double, double, double, double>>& bbox, bool lonlat,
+              const py::object& polygon, int concurrency, int retries, std::optional<double> rate,
+              bool overwrite, std::optional<std::string> userAgent, const py::object& headers,
+              std::optional<std::string> layer, const py::object& progress) {
+    tagSeedOptions opt;
+    eOpenCache own;
+    ePyCache* shared = nullptr;
+    eOpenCache* open = CopyEnd(cache, opt.Cache, own, shared);
+    opt.Source = source;
+    opt.Levels = LevelText(levels, "levels");
+    opt.Box = BoxText(bbox);
+    opt.LonLat = lonlat;
+    if (!polygon.is_none())
+        opt.Polygon =
+            py::str(py::module_::import("os").attr("fspath")(polygon)).cast<std::string>();
+    opt.Concurrency = concurrency;
+    opt.Retries = retries;
+    if (rate) opt.Rate = *rate;
+    opt.Overwrite = overwrite;
+    if (userAgent) opt.UserAgent = *userAgent;
+    if (layer) opt.Layer = *layer;
+    if (py::isinstance<py::dict>(headers)) {
+        for (const auto& item : headers.cast<py::dict>())
+            opt.Headers.push_back(py::str(item.first).cast<std::string>() + ": " +
+                                  py::str(item.second).cast<std::string>());
+    } else if (!headers.is_none()) {
+        if (py::isinstance<py::str>(headers))
+            Raise(PyExc_TypeError, "headers: expected a dict or a list of 'Name: value'");
+        for (const auto& h : headers) opt.Headers.push_back(h.cast<std::string>());
+    }
+
+    tagSeedResult result;
+    std::optional<py::error_already_set> raised;
+    tagSeedCallbacks callbacks;
+    callbacks.Progress = [&](const eTileSeeder::tagCounts& c) {
+        py::gil_scoped_acquire acquire;
+        try {
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+            if (!progress.is_none()) {
+                const py::object answer = progress(SeedCountsDict(c));
+                if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) return false;
+            }
+            return true;
+        } catch (py::error_already_set& e) {
+            raised = std::move(e);
+            return false;
+        }
+    };
+    eFailCapture capture;
+    int code = kExitOk;
+    {
+        py::gil_scoped_release release;
+        {
+            eSharedUse use(shared, nullptr);
+            code = SeedTiles(opt, *open, result, callbacks);
+        }
+        if (result.Started) ReleaseStorage(*open, shared);
+    }
+    if (raised) throw std::move(*raised);
+    const eTileSeeder::tagCounts& c = result.Counts;
+    if (c.Cancelled)
+        Raise(g_pError, "seed cancelled after " + std::to_string(c.Done()) + " of " +
+                            std::to_string(c.Total) + " tiles");
+    if (code != kExitOk) RaiseCaptured(capture, code);
+    return SeedCountsDict(c);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(tvk, m) {
     m.doc() =
-        "Tile caches on disk: open, read, write, list, check and copy tiles, and the "
+        "Tile caches on disk: open, read, write, list, check, copy and seed tiles, and the "
         "arithmetic of their tiling schemes.\n\n"
         "A cache is named as the `tvk` tool names it: its description file "
         "(tilecache.xml, an ArcGIS conf.xml) or the folder holding one. Errors raise "
@@ -462,6 +614,7 @@ PYBIND11_MODULE(tvk, m) {
                 std::string text;
                 {
                     py::gil_scoped_release release;
+                    std::shared_lock<std::shared_mutex> use(c.Gate);
                     text = InfoJson(c.Open);
                 }
                 return ParseJson(text);
@@ -492,6 +645,7 @@ PYBIND11_MODULE(tvk, m) {
             [](ePyCache& c, int level, int row, int col) {
                 c.CheckLevelArg(level);
                 py::gil_scoped_release release;
+                std::shared_lock<std::shared_mutex> use(c.Gate);
                 return c.Storage().IsTileExist(level, row, col) != 0;
             },
             py::arg("level"), py::arg("row"), py::arg("col"),
@@ -502,6 +656,7 @@ PYBIND11_MODULE(tvk, m) {
                 c.CheckLevelArg(level);
                 const eHeldBuffer buffer(data);
                 RunTool([&] {
+                    std::shared_lock<std::shared_mutex> use(c.Gate);
                     return PutTile(c.Open, level, row, col, buffer.Data(), buffer.Size(), replace,
                                    " (use replace=True)");
                 });
@@ -517,6 +672,7 @@ PYBIND11_MODULE(tvk, m) {
                 bool present = false, removed = false;
                 {
                     py::gil_scoped_release release;
+                    std::shared_lock<std::shared_mutex> use(c.Gate);
                     present = c.Storage().IsTileExist(level, row, col) != 0;
                     removed = present && c.Storage().RemoveTile(level, row, col);
                 }
@@ -550,19 +706,11 @@ PYBIND11_MODULE(tvk, m) {
              "Checks the cache's files (or one level's) without changing them, as `tvk "
              "verify` does: a dict of ok, problems and warnings (dicts of path, kind, "
              "message), tiles, bytes, bundles, tile_files, dead_bytes.")
-        .def(
-            "close",
-            [](ePyCache& c) {
-                py::gil_scoped_release release;
-                c.Storage().ReleaseHandles();
-            },
-            "Closes the files the cache keeps open; later calls open them again.")
+        .def("close", &CloseCache,
+             "Closes the files the cache keeps open, once calls under way in other threads "
+             "are done; later calls open them again.")
         .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__",
-             [](ePyCache& c, py::args) {
-                 py::gil_scoped_release release;
-                 c.Storage().ReleaseHandles();
-             })
+        .def("__exit__", [](ePyCache& c, py::args) { CloseCache(c); })
         .def("__repr__", [](const ePyCache& c) {
             return "<tvk.Cache " + std::string(LayoutName(c.Open.Layout)) + " '" +
                    c.Open.ConfigPath + "'>";
@@ -593,4 +741,22 @@ PYBIND11_MODULE(tvk, m) {
           "src's tiling scheme. progress, when given, is called with a dict of "
           "total, done, copied, skipped, failed, bytes a few times a second; returning False "
           "cancels. Returns the final counts; raises tvk.Error when a tile failed.");
+    m.def("seed", &Seed, py::arg("cache"), py::arg("source"), py::kw_only(), py::arg("levels"),
+          py::arg("bbox") = py::none(), py::arg("lonlat") = false, py::arg("polygon") = py::none(),
+          py::arg("concurrency") = 8, py::arg("retries") = 4, py::arg("rate") = py::none(),
+          py::arg("overwrite") = false, py::arg("user_agent") = py::none(),
+          py::arg("headers") = py::none(), py::arg("layer") = py::none(),
+          py::arg("progress") = py::none(),
+          "Downloads the tiles of some levels (an int or a range) and an area from a tile "
+          "service into a cache, as `tvk seed` does. cache is a tvk.Cache or a path; source a "
+          "URL template ({z}/{x}/{y}, {-y}, {q}, {s}, {level}/{row}/{col}), a WMTS "
+          "GetCapabilities URL or an ArcGIS REST .../MapServer URL (layer picks the WMTS "
+          "layer). The area is the whole grid, bbox (map units, or longitude/latitude when "
+          "lonlat) or polygon, the path of a GeoJSON file of (multi)polygons. Tiles the "
+          "cache holds are skipped unless overwrite, so a second run resumes the first. "
+          "rate caps requests per second; headers is a dict or a list of 'Name: value'. "
+          "progress, when given, is called with the counts a few times a second; returning "
+          "False cancels (tvk.Error). Returns a dict of total, done, stored, skipped, empty, "
+          "failed, bytes, requests, retries, seconds; raises tvk.Error when a tile still "
+          "failed after the retries.");
 }

@@ -17,37 +17,17 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "cache_open.h"
 #include "cli.h"
+#include "toolkit.h"
 
 namespace TVK {
 namespace cli {
 
 namespace {
-
-struct tagSeedOptions {
-    std::string Cache, Source;
-    std::string Levels;
-    std::string Box;
-    bool LonLat = false;
-    std::string Polygon;
-    std::string Tiles;
-    std::string SourceType = "auto";
-    std::string Layer, Style, MatrixSet, Format;
-    std::string Subdomains;
-    int Concurrency = 8;
-    int Retries = 4;
-    double Rate = 0.0;
-    double Timeout = 30.0;
-    double RetryDelay = 0.5;
-    std::string UserAgent;
-    std::vector<std::string> Headers;
-    bool Overwrite = false;
-    bool DryRun = false;
-    std::string FailedFile;
-};
 
 volatile std::sig_atomic_t g_signal = 0;
 
@@ -253,7 +233,10 @@ int ReadTileList(const std::string& path, std::vector<eTileSeeder::tagTile>& til
 // The reason of a failure without its details: "HTTP 500", "timed out"...
 std::string ReasonKind(const std::string& reason) { return reason.substr(0, reason.find(" (")); }
 
-int RunSeed(const tagSeedOptions& opt) {
+}  // namespace
+
+int SeedTiles(const tagSeedOptions& opt, eOpenCache& cache, tagSeedResult& result,
+              const tagSeedCallbacks& callbacks) {
     // ---- what is asked ----
     const int areas = !opt.Box.empty() + !opt.Polygon.empty() + !opt.Tiles.empty();
     if (areas > 1) return Fail(kExitUsage, "seed", "give one of --bbox, --polygon and --tiles");
@@ -307,8 +290,8 @@ int RunSeed(const tagSeedOptions& opt) {
     options.Format = opt.Format;
 
     // ---- the cache and the area ----
-    eOpenCache cache;
-    if (const int code = OpenCache(opt.Cache, cache)) return code;
+    if (!cache.Storage)
+        if (const int code = OpenCache(opt.Cache, cache)) return code;
     eTileStorage& storage = *cache.Storage;
     const ePrjCoordSys& prj = storage.GetTileCoordSys().GetPrjCoordSys();
     eTileSeeder seeder(storage);
@@ -344,15 +327,12 @@ int RunSeed(const tagSeedOptions& opt) {
                         std::to_string(cache.LevelCount() - 1) + ")");
     last = std::min(last, cache.LevelCount() - 1);
     seeder.SetLevels(first, last);
+    result.First = first;
+    result.Last = last;
 
     if (opt.DryRun) {
-        int64_t total = 0;
-        for (int level = first; level <= last; ++level) {
-            const int64_t n = seeder.CountTiles(level);
-            std::printf("level %d: %" PRId64 " tiles\n", level, n);
-            total += n;
-        }
-        std::printf("total: %" PRId64 " tiles\n", total);
+        for (int level = first; level <= last; ++level)
+            result.LevelTiles.push_back(seeder.CountTiles(level));
         return kExitOk;
     }
 
@@ -364,8 +344,7 @@ int RunSeed(const tagSeedOptions& opt) {
             (kind->second == eTileSeeder::SourceAuto && opt.Source.find('{') != std::string::npos);
         return Fail(typed ? kExitUsage : kExitFailed, opt.Source, seeder.GetLastError().Std());
     }
-    std::fprintf(stderr, "tvk: seeding levels %d-%d from %s\n", first, last,
-                 seeder.GetSourceDescription().Cstr());
+    result.Source = seeder.GetSourceDescription().Std();
 
     std::FILE* failedOut = nullptr;
     if (!opt.FailedFile.empty()) {
@@ -374,8 +353,64 @@ int RunSeed(const tagSeedOptions& opt) {
     }
     std::map<std::string, int64_t> reasons;
     std::string firstFailure;
+    const auto failure = [&](const eTileSeeder::tagTile& t, const eString& reason) {
+        if (failedOut != nullptr) std::fprintf(failedOut, "%d %d %d\n", t.Level, t.Row, t.Col);
+        ++reasons[ReasonKind(reason.Std())];
+        if (firstFailure.empty())
+            firstFailure = "level " + std::to_string(t.Level) + " row " + std::to_string(t.Row) +
+                           " column " + std::to_string(t.Col) + ": " + reason.Std() + " (" +
+                           seeder.GetTileURL(t.Level, t.Row, t.Col).Std() + ")";
+    };
+    result.Started = true;
+    if (callbacks.Started) callbacks.Started(result);
+    seeder.Run(callbacks.Progress, failure);
+    bool failedWritten = true;
+    if (failedOut != nullptr) failedWritten = std::fclose(failedOut) == 0;
+
+    const eTileSeeder::tagCounts& c = seeder.GetCounts();
+    result.Counts = c;
+    if (callbacks.Finished) callbacks.Finished(result);
+    if (c.Failed > 0) {
+        std::string summary;
+        for (const auto& r : reasons)
+            summary += (summary.empty() ? "" : ", ") + r.first + ": " + std::to_string(r.second);
+        Fail(kExitFailed, "seed",
+             std::to_string(c.Failed) + " tiles failed (" + summary + "); first: " + firstFailure);
+    }
+    if (!failedWritten) return Fail(kExitFailed, opt.FailedFile, "write failed");
+    if (c.Cancelled)
+        return Fail(kExitFailed, "seed", "interrupted; run the same command again to resume");
+    return c.Failed > 0 ? kExitFailed : kExitOk;
+}
+
+std::string SeedSummary(const eTileSeeder::tagCounts& c) {
+    char text[512];
+    std::snprintf(text, sizeof(text),
+                  "stored %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
+                  " existing, %" PRId64 " empty, %" PRId64
+                  " failed, in %.1f s (%.0f tiles/s); %" PRId64 " requests, %" PRId64 " retries",
+                  c.Stored, c.Bytes, c.Skipped, c.Empty, c.Failed, c.Seconds,
+                  c.Seconds > 0.0 ? c.Done() / c.Seconds : 0.0, c.Requests, c.Retries);
+    return text;
+}
+
+namespace {
+
+int RunSeed(const tagSeedOptions& opt) {
+    eOpenCache cache;
+    tagSeedResult result;
     const bool terminal = IsTerminal(2);
-    const auto progress = [&](const eTileSeeder::tagCounts& c) {
+    // Ctrl-C stops the downloads cleanly; before they start it ends the
+    // process as usual (reading a source may take a while).
+    std::optional<eStopSignals> signals;
+    tagSeedCallbacks callbacks;
+    callbacks.Started = [&](const tagSeedResult& r) {
+        std::fprintf(stderr, "tvk: seeding levels %d-%d from %s\n", r.First, r.Last,
+                     r.Source.c_str());
+        g_signal = 0;
+        signals.emplace();
+    };
+    callbacks.Progress = [&](const eTileSeeder::tagCounts& c) {
         if (terminal) {
             const double rate = c.Seconds > 0.0 ? c.Done() / c.Seconds : 0.0;
             const double left = rate > 0.0 ? (c.Total - c.Done()) / rate : 0.0;
@@ -389,43 +424,25 @@ int RunSeed(const tagSeedOptions& opt) {
         }
         return g_signal == 0;
     };
-    const auto failure = [&](const eTileSeeder::tagTile& t, const eString& reason) {
-        if (failedOut != nullptr) std::fprintf(failedOut, "%d %d %d\n", t.Level, t.Row, t.Col);
-        ++reasons[ReasonKind(reason.Std())];
-        if (firstFailure.empty())
-            firstFailure = "level " + std::to_string(t.Level) + " row " + std::to_string(t.Row) +
-                           " column " + std::to_string(t.Col) + ": " + reason.Std() + " (" +
-                           seeder.GetTileURL(t.Level, t.Row, t.Col).Std() + ")";
+    callbacks.Finished = [&](const tagSeedResult& r) {
+        signals.reset();
+        cache.Storage->ReleaseHandles();
+        if (terminal) std::fprintf(stderr, "\n");
+        std::printf("%s\n", SeedSummary(r.Counts).c_str());
     };
-    {
-        g_signal = 0;
-        eStopSignals signals;
-        seeder.Run(progress, failure);
+    const int code = SeedTiles(opt, cache, result, callbacks);
+    signals.reset();
+    if (opt.DryRun && code == kExitOk) {
+        int64_t total = 0;
+        for (int level = result.First; level <= result.Last; ++level) {
+            const int64_t n = result.LevelTiles[static_cast<size_t>(level - result.First)];
+            std::printf("level %d: %" PRId64 " tiles\n", level, n);
+            total += n;
+        }
+        std::printf("total: %" PRId64 " tiles\n", total);
     }
-    if (terminal) std::fprintf(stderr, "\n");
-    storage.ReleaseHandles();
-    bool failedWritten = true;
-    if (failedOut != nullptr) failedWritten = std::fclose(failedOut) == 0;
-
-    const eTileSeeder::tagCounts& c = seeder.GetCounts();
-    std::printf("stored %" PRId64 " tiles (%" PRId64 " bytes), skipped %" PRId64
-                " existing, %" PRId64 " empty, %" PRId64
-                " failed, in %.1f s (%.0f tiles/s); %" PRId64 " requests, %" PRId64 " retries\n",
-                c.Stored, c.Bytes, c.Skipped, c.Empty, c.Failed, c.Seconds,
-                c.Seconds > 0.0 ? c.Done() / c.Seconds : 0.0, c.Requests, c.Retries);
-    if (c.Failed > 0) {
-        std::string summary;
-        for (const auto& r : reasons)
-            summary += (summary.empty() ? "" : ", ") + r.first + ": " + std::to_string(r.second);
-        Fail(kExitFailed, "seed",
-             std::to_string(c.Failed) + " tiles failed (" + summary + "); first: " + firstFailure);
-    }
-    if (!failedWritten) return Fail(kExitFailed, opt.FailedFile, "write failed");
-    if (c.Cancelled) {
-        Fail(kExitFailed, "seed", "interrupted; run the same command again to resume");
-        return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT);
-    }
-    return c.Failed > 0 ? kExitFailed : kExitOk;
+    if (result.Counts.Cancelled) return 128 + (g_signal != 0 ? static_cast<int>(g_signal) : SIGINT);
+    return code;
 }
 
 }  // namespace

@@ -67,6 +67,54 @@ using tagCopyProgress = std::function<bool(const tagCopyCounts& counts)>;
 int CopyTiles(const tagCopyOptions& opt, eOpenCache& src, eOpenCache& dst, tagCopyCounts& counts,
               const tagCopyProgress& progress);
 
+// ---- seed ----
+struct tagSeedOptions {
+    std::string Cache, Source;
+    std::string Levels;
+    std::string Box;
+    bool LonLat = false;
+    std::string Polygon;  // a GeoJSON file of (multi)polygons, lon/lat
+    std::string Tiles;    // a file of "LEVEL ROW COLUMN" lines
+    std::string SourceType = "auto";
+    std::string Layer, Style, MatrixSet, Format;
+    std::string Subdomains;
+    int Concurrency = 8;
+    int Retries = 4;
+    double Rate = 0.0;
+    double Timeout = 30.0;
+    double RetryDelay = 0.5;
+    std::string UserAgent;
+    std::vector<std::string> Headers;  // "Name: value"
+    bool Overwrite = false;
+    bool DryRun = false;     // count the tiles per level, download nothing
+    std::string FailedFile;  // where the tiles that failed are listed
+};
+struct tagSeedResult {
+    int First = 0, Last = -1;         // the levels seeded
+    std::vector<int64_t> LevelTiles;  // a dry run's tiles of levels First..Last
+    std::string Source;               // the source in words
+    eTileSeeder::tagCounts Counts;
+    bool Started = false;  // the source was read and downloading began
+};
+struct tagSeedCallbacks {
+    // Before the first download, once the source is read.
+    std::function<void(const tagSeedResult& result)> Started;
+    // About five times a second and once at the end; false cancels.
+    std::function<bool(const eTileSeeder::tagCounts& counts)> Progress;
+    // After the last download, before the failures are reported.
+    std::function<void(const tagSeedResult& result)> Finished;
+};
+// Downloads the tiles of opt's area and levels from opt.Source into the
+// cache (used as it is when its Storage is set, otherwise opened from
+// opt.Cache). kExitOk when no tile failed; a seed with failed tiles reports
+// their summary, and a cancelled one reports it was interrupted. The
+// storage's handles stay open: the caller releases them when no other thread
+// uses the cache.
+int SeedTiles(const tagSeedOptions& opt, eOpenCache& cache, tagSeedResult& result,
+              const tagSeedCallbacks& callbacks);
+// The line `tvk seed` prints at the end.
+std::string SeedSummary(const eTileSeeder::tagCounts& c);
+
 // ---- one tile ----
 std::string AddressText(int level, int row, int col);
 // Stores a tile; a tile already there is replaced only when `replace`, and

@@ -3,9 +3,11 @@ import json
 import math
 import os
 import re
+import socket
 import subprocess
 import sys
 import threading
+import time
 
 import numpy as np
 import pytest
@@ -160,6 +162,10 @@ def test_parallel_reads_from_four_threads(tmp_path):
     threads = [threading.Thread(target=read, args=(i,)) for i in range(4)]
     for t in threads:
         t.start()
+    # Closing the bundles under the readers waits for their calls (it once
+    # freed the handles they were reading through).
+    while any(t.is_alive() for t in threads):
+        cache.close()
     for t in threads:
         t.join()
     assert all(r == tiles for r in results)
@@ -261,3 +267,62 @@ def test_pmtiles_archive_is_copied_whole_and_refuses_single_tiles(tmp_path):
     with pytest.raises(tvk.Error, match="cancelled"):
         tvk.copy(src, str(tmp_path / "none.pmtiles"), progress=lambda counts: False)
     assert not (tmp_path / "none.pmtiles").exists()
+
+
+def test_seed_from_a_served_cache(tmp_path):
+    src = tmp_path / "src"
+    tvk.create(str(src), crs="EPSG:3857", levels=range(0, 4), layout="compact")
+    assert tool("demo-fill", src, "--levels", "0-3").returncode == 0
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    server = subprocess.Popen([CLI, "serve", src, "--name", "src", "--port", str(port)],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+        url = f"http://127.0.0.1:{port}/src/{{z}}/{{x}}/{{y}}.png"
+        dst = tvk.create(str(tmp_path / "dst"), crs="EPSG:3857", levels=range(0, 4),
+                         layout="original")
+        calls = []
+        counts = tvk.seed(dst, url, levels=range(0, 4), concurrency=3,
+                          headers={"X-Test": "1"}, progress=calls.append)
+        source = tvk.open(src)
+        expected = {t[:3]: source.get(*t[:3]) for t in source.tiles()}
+        assert len(expected) == 85 and calls and calls[-1]["done"] == 85
+        assert (counts["stored"], counts["failed"], counts["total"]) == (85, 0, 85)
+        assert counts["bytes"] == sum(map(len, expected.values()))
+        assert {t[:3]: dst.get(*t[:3]) for t in dst.tiles()} == expected
+
+        # A path works as a cache, and a second run skips what is there.
+        again = tvk.seed(str(tmp_path / "dst"), url, levels=3, headers=["X-Test: 2"])
+        assert (again["skipped"], again["stored"], again["requests"]) == (64, 0, 0)
+
+        for bad in [dict(concurrency=0), dict(headers=["no colon"]), dict(levels=range(3, 1)),
+                    dict(lonlat=True), dict(bbox=(1, 1, 0, 0))]:
+            with pytest.raises(ValueError):
+                tvk.seed(dst, url, **{"levels": 1, **bad})
+        with pytest.raises(ValueError, match="template"):
+            tvk.seed(dst, "http://127.0.0.1/{zz}.png", levels=1)
+        # Slow enough that the first progress call comes before the end.
+        slow = dict(levels=3, overwrite=True, concurrency=1, rate=20)
+        with pytest.raises(tvk.Error, match="cancelled"):
+            tvk.seed(dst, url, progress=lambda c: False, **slow)
+        with pytest.raises(ZeroDivisionError):
+            tvk.seed(dst, url, progress=lambda c: 1 / 0, **slow)
+        # Closing the cache being seeded from its own callback would wait forever.
+        with pytest.raises(tvk.Error, match="progress callback"):
+            tvk.seed(dst, url, progress=lambda c: dst.close(), **slow)
+        # A tile the server lacks is empty, not failed; a dead server fails.
+        missing = tvk.seed(dst, f"http://127.0.0.1:{port}/src/{{z}}/{{x}}/{{y}}9.png", levels=1,
+                           overwrite=True)
+        assert missing["stored"] == 0 and missing["empty"] + missing["failed"] == 4
+    finally:
+        server.terminate()
+        server.wait()
+    with pytest.raises(tvk.Error, match="failed"):
+        tvk.seed(dst, url, levels=0, overwrite=True, retries=0)
