@@ -63,7 +63,7 @@ public:
 
     eTileServerManager();
     // Stops the workers (waiting for running tasks) if any are running.
-    ~eTileServerManager();
+    virtual ~eTileServerManager();
     eTileServerManager(const eTileServerManager&) = delete;
     eTileServerManager& operator=(const eTileServerManager&) = delete;
 

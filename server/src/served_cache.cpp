@@ -27,6 +27,9 @@ const char* LayoutOf(const eTileStorage& storage) {
     switch (storage.GetCacheFormat()) {
         case eTileStorage::Compact: return "compact";
         case eTileStorage::CompactV2: return "compact-v2";
+        case eTileStorage::MBTiles: return "mbtiles";
+        case eTileStorage::GeoPackage: return "geopackage";
+        case eTileStorage::PMTiles: return "pmtiles";
         case eTileStorage::Original:
             return storage.GetTileNaming() == eTileStorage::ArcGIS ? "arcgis-exploded" : "original";
     }

@@ -32,8 +32,7 @@ int64_t Clamp32(double value) {
 
 }  // namespace
 
-eRowScan::eRowScan(const eTileCoordSys& scheme, const tagArea& area, int level)
-    : m_area(area), m_level(level) {
+eRowScan::eRowScan(const eTileCoordSys& scheme, const tagArea& area, int level) : m_area(area) {
     int rows = 0, cols = 0;
     scheme.ComputeTileCount(level, rows, cols);
     const bool grid = rows > 0 && cols > 0;

@@ -40,7 +40,6 @@ private:
                    std::vector<tagColumns>& columns) const;
 
     const tagArea& m_area;
-    int m_level;
     int64_t m_row = 0, m_lastRow = -1;
     int64_t m_firstCol = 0, m_lastCol = -1;  // the grid's (or the box's) columns
     size_t m_listAt = 0, m_listEnd = 0;

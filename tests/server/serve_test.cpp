@@ -24,6 +24,7 @@ struct tagStored {
     int Level, Row, Col;
     int LevelId;  // ArcGIS REST level
     Bytes Data;
+    std::string File;  // a single-file cache's file; others are the folder Cache
 };
 
 // Native caches written through the library, ArcGIS caches byte by byte as
@@ -48,7 +49,7 @@ protected:
             const Bytes data = FakePng(name + std::to_string(t[0]) + std::to_string(t[1]), 900);
             EXPECT_TRUE(storage.SaveImageData(t[0], t[1], t[2], data.data(),
                                               static_cast<unsigned int>(data.size())));
-            m_stored.push_back({name, t[0], t[1], t[2], t[0], data});
+            m_stored.push_back({name, t[0], t[1], t[2], t[0], data, {}});
         }
         return dir;
     }
@@ -81,8 +82,8 @@ protected:
             WriteFile(dir / "_alllayers/L02/R0000C0000.bundlx", index);
             WriteFile(dir / "_alllayers/L02/R0000C0000.bundle", data);
         }
-        m_stored.push_back({name, 2, 1, 2, 2, a});
-        m_stored.push_back({name, 2, 3, 0, 2, b});
+        m_stored.push_back({name, 2, 1, 2, 2, a, {}});
+        m_stored.push_back({name, 2, 3, 0, 2, b, {}});
         return dir.string();
     }
 
@@ -94,8 +95,23 @@ protected:
         fs::copy_file(kFixtures / "arcgis_exploded/conf.cdi", dir / "conf.cdi");
         const Bytes jpeg = Concat({0xFF, 0xD8, 0xFF, 0xE0}, Text(name + " exploded tile"));
         WriteFile(dir / "_alllayers/L03/R00000001/C0000000a.jpg", jpeg);
-        m_stored.push_back({name, 1, 1, 10, 3, jpeg});
+        m_stored.push_back({name, 1, 1, 10, 3, jpeg, {}});
         return dir.string();
+    }
+
+    // A single file the tool copied from a cache made above: the same tiles.
+    std::string SingleFile(const std::string& name, const std::string& ext,
+                           const std::string& from) {
+        const std::string file = m_dir.Str() + "/" + name + ext;
+        EXPECT_EQ(RunTvk({"copy", m_dir.Str() + "/" + from, file}), 0) << file;
+        const std::vector<tagStored> made = m_stored;
+        for (tagStored t : made)
+            if (t.Cache == from) {
+                t.Cache = name;
+                t.File = file;
+                m_stored.push_back(t);
+            }
+        return file;
     }
 
     TempDir m_dir;
@@ -113,9 +129,12 @@ TEST_F(Serve, EveryLayoutAndEndpointServesTheStoredBytes) {
         ArcGISCompact("agv1", false),
         ArcGISCompact("agv2", true),
         ArcGISExploded("agex"),
+        SingleFile("mb", ".mbtiles", "v1"),
+        SingleFile("gp", ".gpkg", "utm"),
+        SingleFile("pm", ".pmtiles", "v2"),
     };
     std::vector<std::string> args = caches;
-    for (const char* name : {"v1", "v2", "orig", "utm", "agv1", "agv2", "agex"}) {
+    for (const char* name : {"v1", "v2", "orig", "utm", "agv1", "agv2", "agex", "mb", "gp", "pm"}) {
         args.push_back("--name");
         args.push_back(name);
     }
@@ -128,7 +147,8 @@ TEST_F(Serve, EveryLayoutAndEndpointServesTheStoredBytes) {
         const std::string z = std::to_string(t.Level), row = std::to_string(t.Row),
                           col = std::to_string(t.Col);
         std::string got;
-        ASSERT_EQ(RunTvk({"get", m_dir.Str() + "/" + t.Cache, z, row, col}, &got), 0) << where;
+        const std::string cache = t.File.empty() ? m_dir.Str() + "/" + t.Cache : t.File;
+        ASSERT_EQ(RunTvk({"get", cache, z, row, col}, &got), 0) << where;
         EXPECT_EQ(Text(got), t.Data) << where;
         const std::string urls[] = {
             "/" + t.Cache + "/" + z + "/" + col + "/" + row + ".png",
@@ -162,9 +182,10 @@ TEST_F(Serve, EveryLayoutAndEndpointServesTheStoredBytes) {
     }
     const nlohmann::json list =
         nlohmann::json::parse(ToString(HttpGet(server.Url("/?f=json")).Body));
-    ASSERT_EQ(list["caches"].size(), 7u);
-    EXPECT_EQ(list["caches"][5]["layout"], "compact-v2");
-    EXPECT_EQ(list["caches"][6]["layout"], "arcgis-exploded");
+    ASSERT_EQ(list["caches"].size(), 10u);
+    const char* layouts[] = {"compact-v2", "arcgis-exploded", "mbtiles", "geopackage", "pmtiles"};
+    for (size_t i = 0; i < std::size(layouts); ++i)
+        EXPECT_EQ(list["caches"][5 + i]["layout"], layouts[i]);
     // The ArcGIS LOD levels of the exploded cache are its LevelIDs.
     const nlohmann::json service =
         nlohmann::json::parse(ToString(HttpGet(server.Url("/agex/MapServer?f=json")).Body));
