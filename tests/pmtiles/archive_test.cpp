@@ -70,19 +70,16 @@ TEST(PMTilesArchive, HoldsEveryTileOnceInTileOrder) {
     EXPECT_EQ(GetLE(file, 48, 8), 0u);  // no leaf directories
     EXPECT_EQ(dataOffset + dataLength, file.size());
     // Each distinct tile once, in the order of its first tile id.
-    EXPECT_EQ(Bytes(file.begin() + long(dataOffset), file.end()), Concat(Concat(a, b), c));
+    EXPECT_EQ(Bytes(file.begin() + long(dataOffset), file.end()), Concat({a, b, c}));
     // Addressed tiles, tile entries (B's three as one run), contents.
-    EXPECT_EQ(GetLE(file, 72, 8), 6u);
-    EXPECT_EQ(GetLE(file, 80, 8), 4u);
-    EXPECT_EQ(GetLE(file, 88, 8), 3u);
+    EXPECT_EQ((std::vector<uint64_t>{GetLE(file, 72, 8), GetLE(file, 80, 8), GetLE(file, 88, 8)}),
+              (std::vector<uint64_t>{6, 4, 3}));
     // Clustered, gzip directories, plain tiles, PNG, levels 0-2.
     EXPECT_EQ(Bytes(file.begin() + 96, file.begin() + 102), (Bytes{1, 2, 1, 2, 0, 2}));
     // Bounds of the deepest level's tiles: 2/3/3 spans 90..180 degrees east
     // and 66.5132604..85.0511288 degrees south.
-    EXPECT_EQ(int32_t(GetLE(file, 102, 4)), 900000000);
-    EXPECT_EQ(int32_t(GetLE(file, 106, 4)), -850511288);
-    EXPECT_EQ(int32_t(GetLE(file, 110, 4)), 1800000000);
-    EXPECT_EQ(int32_t(GetLE(file, 114, 4)), -665132604);
+    const int32_t bounds[] = {900000000, -850511288, 1800000000, -665132604};
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(int32_t(GetLE(file, 102 + 4 * i, 4)), bounds[i]) << i;
 
     eByteArray meta;
     ASSERT_TRUE(eGzip::Decompress(file.data() + metaOffset, metaLength, 1 << 20, meta));
@@ -161,21 +158,17 @@ TEST(PMTilesArchive, ReadsOtherWritersShapesAndReportsDamage) {
     // root, tile data not in tile order, a run of four tiles in a leaf.
     const Bytes meta = Text("{\"name\":\"fixture\"}");
     const Bytes deep = Text("deep tile"), run = Text("run tile"), top = Text("top tile");
-    const Bytes data = Concat(Concat(deep, run), top);
+    const Bytes data = Concat({deep, run, top});
     const uint64_t deepId = Id(2, 1, 2);
     const Bytes leaf = RawDirectory({{1, deep.size(), run.size(), 4}, {deepId, 0, deep.size(), 1}});
     const Bytes root =
         RawDirectory({{0, deep.size() + run.size(), top.size(), 1}, {1, 0, leaf.size(), 0}});
     const uint64_t metaAt = 127, rootAt = metaAt + meta.size(), leafAt = rootAt + root.size(),
                    dataAt = leafAt + leaf.size();
-    const Bytes fixture = Concat(
-        Concat(
-            Concat(Concat(RawHeader({rootAt, root.size()}, {metaAt, meta.size()},
-                                    {leafAt, leaf.size()}, {dataAt, data.size()}, 1, false, 0, 2),
-                          meta),
-                   root),
-            leaf),
-        data);
+    const Bytes fixture =
+        Concat({RawHeader({rootAt, root.size()}, {metaAt, meta.size()}, {leafAt, leaf.size()},
+                          {dataAt, data.size()}, 1, false, 0, 2),
+                meta, root, leaf, data});
     TempDir dir;
     const fs::path path = dir / "fixture.pmtiles";
     WriteFile(path, fixture);
@@ -213,13 +206,9 @@ TEST(PMTilesArchive, ReadsOtherWritersShapesAndReportsDamage) {
         RawDirectory({{0, deep.size() + run.size(), top.size(), 1}, {1, 0, 5, 0}});
     reader = variant([&](Bytes& b) {
         const uint64_t loopAt = rootAt + loopRoot.size();
-        b = Concat(
-            Concat(Concat(Concat(RawHeader({rootAt, loopRoot.size()}, {metaAt, meta.size()},
-                                           {loopAt, 5}, {loopAt + 5, data.size()}, 1, false, 0, 2),
-                                 meta),
-                          loopRoot),
-                   loop),
-            data);
+        b = Concat({RawHeader({rootAt, loopRoot.size()}, {metaAt, meta.size()}, {loopAt, 5},
+                              {loopAt + 5, data.size()}, 1, false, 0, 2),
+                    meta, loopRoot, loop, data});
     });
     ASSERT_TRUE(opened);
     EXPECT_EQ(reader->HasTile(1, 0, 0), ePMTilesReader::Failed);
@@ -247,16 +236,10 @@ TEST(PMTilesArchive, ReadsOtherWritersShapesAndReportsDamage) {
     const Bytes pad(16384, 0);
     reader = variant([&](Bytes& b) {
         const uint64_t shift = pad.size();
-        b = Concat(
-            Concat(
-                Concat(Concat(Concat(RawHeader({rootAt + shift, root.size()}, {metaAt, meta.size()},
-                                               {leafAt + shift, leaf.size()},
-                                               {dataAt + shift, data.size()}, 1, false, 0, 2),
-                                     meta),
-                              pad),
-                       root),
-                leaf),
-            data);
+        b = Concat({RawHeader({rootAt + shift, root.size()}, {metaAt, meta.size()},
+                              {leafAt + shift, leaf.size()}, {dataAt + shift, data.size()}, 1,
+                              false, 0, 2),
+                    meta, pad, root, leaf, data});
     });
     ASSERT_TRUE(opened) << reader->GetLastError().Std();
     EXPECT_EQ(LoadTile(*reader, 2, 1, 2), deep);

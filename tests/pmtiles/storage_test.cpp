@@ -11,49 +11,18 @@
 #include "eTileListing.h"
 #include "eTileStorage.h"
 #include "pmtiles_util.h"
+#include "support/storage_util.h"
 
 namespace tvktest {
 
 namespace {
 
-constexpr double kWorld = eCoordSys::kCircumference;
-
 // A Web Mercator scheme of `levels` levels whose level 0 is zoom firstZoom.
 std::unique_ptr<eTileStorage> Mercator(int firstZoom, int levels) {
     auto storage = std::make_unique<eTileStorage>();
-    ePrjCoordSys prj;
-    prj << eWKT("EPSG:3857");
-    eTileCoordSys& scheme = storage->GetTileCoordSys();
-    scheme.SetPrjCoordSys(prj);
-    scheme.SetTileSize(256);
-    scheme.SetDPI(96);
-    scheme.SetTileOrigin(ePoint2D(-kWorld / 2, kWorld / 2));
-    scheme.SetBounds(eRect2D(-kWorld / 2, kWorld / 2, kWorld / 2, -kWorld / 2));
-    scheme.SetIndexBounds(scheme.GetBounds());
-    scheme.SetScales(eTileCoordSys::ComputeMapScale(prj, kWorld / std::ldexp(1.0, firstZoom), 256,
-                                                    levels, 96 / 25.4));
+    SetWebMercator(storage->GetTileCoordSys(), levels, firstZoom);
     storage->SetName("roads");
     return storage;
-}
-
-unsigned char Save(eTileStorage& storage, int level, int row, int col, const Bytes& bytes) {
-    return storage.SaveImageData(level, row, col, bytes.data(),
-                                 static_cast<unsigned int>(bytes.size()));
-}
-
-Bytes Load(eTileStorage& storage, int level, int row, int col) {
-    eByteArray data;
-    return storage.LoadImageData(level, row, col, data) ? ToBytes(data) : Bytes();
-}
-
-using Listed = std::vector<std::tuple<int, int, int, int64_t>>;
-
-Listed ListAll(const eTileStorage& storage) {
-    Listed tiles;
-    eTileListing listing(storage);
-    for (tagStoredTile t; listing.Next(t);) tiles.emplace_back(t.Level, t.Row, t.Col, t.Size);
-    EXPECT_EQ(listing.GetError().Kind, eCacheCheck::None) << listing.GetError().Detail.Std();
-    return tiles;
 }
 
 }  // namespace
@@ -108,7 +77,7 @@ TEST(PMTilesStorage, CreatedOnceThenReadWithItsOwnScheme) {
     EXPECT_TRUE(in.IsTileExist(2, 0, 0));
 
     // Listed level by level, each along its Hilbert curve (tile-id order).
-    const Listed listed = ListAll(in);
+    const Listed listed = List(in);
     ASSERT_EQ(listed.size(), saved.size());
     uint64_t lastId = 0;
     for (size_t i = 0; i < listed.size(); ++i) {

@@ -31,10 +31,6 @@ bool Decode(const Bytes& png, tagImage& image) {
     return png_image_finish_read(&reader, nullptr, image.Rgba.data(), 0, nullptr) != 0;
 }
 
-bool Has(const char* command) {
-    return std::system((std::string("command -v ") + command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // The shell command's exit code; its output goes to `log` (standard error
 // too, unless `errors` names another file).
 int Shell(const std::string& command, const std::string& log, const std::string& errors = "") {
@@ -48,10 +44,11 @@ class Clients : public ::testing::Test {
 protected:
     void SetUp() override {
         if (TvkPath().empty()) GTEST_SKIP() << "the tvk tool was not built";
-        ASSERT_EQ(RunTvk({"create", Path("merc"), "--crs", "EPSG:3857", "--levels", "0-2"}), 0);
-        ASSERT_EQ(RunTvk({"demo-fill", Path("merc"), "--levels", "0-2"}), 0);
-        ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1"}), 0);
-        ASSERT_EQ(RunTvk({"demo-fill", Path("geo"), "--levels", "0-1"}), 0);
+        ASSERT_EQ(RunTvk({"create", Path("merc"), "--crs", "EPSG:3857", "--levels", "0-2"}).Code,
+                  0);
+        ASSERT_EQ(RunTvk({"demo-fill", Path("merc"), "--levels", "0-2"}).Code, 0);
+        ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1"}).Code, 0);
+        ASSERT_EQ(RunTvk({"demo-fill", Path("geo"), "--levels", "0-1"}).Code, 0);
     }
     std::string Path(const std::string& name) const { return m_dir.Str() + "/" + name; }
     // GDAL keeps fetched tiles in ./gdalwmscache unless told otherwise: a
@@ -63,7 +60,7 @@ protected:
 }  // namespace
 
 TEST_F(Clients, GdalRendersTheCachesOwnPixels) {
-    if (!Has("gdal_translate")) GTEST_SKIP() << "GDAL is not installed";
+    if (!HaveProgram("gdal_translate")) GTEST_SKIP() << "GDAL is not installed";
     ServeProcess server({Path("merc"), Path("geo")});
     ASSERT_TRUE(server.Running()) << server.Output();
     struct {
@@ -144,9 +141,9 @@ TEST_F(Clients, OwsLibReadsCapabilitiesAndTiles) {
                   Path("owslib.log")),
             0)
             << ReadText(Path("owslib.log"));
-        std::string expected;
-        ASSERT_EQ(RunTvk({"get", Path(name), "1", "0", "1"}, &expected), 0);
-        EXPECT_EQ(ReadFile(tile), Text(expected)) << name;
+        const tagRun expected = RunTvk({"get", Path(name), "1", "0", "1"});
+        ASSERT_EQ(expected.Code, 0);
+        EXPECT_EQ(ReadFile(tile), Text(expected.Out)) << name;
         const std::string printed = ReadText(Path("owslib.log"));
         if (std::string(name) == "geo") {
             // Latitude first, 4 x 2 tiles at level 1, from both capabilities.
@@ -158,7 +155,7 @@ TEST_F(Clients, OwsLibReadsCapabilitiesAndTiles) {
 }
 
 TEST_F(Clients, ChromiumDrawsTheMapPageFromTheServersTiles) {
-    if (!Has("chromium")) GTEST_SKIP() << "chromium is not installed";
+    if (!HaveProgram("chromium")) GTEST_SKIP() << "chromium is not installed";
     const std::string log = Path("access.log");
     ServeProcess server({Path("merc"), Path("geo"), "--access-log", log});
     ASSERT_TRUE(server.Running()) << server.Output();

@@ -40,7 +40,7 @@ std::string Capture(const std::string& command) {
 
 TEST(ServeLoad, WrkMixOfHitsAndMissesGetsRightStatusesAndFlatMemory) {
     if (TvkPath().empty()) GTEST_SKIP() << "the tvk tool was not built";
-    if (std::system("command -v wrk >/dev/null 2>&1") != 0) GTEST_SKIP() << "wrk is not installed";
+    if (!HaveProgram("wrk")) GTEST_SKIP() << "wrk is not installed";
     TempDir dir;
     {
         eTileStorage storage;
@@ -49,8 +49,7 @@ TEST(ServeLoad, WrkMixOfHitsAndMissesGetsRightStatusesAndFlatMemory) {
         for (int row = 0; row < kStored; ++row) {
             for (int col = 0; col < kStored; ++col) {
                 const Bytes tile = FakePng(std::to_string(row * 8 + col), 4000 + 100 * col);
-                ASSERT_TRUE(storage.SaveImageData(3, row, col, tile.data(),
-                                                  static_cast<unsigned int>(tile.size())));
+                ASSERT_TRUE(Save(storage, 3, row, col, tile));
             }
         }
     }

@@ -52,8 +52,7 @@ protected:
         Save(3, 7, 7, kGzip);
     }
     void Save(int level, int row, int col, const Bytes& bytes) {
-        ASSERT_TRUE(m_storage.SaveImageData(level, row, col, bytes.data(),
-                                            static_cast<unsigned int>(bytes.size())));
+        ASSERT_TRUE(tvktest::Save(m_storage, level, row, col, bytes));
     }
     std::unique_ptr<eResponder> Make(const tagServeOptions& options = tagServeOptions()) {
         std::vector<server::tagServedCache> caches{Describe(m_storage, "c")};
@@ -258,16 +257,15 @@ TEST_F(Responder, StatusesForEveryKindOfRequest) {
 
 TEST(ResponseParts, DatesSniffingHashesAndLogLines) {
     char date[server::kHttpDateLength];
-    server::FormatHttpDate(784111777, date);
-    EXPECT_EQ(std::string(date, sizeof date), "Sun, 06 Nov 1994 08:49:37 GMT");
-    server::FormatHttpDate(951782399, date);  // the day before a leap day
-    EXPECT_EQ(std::string(date, sizeof date), "Mon, 28 Feb 2000 23:59:59 GMT");
-    server::FormatHttpDate(951782400, date);
-    EXPECT_EQ(std::string(date, sizeof date), "Tue, 29 Feb 2000 00:00:00 GMT");
-    server::FormatHttpDate(0, date);
-    EXPECT_EQ(std::string(date, sizeof date), "Thu, 01 Jan 1970 00:00:00 GMT");
-    server::FormatHttpDate(4102444800, date);
-    EXPECT_EQ(std::string(date, sizeof date), "Fri, 01 Jan 2100 00:00:00 GMT");
+    for (const auto& [time, text] : std::vector<std::pair<int64_t, std::string>>{
+             {784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
+             {951782399, "Mon, 28 Feb 2000 23:59:59 GMT"},  // the day before a leap day
+             {951782400, "Tue, 29 Feb 2000 00:00:00 GMT"},
+             {0, "Thu, 01 Jan 1970 00:00:00 GMT"},
+             {4102444800, "Fri, 01 Jan 2100 00:00:00 GMT"}}) {
+        server::FormatHttpDate(time, date);
+        EXPECT_EQ(std::string(date, sizeof date), text);
+    }
 
     struct {
         Bytes Data;

@@ -54,9 +54,7 @@ TEST(ServeConcurrency, TilesAddedByAnotherProcessAppearWhole) {
             std::shuffle(order.begin(), order.end(), std::mt19937(7));
             for (const int i : order) {
                 const Bytes tile = TileAt(i / kSide, i % kSide);
-                if (!storage.SaveImageData(kLevel, i / kSide, i % kSide, tile.data(),
-                                           static_cast<unsigned int>(tile.size())))
-                    _exit(3);
+                if (!Save(storage, kLevel, i / kSide, i % kSide, tile)) _exit(3);
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
             }
             _exit(0);

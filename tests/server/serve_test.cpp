@@ -47,8 +47,7 @@ protected:
         const int tiles[][3] = {{1, 0, 1}, {2, 3, 1}, {2, 2, 3}};
         for (const auto& t : tiles) {
             const Bytes data = FakePng(name + std::to_string(t[0]) + std::to_string(t[1]), 900);
-            EXPECT_TRUE(storage.SaveImageData(t[0], t[1], t[2], data.data(),
-                                              static_cast<unsigned int>(data.size())));
+            EXPECT_TRUE(Save(storage, t[0], t[1], t[2], data));
             m_stored.push_back({name, t[0], t[1], t[2], t[0], data, {}});
         }
         return dir;
@@ -103,7 +102,7 @@ protected:
     std::string SingleFile(const std::string& name, const std::string& ext,
                            const std::string& from) {
         const std::string file = m_dir.Str() + "/" + name + ext;
-        EXPECT_EQ(RunTvk({"copy", m_dir.Str() + "/" + from, file}), 0) << file;
+        EXPECT_EQ(RunTvk({"copy", m_dir.Str() + "/" + from, file}).Code, 0) << file;
         const std::vector<tagStored> made = m_stored;
         for (tagStored t : made)
             if (t.Cache == from) {
@@ -146,10 +145,10 @@ TEST_F(Serve, EveryLayoutAndEndpointServesTheStoredBytes) {
                                   std::to_string(t.Row) + "/" + std::to_string(t.Col);
         const std::string z = std::to_string(t.Level), row = std::to_string(t.Row),
                           col = std::to_string(t.Col);
-        std::string got;
         const std::string cache = t.File.empty() ? m_dir.Str() + "/" + t.Cache : t.File;
-        ASSERT_EQ(RunTvk({"get", cache, z, row, col}, &got), 0) << where;
-        EXPECT_EQ(Text(got), t.Data) << where;
+        const tagRun got = RunTvk({"get", cache, z, row, col});
+        ASSERT_EQ(got.Code, 0) << where;
+        EXPECT_EQ(Text(got.Out), t.Data) << where;
         const std::string urls[] = {
             "/" + t.Cache + "/" + z + "/" + col + "/" + row + ".png",
             "/" + t.Cache + "/wmts/1.0.0/" + t.Cache + "/default/" + t.Cache + "/" + z + "/" + row +
@@ -273,7 +272,7 @@ TEST_F(Serve, SigtermLetsTheResponseInFlightFinish) {
     MakeWebMercator(storage, 2, eTileStorage::Compact);
     ASSERT_TRUE(storage.ToConfigFile((dir + "/tilecache.xml").c_str()));
     const Bytes big = FakePng("big", 8 << 20);  // far more than the socket buffers hold
-    ASSERT_TRUE(storage.SaveImageData(1, 1, 1, big.data(), static_cast<unsigned int>(big.size())));
+    ASSERT_TRUE(Save(storage, 1, 1, 1, big));
     ServeProcess server({dir, "--idle-timeout", "30"});
     ASSERT_TRUE(server.Running()) << server.Output();
 
@@ -298,12 +297,16 @@ TEST_F(Serve, SigtermLetsTheResponseInFlightFinish) {
 
 TEST_F(Serve, RefusesAmbiguousOrBadNames) {
     const std::string a = Native("a", eTileStorage::Compact);
-    std::string out;
-    EXPECT_EQ(RunTvk({"serve", a, a, "--port", "0"}, &out), 2);
-    EXPECT_EQ(RunTvk({"serve", a, "--name", "../x", "--port", "0"}, &out), 2);
-    EXPECT_EQ(RunTvk({"serve", a, "--name", "x", "--name", "y", "--port", "0"}, &out), 2);
-    EXPECT_EQ(RunTvk({"serve", m_dir.Str() + "/none", "--port", "0"}, &out), 1);
-    EXPECT_EQ(RunTvk({"serve", a, "--missing", m_dir.Str() + "/none.png", "--port", "0"}, &out), 1);
+    for (const auto& [args, code] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{a, a}, 2},
+             {{a, "--name", "../x"}, 2},
+             {{a, "--name", "x", "--name", "y"}, 2},
+             {{m_dir.Str() + "/none"}, 1},
+             {{a, "--missing", m_dir.Str() + "/none.png"}, 1}}) {
+        std::vector<std::string> argv = {"serve", "--port", "0"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_EQ(RunTvk(argv).Code, code) << args.back();
+    }
 }
 
 }  // namespace tvktest

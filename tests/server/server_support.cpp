@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "platform/ePrjCoordSys.h"
+#include "support/storage_util.h"
 
 namespace tvktest {
 
@@ -66,11 +67,8 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 void MakeWebMercator(eTileStorage& storage, int levels, eTileStorage::EmFormat format) {
-    ePrjCoordSys prj;
-    prj << eWKT("EPSG:3857");
-    SetUp(storage, "EPSG:3857", 256, ePoint2D(-kWorld / 2, kWorld / 2),
-          eRect2D(-kWorld / 2, kWorld / 2, kWorld / 2, -kWorld / 2),
-          eTileCoordSys::ComputeMapScale(prj, kWorld, 256, levels, 96 / 25.4), format);
+    SetWebMercator(storage.GetTileCoordSys(), levels);
+    storage.SetCacheFormat(format);
 }
 
 void MakeGeographic(eTileStorage& storage, int levels, eTileStorage::EmFormat format) {
@@ -163,36 +161,6 @@ std::string RawExchange(int port, const std::string& request, double seconds, in
     }
     close(fd);
     return received;
-}
-
-std::string TvkPath() {
-#ifdef TVK_CLI_PATH
-    return TVK_CLI_PATH;
-#else
-    return std::string();
-#endif
-}
-
-int RunTvk(const std::vector<std::string>& args, std::string* out) {
-    TempDir dir;
-    const std::string file = dir.Str() + "/out";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        std::vector<char*> argv;
-        std::string tool = TvkPath();
-        argv.push_back(tool.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(tool.c_str(), argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (out != nullptr) *out = ReadText(file);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 ServeProcess::ServeProcess(const std::vector<std::string>& args) {

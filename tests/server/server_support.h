@@ -14,13 +14,12 @@
 
 #include "eTileStorage.h"
 #include "served_cache.h"
-#include "support/test_files.h"
+#include "support/storage_util.h"
+#include "support/test_processes.h"
 
 namespace tvktest {
 
 using namespace TVK;
-
-constexpr double kWorld = 40075016.68557849;  // Web Mercator width, metres
 
 // Web Mercator, one 256-pixel tile at level 0, `levels` levels doubling.
 void MakeWebMercator(eTileStorage& storage, int levels, eTileStorage::EmFormat format);
@@ -85,11 +84,6 @@ private:
     int m_nPort = 0;
     std::string m_output;
 };
-
-// Path of the built tool; empty when it was not built.
-std::string TvkPath();
-// Runs the tool; exit code, standard output in `out`.
-int RunTvk(const std::vector<std::string>& args, std::string* out = nullptr);
 
 }  // namespace tvktest
 

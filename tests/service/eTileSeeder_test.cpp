@@ -22,8 +22,6 @@ using namespace tvktest;
 
 namespace {
 
-constexpr double kWorld = 40075016.68557849;
-
 // A point given in fractions of the world, from the top-left corner.
 ePoint2D At(double fx, double fy) {
     return ePoint2D(-kWorld / 2 + fx * kWorld, kWorld / 2 - fy * kWorld);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "platform/ePrjCoordSys.h"
-#include "storage_util.h"
+#include "support/storage_util.h"
 
 using namespace TVK;
 using namespace tvktest;

@@ -9,7 +9,7 @@
 
 #include "eCacheCheck.h"
 #include "eTileListing.h"
-#include "storage_util.h"
+#include "support/storage_util.h"
 
 using namespace tvktest;
 

@@ -9,27 +9,11 @@
 #include <tuple>
 
 #include "eTileListing.h"
-#include "storage_util.h"
+#include "support/storage_util.h"
 
 using namespace tvktest;
 
 namespace {
-
-using tagListed = std::tuple<int, int, int, int64_t>;  // level, row, col, size
-
-std::vector<tagListed> Drain(eTileListing listing) {
-    std::vector<tagListed> tiles;
-    tagStoredTile tile;
-    while (listing.Next(tile)) tiles.emplace_back(tile.Level, tile.Row, tile.Col, tile.Size);
-    EXPECT_EQ(listing.GetError().Kind, eCacheCheck::None) << listing.GetError().Path.Std();
-    EXPECT_FALSE(listing.Next(tile));  // and stays done
-    return tiles;
-}
-
-std::vector<tagListed> List(const eTileStorage& storage) { return Drain(eTileListing(storage)); }
-std::vector<tagListed> List(const eTileStorage& storage, int first, int last) {
-    return Drain(eTileListing(storage, first, last));
-}
 
 struct tagLayout {
     const char* Name;

@@ -8,7 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "storage_util.h"
+#include "support/storage_util.h"
 
 using namespace tvktest;
 using TVK::eTileStorage;

@@ -12,8 +12,8 @@
 #include <random>
 #include <string>
 
-#include "storage_util.h"
 #include "support/multiprocess.h"
+#include "support/storage_util.h"
 
 using namespace tvktest;
 

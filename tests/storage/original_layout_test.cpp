@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "storage_util.h"
+#include "support/storage_util.h"
 
 using namespace tvktest;
 using TVK::eByteArray;

@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "storage_util.h"
 #include "support/sql_query.h"
+#include "support/storage_util.h"
 
 using namespace tvktest;
 using TVK::eByteArray;
@@ -57,15 +57,7 @@ constexpr int kFinal = 1 << 20;  // version of the last pass
 
 std::unique_ptr<eTileStorage> WebMercator() {
     auto storage = std::make_unique<eTileStorage>();
-    ePrjCoordSys prj;
-    prj << eWKT("EPSG:3857");
-    const double world = TVK::eCoordSys::kCircumference;
-    eTileCoordSys& scheme = storage->GetTileCoordSys();
-    scheme.SetPrjCoordSys(prj);
-    scheme.SetDPI(96);
-    scheme.SetTileOrigin(ePoint2D(-world / 2, world / 2));
-    scheme.SetIndexBounds(eRect2D(-world / 2, world / 2, world / 2, -world / 2));
-    scheme.SetScales(eTileCoordSys::ComputeMapScale(prj, world, 256, kLevel + 1, 96 / 25.4));
+    SetWebMercator(storage->GetTileCoordSys(), kLevel + 1);
     return storage;
 }
 

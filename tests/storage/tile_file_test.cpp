@@ -12,15 +12,15 @@
 
 #include "eCacheCheck.h"
 #include "eTileListing.h"
-#include "storage_util.h"
 #include "support/sql_query.h"
+#include "support/storage_util.h"
+#include "support/test_processes.h"
 
 using namespace tvktest;
 using TVK::eTileStorage;
 
 namespace {
 
-constexpr double kWorld = TVK::eCoordSys::kCircumference;
 using Rows = std::vector<std::vector<std::string>>;
 
 std::unique_ptr<eTileStorage> SchemeStorage(const char* crs, double tileMapSize, ePoint2D origin,
@@ -39,10 +39,9 @@ std::unique_ptr<eTileStorage> SchemeStorage(const char* crs, double tileMapSize,
 }
 
 std::unique_ptr<eTileStorage> WebMercator(int levels) {
-    auto storage = SchemeStorage("EPSG:3857", kWorld, ePoint2D(-kWorld / 2, kWorld / 2), levels);
-    const eRect2D world(-kWorld / 2, kWorld / 2, kWorld / 2, -kWorld / 2);
-    storage->GetTileCoordSys().SetBounds(world);
-    storage->GetTileCoordSys().SetIndexBounds(world);
+    auto storage = std::make_unique<eTileStorage>();
+    SetWebMercator(storage->GetTileCoordSys(), levels);
+    storage->SetName("demo");
     return storage;
 }
 
@@ -425,17 +424,6 @@ TEST(TileFile, BulkWritesShowOnlyOnceCommittedAndFailuresAreNotSuccess) {
 
 namespace {
 
-using Listed = std::vector<std::tuple<int, int, int, int64_t>>;
-
-Listed List(const eTileStorage& storage) {
-    Listed listed;
-    eTileListing listing(storage);
-    tagStoredTile tile;
-    while (listing.Next(tile)) listed.emplace_back(tile.Level, tile.Row, tile.Col, tile.Size);
-    EXPECT_EQ(listing.GetError().Kind, eCacheCheck::None);
-    return listed;
-}
-
 // "kind size expected detail" per finding, and the totals.
 std::vector<std::string> Findings(const eTileStorage& storage, tagCacheTotals& totals,
                                   int level = -1) {
@@ -505,12 +493,6 @@ TEST(TileFile, ListingAndCheckSeeWhatLoadsSee) {
 
 namespace {
 
-// stdout and stderr of a shell command.
-std::string Shell(const std::string& command, const TempDir& dir) {
-    (void)std::system((command + " > '" + (dir / "out.txt").string() + "' 2>&1").c_str());
-    return ReadText(dir / "out.txt");
-}
-
 // The lines of gdalinfo that describe the raster GDAL sees in a file: its
 // size, place, coordinate system code and the first band's checksums (GDAL
 // reads its own GeoPackage as one grey band, another writer's as RGBA).
@@ -547,8 +529,7 @@ void WriteGrid(const fs::path& path, double x, double y, double cell) {
 // and those tiles, and GDAL sees the same raster in it: size, overviews,
 // coordinate system and every band's checksum.
 TEST(TileFileGdal, EachSideReadsWhatTheOtherWrites) {
-    if (std::system("command -v gdal_translate > /dev/null 2>&1") != 0)
-        GTEST_SKIP() << "gdal_translate not installed";
+    if (!HaveProgram("gdal_translate")) GTEST_SKIP() << "gdal_translate not installed";
     TempDir dir;
     WriteGrid(dir / "m.asc", 0, 0, 156543.03392804097 / 512);  // zoom 9's pixel
     WriteGrid(dir / "g.asc", 5, 40, 0.05);
@@ -559,11 +540,11 @@ TEST(TileFileGdal, EachSideReadsWhatTheOtherWrites) {
                           Case{"g.asc", "EPSG:4326", "GPKG", "gpkg"}}) {
         const std::string gdal = (dir / (std::string("gdal.") + c.ext)).string();
         const std::string ours = (dir / (std::string("tvk.") + c.ext)).string();
-        Shell(std::string("gdal_translate -q -ot Byte -a_srs ") + c.srs + " -of " + c.driver +
-                  " '" + (dir / c.grid).string() + "' '" + gdal + "' && gdaladdo -q '" + gdal +
-                  "' 2 4",
-              dir);
-        ASSERT_TRUE(fs::exists(gdal)) << Shell("cat " + (dir / "out.txt").string(), dir);
+        const tagProgramRun made = RunProgram(
+            {"sh", "-c",
+             std::string("gdal_translate -q -ot Byte -a_srs ") + c.srs + " -of " + c.driver + " '" +
+                 (dir / c.grid).string() + "' '" + gdal + "' && gdaladdo -q '" + gdal + "' 2 4"});
+        ASSERT_TRUE(fs::exists(gdal)) << made.Output;
 
         auto source = Open(gdal);
         const bool mbtiles = std::string(c.ext) == "mbtiles";
@@ -585,9 +566,9 @@ TEST(TileFileGdal, EachSideReadsWhatTheOtherWrites) {
             ASSERT_EQ(Save(copy, level, row, col, bytes), 1) << c.driver << " " << level;
         }
         copy.ReleaseHandles();
-        const auto expected = RasterLines(Shell("gdalinfo -checksum '" + gdal + "'", dir));
+        const auto expected = RasterLines(RunProgram({"gdalinfo", "-checksum", gdal}).Output);
         EXPECT_GE(expected.size(), 5u) << c.driver;
-        EXPECT_EQ(RasterLines(Shell("gdalinfo -checksum '" + ours + "'", dir)), expected)
+        EXPECT_EQ(RasterLines(RunProgram({"gdalinfo", "-checksum", ours}).Output), expected)
             << c.driver;
     }
 }

@@ -1,6 +1,8 @@
 // Seeding test helpers.
 #include "seed_support.h"
 
+#include "support/storage_util.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -57,17 +59,7 @@ std::string JpegTile(int level, int row, int col) {
 std::unique_ptr<eTileStorage> WebMercatorStorage(const std::string& root,
                                                  eTileStorage::EmFormat format, int levels) {
     auto storage = std::make_unique<eTileStorage>();
-    ePrjCoordSys mercator;
-    mercator << eWKT("EPSG:3857");
-    const double world = 40075016.68557849;
-    eTileCoordSys& scheme = storage->GetTileCoordSys();
-    scheme.SetPrjCoordSys(mercator);
-    scheme.SetTileSize(256);
-    scheme.SetDPI(96);
-    scheme.SetTileOrigin(ePoint2D(-world / 2, world / 2));
-    scheme.SetBounds(eRect2D(-world / 2, world / 2, world / 2, -world / 2));
-    scheme.SetIndexBounds(scheme.GetBounds());
-    scheme.SetScales(eTileCoordSys::ComputeMapScale(mercator, world, 256, levels, 96 / 25.4));
+    SetWebMercator(storage->GetTileCoordSys(), levels);
     storage->SetCacheFormat(format);
     storage->SetTileType(eFileType::PNG);
     storage->SetFileDirectory(root.c_str());

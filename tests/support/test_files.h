@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ using namespace TVK;
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
+constexpr double kWorld = 40075016.68557849;  // Web Mercator width, metres
 
 // A fresh folder (mode 0755, so an unprivileged child can reach it) below the
 // system temp folder, removed with everything in it, read-only parts included.
@@ -53,6 +55,11 @@ inline TVK::eByteArray ToArray(const Bytes& b) {
     return TVK::eByteArray(b.data(), static_cast<TVK::eInt>(b.size()));
 }
 Bytes Concat(Bytes a, const Bytes& b);
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
 bool Contains(const Bytes& haystack, const Bytes& needle);
 
 void PutLE(Bytes& b, size_t at, uint64_t value, int count);

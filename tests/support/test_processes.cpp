@@ -18,16 +18,21 @@ namespace tvktest {
 
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& out) {
+// Standard output into out, standard error into err (the same file when
+// empty); with ownGroup, in a process group of its own with no standard input.
+pid_t Spawn(const std::vector<std::string>& argv, const std::string& out,
+            const std::string& err = "", bool ownGroup = true) {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::setpgid(0, 0);
+        if (ownGroup) ::setpgid(0, 0);
         const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (fd < 0 || null < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0 || ::dup2(null, 0) < 0)
+        const int e = err.empty() ? fd : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = ownGroup ? ::open("/dev/null", O_RDONLY) : 0;
+        if (fd < 0 || e < 0 || null < 0 || ::dup2(fd, 1) < 0 || ::dup2(e, 2) < 0 ||
+            (ownGroup && ::dup2(null, 0) < 0))
             ::_exit(127);
         ::execvp(args[0], args.data());
         ::_exit(127);
@@ -64,6 +69,32 @@ tagProgramRun RunProgram(const std::vector<std::string>& argv, int timeoutSecond
     if (WIFEXITED(status)) run.Code = WEXITSTATUS(status);
     run.Output = ReadText(out);
     return run;
+}
+
+#ifndef TVK_CLI_PATH
+#define TVK_CLI_PATH ""
+#endif
+std::string TvkPath() { return TVK_CLI_PATH; }
+
+tagRun RunTvk(const std::vector<std::string>& args) {
+    const TempDir io;
+    const std::string out = io.Str() + "/out", err = io.Str() + "/err";
+    std::vector<std::string> argv = {TvkPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    tagRun run;
+    int status = 0;
+    const pid_t pid = Spawn(argv, out, err, false);
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.Code = WEXITSTATUS(status);
+    run.Out = ReadText(out);
+    run.Err = ReadText(err);
+    return run;
+}
+
+pid_t StartTvk(const std::vector<std::string>& args, const std::string& out) {
+    std::vector<std::string> argv = {TvkPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Spawn(argv, out, "/dev/null", false);
 }
 
 bool HaveProgram(const std::string& name) {

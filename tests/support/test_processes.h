@@ -1,5 +1,6 @@
-// Test helpers for other programs: run one to its end, or keep one (a
-// server) running for the length of a test, and find a free loopback port.
+// Test helpers for other programs: run one (or the built `tvk`) to its end,
+// or keep one (a server) running for the length of a test, and find a free
+// loopback port.
 #ifndef TVK_TESTS_SUPPORT_TEST_PROCESSES_H
 #define TVK_TESTS_SUPPORT_TEST_PROCESSES_H
 
@@ -20,6 +21,19 @@ struct tagProgramRun {
 
 // Runs argv[0] (looked up in PATH) to its end; killed after timeoutSeconds.
 tagProgramRun RunProgram(const std::vector<std::string>& argv, int timeoutSeconds = 120);
+
+// The built tool; empty when it was not built.
+std::string TvkPath();
+struct tagRun {
+    int Code = -1;    // exit code; -1 when the process did not exit normally
+    std::string Out;  // standard output
+    std::string Err;  // standard error
+};
+// Runs tvk with the arguments and waits for it.
+tagRun RunTvk(const std::vector<std::string>& args);
+// Starts tvk with standard output into `out` and standard error discarded;
+// the caller waits for or kills it.
+pid_t StartTvk(const std::vector<std::string>& args, const std::string& out);
 
 // True when the program is found in PATH.
 bool HaveProgram(const std::string& name);

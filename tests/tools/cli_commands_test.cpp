@@ -19,7 +19,7 @@ TEST_F(CliTest, HelpOnEverySubcommandAndUsageErrorsExitTwo) {
     // The demo helper works but stays out of the help.
     EXPECT_EQ(RunTvk({"--help"}).Out.find("demo-fill"), std::string::npos);
 
-    ASSERT_EQ(RunTvk({"create", Path("c"), "--crs", "EPSG:3857", "--levels", "0-3"}).Code, 0);
+    ASSERT_EQ(Create(Path("c"), "0-3").Code, 0);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"create", Path("d"), "--crs", "EPSG:3857", "--levels", "3-1"},
              {"create", Path("d"), "--crs", "EPSG:3857", "--layout", "zip"},
@@ -44,7 +44,7 @@ TEST_F(CliTest, MissingCachesTilesAndLevelsExitOneNamingTheFile) {
     const std::string missing = Path("nowhere"), c = Path("c");
     fs::create_directories(Path("empty"));
     WriteText(Path("broken.xml"), "<CacheInfo><TileCacheInfo>");
-    ASSERT_EQ(RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-3"}).Code, 0);
+    ASSERT_EQ(Create(c, "0-3").Code, 0);
     for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"info", missing}, missing},
              {{"ls", missing}, missing},
@@ -67,10 +67,7 @@ TEST_F(CliTest, MissingCachesTilesAndLevelsExitOneNamingTheFile) {
 }
 
 TEST_F(CliTest, CreatedWebMercatorCacheDescribesItselfInJson) {
-    ASSERT_EQ(RunTvk({"create", Path("wm"), "--crs", "EPSG:3857", "--levels", "0-5", "--layout",
-                      "original"})
-                  .Code,
-              0);
+    ASSERT_EQ(Create(Path("wm"), "0-5", {"--layout", "original"}).Code, 0);
     ASSERT_TRUE(fs::exists(Path("wm/tilecache.xml")));
     const tagRun run = RunTvk({"info", Path("wm"), "--json"});
     ASSERT_EQ(run.Code, 0) << run.Err;
@@ -102,7 +99,7 @@ TEST_F(CliTest, CreatedWebMercatorCacheDescribesItselfInJson) {
 }
 
 TEST_F(CliTest, TilesCoveringABoxInMapUnitsAndLonLat) {
-    ASSERT_EQ(RunTvk({"create", Path("c"), "--crs", "EPSG:3857", "--levels", "0-4"}).Code, 0);
+    ASSERT_EQ(Create(Path("c"), "0-4").Code, 0);
     // Level 2 tiles are kWorld / 4 wide; x in [0, 1] starts on the boundary of
     // column 2, y in [0, 1] ends on the top of row 2, so only row 1 column 2.
     const tagRun run = RunTvk({"tiles", Path("c"), "2", "--bbox", "0,0,1,1"});
@@ -127,9 +124,7 @@ TEST_F(CliTest, PutGetRemoveAndListInEveryLayout) {
     for (const char* layout : {"compact", "original", "compact-v2", "arcgis-exploded"}) {
         SCOPED_TRACE(layout);
         const std::string c = Path(layout);
-        ASSERT_EQ(
-            RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-8", "--layout", layout}).Code,
-            0);
+        ASSERT_EQ(Create(c, "0-8", {"--layout", layout}).Code, 0);
         ASSERT_EQ(RunTvk({"put", c, "8", "200", "130", Path("one.bin")}).Code, 0);
         ASSERT_EQ(RunTvk({"put", c, "1", "1", "0", Path("two.bin")}).Code, 0);
         EXPECT_EQ(RunTvk({"put", c, "1", "1", "0", Path("one.bin")}).Code,
@@ -174,7 +169,7 @@ TEST_F(CliTest, ArcGISCacheIsFoundReadListedAndWritten) {
 
     // Its grid is the one `tvk create` makes for Web Mercator, though the two
     // files print the origin with different digits: tiles copy across.
-    ASSERT_EQ(RunTvk({"create", Path("own"), "--crs", "EPSG:3857", "--levels", "0-2"}).Code, 0);
+    ASSERT_EQ(Create(Path("own"), "0-2").Code, 0);
     EXPECT_EQ(RunTvk({"copy", dir, Path("own")}).Code, 0);
     EXPECT_EQ(RunTvk({"ls", Path("own")}).Out, "2 0 3 5\n2 3 0 7\n");
 }

@@ -22,23 +22,6 @@ using namespace tvktest;
 
 namespace {
 
-// Every tile of a cache, read through the library (not the tool).
-std::map<std::tuple<int, int, int>, std::string> AllTiles(const std::string& dir, int levels) {
-    TVK::eTileStorage storage;
-    EXPECT_TRUE(storage.FromConfigFile((dir + "/tilecache.xml").c_str()));
-    std::map<std::tuple<int, int, int>, std::string> tiles;
-    for (int level = 0; level < levels; ++level)
-        for (int row = 0; row < (1 << level); ++row)
-            for (int col = 0; col < (1 << level); ++col) {
-                TVK::eByteArray data;
-                if (storage.LoadImageData(level, row, col, data))
-                    tiles[{level, row, col}] =
-                        std::string(reinterpret_cast<const char*>(data.GetData()),
-                                    static_cast<size_t>(data.GetSize()));
-            }
-    return tiles;
-}
-
 // A PNG decoded by libpng into 8-bit grey; Width 0 when it does not decode.
 struct tagPng {
     png_uint_32 Width = 0, Height = 0;
@@ -67,14 +50,8 @@ tagPng ReadPng(const std::string& path) {
 // the load of the machine; the test sees the 40 tiles arrive and kills it.
 TEST_F(CliTest, CopyKilledPartWayResumesToTheFullSet) {
     const std::string src = Path("src"), dst = Path("dst");
-    ASSERT_EQ(
-        RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"})
-            .Code,
-        0);
-    ASSERT_EQ(
-        RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "compact"})
-            .Code,
-        0);
+    ASSERT_EQ(Create(src, "0-3", {"--layout", "original"}).Code, 0);
+    ASSERT_EQ(Create(dst, "0-3", {"--layout", "compact"}).Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-3"}).Code, 0);  // 85 tiles
     const auto expected = AllTiles(src, 4);
     fs::path blocker;
@@ -108,11 +85,8 @@ TEST_F(CliTest, CopyKilledPartWayResumesToTheFullSet) {
 
 TEST_F(CliTest, CopyByLevelsAndBoxAndRefusesAnotherGrid) {
     const std::string src = Path("src"), dst = Path("dst");
-    ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-4"}).Code, 0);
-    ASSERT_EQ(
-        RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-4", "--layout", "original"})
-            .Code,
-        0);
+    ASSERT_EQ(Create(src, "0-4").Code, 0);
+    ASSERT_EQ(Create(dst, "0-4", {"--layout", "original"}).Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-4"}).Code, 0);
     // Level 3 and 4 tiles of the north-east quarter of the world (x > 0, y > 0):
     // rows 0-3 / columns 4-7 at level 3, rows 0-7 / columns 8-15 at level 4.
@@ -131,7 +105,7 @@ TEST_F(CliTest, CopyByLevelsAndBoxAndRefusesAnotherGrid) {
     EXPECT_TRUE(RunTvk({"copy", src, dst, "--levels", "3"}).Code == 0 &&
                 AllTiles(dst, 5).size() == 64u + 64u);
 
-    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-4"}).Code, 0);
+    ASSERT_EQ(Create(Path("geo"), "0-4", {}, "EPSG:4326").Code, 0);
     const tagRun refused = RunTvk({"copy", src, Path("geo")});
     EXPECT_TRUE(refused.Code == 1 && refused.Err.find("differ") != std::string::npos)
         << refused.Err;
@@ -146,10 +120,7 @@ TEST_F(CliTest, CopyConvertsThroughEveryLayoutByteForByte) {
     std::vector<std::string> caches;
     for (size_t i = 0; i < layouts.size(); ++i) {
         caches.push_back(Path(std::to_string(i) + "-" + layouts[i]));
-        ASSERT_EQ(RunTvk({"create", caches[i], "--crs", "EPSG:3857", "--levels", "0-3", "--layout",
-                          layouts[i]})
-                      .Code,
-                  0);
+        ASSERT_EQ(Create(caches[i], "0-3", {"--layout", layouts[i]}).Code, 0);
         EXPECT_EQ(nlohmann::json::parse(RunTvk({"info", caches[i], "--json"}).Out)["layout"],
                   layouts[i]);
     }
@@ -174,16 +145,14 @@ TEST_F(CliTest, CopyConvertsThroughEveryLayoutByteForByte) {
 // as they were.
 TEST_F(CliTest, CopyIntoAnArcGISCacheKeepsItsConfiguration) {
     const std::string src = Path("src");
-    ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-4"}).Code, 0);
+    ASSERT_EQ(Create(src, "0-4").Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-2"}).Code, 0);  // 21 tiles
     const nlohmann::json own = nlohmann::json::parse(RunTvk({"info", src, "--json"}).Out);
 
     for (const char* layout : {"compact", "compact-v2", "arcgis-exploded"}) {
         SCOPED_TRACE(layout);
         const std::string dst = Path(std::string("arcgis-") + layout);
-        ASSERT_EQ(RunTvk({"create", dst, "--crs", "EPSG:3857", "--levels", "0-4", "--layout",
-                          layout, "--arcgis", "--tile-type", "jpg"})
-                      .Code,
+        ASSERT_EQ(Create(dst, "0-4", {"--layout", layout, "--arcgis", "--tile-type", "jpg"}).Code,
                   0);
         EXPECT_FALSE(fs::exists(dst + "/tilecache.xml"));
         const std::string conf = ReadText(dst + "/conf.xml"), cdi = ReadText(dst + "/conf.cdi");
@@ -215,10 +184,7 @@ TEST_F(CliTest, CopyIntoAnArcGISCacheKeepsItsConfiguration) {
 TEST_F(CliTest, VerifyWordsFindingsAndExitsOneOnlyForDamage) {
     const std::string v1 = Path("v1"), v2 = Path("v2");
     for (const std::string& c : {v1, v2}) {
-        ASSERT_EQ(RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-2", "--layout",
-                          c == v1 ? "compact" : "compact-v2"})
-                      .Code,
-                  0);
+        ASSERT_EQ(Create(c, "0-2", {"--layout", c == v1 ? "compact" : "compact-v2"}).Code, 0);
         ASSERT_EQ(RunTvk({"demo-fill", c, "--levels", "0-2"}).Code, 0);  // 21 tiles
     }
     const std::string index = v1 + "/_alllayers/L02/R0000C0000.bundlx",
@@ -305,9 +271,7 @@ TEST_F(CliTest, ArcGISLevelIDsThatAreNotListPositions) {
 
 TEST_F(CliTest, CoverageDrawsOnePixelBlockPerTile) {
     const std::string c = Path("c");
-    ASSERT_EQ(
-        RunTvk({"create", c, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"}).Code,
-        0);
+    ASSERT_EQ(Create(c, "0-3", {"--layout", "original"}).Code, 0);
     WriteText(Path("t.bin"), "tile");
     ASSERT_EQ(RunTvk({"put", c, "3", "2", "5", Path("t.bin")}).Code, 0);
     ASSERT_EQ(RunTvk({"put", c, "3", "7", "0", Path("t.bin")}).Code, 0);
@@ -326,10 +290,7 @@ TEST_F(CliTest, CoverageDrawsOnePixelBlockPerTile) {
 
     // A geographic grid is two 180-degree tiles wide at level 0, over the
     // full extent whatever --bounds restricts the cache to.
-    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-1", "--bounds",
-                      "0,0,10,10"})
-                  .Code,
-              0);
+    ASSERT_EQ(Create(Path("geo"), "0-1", {"--bounds", "0,0,10,10"}, "EPSG:4326").Code, 0);
     const nlohmann::json doc = nlohmann::json::parse(RunTvk({"info", Path("geo"), "--json"}).Out);
     EXPECT_NEAR(doc["levels"][0]["resolution"].get<double>(), 180.0 / 256, 180.0 / 256 * 1e-8);
     EXPECT_DOUBLE_EQ(doc["bounds"]["right"].get<double>(), 10.0);

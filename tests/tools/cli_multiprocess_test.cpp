@@ -257,10 +257,7 @@ TEST_F(CopyConcurrency, TwoCopiesAndPutsIntoTheSameBundles) {
     const std::string low = Path("low"), high = Path("high"), dst = Path("dst");
     for (const auto& [dir, layout] :
          {std::pair{low, "compact"}, {high, "compact-v2"}, {dst, "compact"}})
-        ASSERT_EQ(
-            RunTvk({"create", dir, "--crs", "EPSG:3857", "--levels", "0-6", "--layout", layout})
-                .Code,
-            0);
+        ASSERT_EQ(Create(dir, "0-6", {"--layout", layout}).Code, 0);
     // Sources (V1 and V2 bundles) written through the library: every tile of
     // levels 0-5 but the top row of level 5, and rows 1-15 of level 6.
     std::map<std::tuple<int, int, int>, Bytes> expected;

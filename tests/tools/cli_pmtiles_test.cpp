@@ -8,23 +8,9 @@
 
 using namespace tvktest;
 
-namespace {
-
-// `tvk ls` lines, sorted: archives list in tile-id order, folders otherwise.
-std::vector<std::string> SortedLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
-}  // namespace
-
 TEST_F(CliTest, PMTilesCopiedInReadListedVerifiedAndServedOverHttp) {
     const std::string src = Path("src"), archive = Path("www/world.pmtiles");
-    ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-2"}).Code, 0);
+    ASSERT_EQ(Create(src, "0-2").Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-2"}).Code, 0);  // 21 tiles
     const tagRun copy = RunTvk({"copy", src, archive});
     ASSERT_EQ(copy.Code, 0) << copy.Err;
@@ -56,7 +42,7 @@ TEST_F(CliTest, PMTilesCopiedInReadListedVerifiedAndServedOverHttp) {
     EXPECT_NE(create.Err.find("tvk copy"), std::string::npos);
     // Only the Web Mercator grid, and nothing left behind when refused.
     const std::string geo = Path("geo");
-    ASSERT_EQ(RunTvk({"create", geo, "--crs", "EPSG:4326", "--levels", "0-1"}).Code, 0);
+    ASSERT_EQ(Create(geo, "0-1", {}, "EPSG:4326").Code, 0);
     const tagRun other = RunTvk({"copy", geo, Path("geo.pmtiles")});
     EXPECT_EQ(other.Code, 1);
     EXPECT_NE(other.Err.find("only the Web Mercator grid"), std::string::npos) << other.Err;
@@ -81,10 +67,7 @@ TEST_F(CliTest, PMTilesCopiedInReadListedVerifiedAndServedOverHttp) {
     EXPECT_EQ(RunTvk({"get", url, "2", "3", "1"}).Out, RunTvk({"get", src, "2", "3", "1"}).Out);
     EXPECT_EQ(RunTvk({"verify", url}).Code, 0);
     const std::string back = Path("back");
-    ASSERT_EQ(
-        RunTvk({"create", back, "--crs", "EPSG:3857", "--levels", "0-2", "--layout", "compact-v2"})
-            .Code,
-        0);
+    ASSERT_EQ(Create(back, "0-2", {"--layout", "compact-v2"}).Code, 0);
     const tagRun down = RunTvk({"copy", url, back});
     EXPECT_EQ(down.Code, 0) << down.Err;
     EXPECT_EQ(SortedLines(RunTvk({"ls", back}).Out), tiles);

@@ -1,55 +1,39 @@
-// Child processes and fixtures for the tool tests.
+// Fixtures for the tool tests.
 #include "cli_runner.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cmath>
+
+#include "eTileStorage.h"
 
 namespace tvktest {
 
-#ifndef TVK_CLI_PATH
-#define TVK_CLI_PATH ""
-#endif
-std::string TvkPath() { return TVK_CLI_PATH; }
-
-namespace {
-
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-    std::string tool = TvkPath();
-    std::vector<char*> argv{tool.data()};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));  // execv does not write them
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
-                  e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
+Tiles AllTiles(const std::string& cache, int levels) {
+    TVK::eTileStorage storage;
+    const bool opened = fs::is_directory(cache)
+                            ? storage.FromConfigFile((cache + "/tilecache.xml").c_str())
+                            : storage.FromTileFile(cache.c_str());
+    EXPECT_TRUE(opened) << cache;
+    Tiles tiles;
+    for (int level = 0; level < levels; ++level)
+        for (int row = 0; row < (1 << level); ++row)
+            for (int col = 0; col < (1 << level); ++col) {
+                TVK::eByteArray data;
+                if (storage.LoadImageData(level, row, col, data))
+                    tiles[{level, row, col}] =
+                        std::string(reinterpret_cast<const char*>(data.GetData()),
+                                    static_cast<size_t>(data.GetSize()));
+            }
+    return tiles;
 }
 
-}  // namespace
-
-tagRun RunTvk(const std::vector<std::string>& args) {
-    const TempDir io;
-    const std::string out = io.Str() + "/out", err = io.Str() + "/err";
-    tagRun run;
-    int status = 0;
-    const pid_t pid = Spawn(args, out, err);
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        run.Code = WEXITSTATUS(status);
-    run.Out = ReadText(out);
-    run.Err = ReadText(err);
-    return run;
-}
-
-pid_t StartTvk(const std::vector<std::string>& args, const std::string& out) {
-    return Spawn(args, out, "/dev/null");
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 void WriteArcGISConf(const std::string& dir, int firstLevelId, int levels,

@@ -1,36 +1,28 @@
-// Running the built `tvk` executable from tests: a child process per
-// command, its exit code and both output streams; and an ArcGIS cache
-// written byte by byte for the tool and the README tour to read.
+// The tool tests' fixture, and an ArcGIS cache written byte by byte for the
+// tool and the README tour to read.
 #ifndef TVK_TESTS_TOOLS_CLI_RUNNER_H
 #define TVK_TESTS_TOOLS_CLI_RUNNER_H
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "support/test_files.h"
+#include "support/test_processes.h"
 
 namespace tvktest {
 
 using namespace TVK;
 
-constexpr double kWorld = 40075016.68557849;  // Web Mercator full width, metres
-
-struct tagRun {
-    int Code = -1;    // exit code; -1 when the process did not exit normally
-    std::string Out;  // standard output
-    std::string Err;  // standard error
-};
-
-// Path of the tool under test; empty when the build did not make it.
-std::string TvkPath();
-// Runs tvk with the arguments and waits for it.
-tagRun RunTvk(const std::vector<std::string>& args);
-// Starts tvk with standard output into `out` and standard error discarded;
-// the caller waits for or kills it.
-pid_t StartTvk(const std::vector<std::string>& args, const std::string& out);
+using Tiles = std::map<std::tuple<int, int, int>, std::string>;
+// Every tile of levels 0..levels-1 of a cache folder or tile file, read
+// through the library (not the tool).
+Tiles AllTiles(const std::string& cache, int levels);
+// The lines of a text (`tvk ls` output), sorted: archives list in tile-id
+// order, folders otherwise.
+std::vector<std::string> SortedLines(const std::string& text);
 
 // "Conf.xml" and conf.cdi of an ArcGIS cache of Web Mercator, `levels`
 // levels from LevelID firstLevelId on, in the given StorageFormat.
@@ -49,6 +41,14 @@ protected:
         if (TvkPath().empty()) GTEST_SKIP() << "the tvk tool was not built";
     }
     std::string Path(const std::string& name) const { return m_dir.Str() + "/" + name; }
+    // `tvk create DIR --crs CRS --levels LEVELS`, then the extra arguments.
+    static tagRun Create(const std::string& dir, const std::string& levels,
+                         const std::vector<std::string>& extra = {},
+                         const std::string& crs = "EPSG:3857") {
+        std::vector<std::string> args = {"create", dir, "--crs", crs, "--levels", levels};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunTvk(args);
+    }
     tvktest::TempDir m_dir;
 };
 

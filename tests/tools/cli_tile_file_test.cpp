@@ -20,51 +20,15 @@
 
 using namespace tvktest;
 
-namespace {
-
-using Tiles = std::map<std::tuple<int, int, int>, std::string>;
-
-// Every tile of levels 0..levels-1, read through the library (not the tool).
-Tiles AllTiles(const std::string& cache, int levels) {
-    TVK::eTileStorage storage;
-    const bool opened = fs::is_directory(cache)
-                            ? storage.FromConfigFile((cache + "/tilecache.xml").c_str())
-                            : storage.FromTileFile(cache.c_str());
-    EXPECT_TRUE(opened) << cache;
-    Tiles tiles;
-    for (int level = 0; level < levels; ++level)
-        for (int row = 0; row < (1 << level); ++row)
-            for (int col = 0; col < (1 << level); ++col) {
-                TVK::eByteArray data;
-                if (storage.LoadImageData(level, row, col, data))
-                    tiles[{level, row, col}] =
-                        std::string(reinterpret_cast<const char*>(data.GetData()),
-                                    static_cast<size_t>(data.GetSize()));
-            }
-    return tiles;
-}
-
-std::string SortedLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    std::sort(lines.begin(), lines.end());
-    std::string sorted;
-    for (const auto& line : lines) sorted += line + "\n";
-    return sorted;
-}
-
-}  // namespace
-
 // compact -> new MBTiles -> new GeoPackage -> compact, every tile arriving
 // byte for byte and every file listing and verifying alike.
 TEST_F(CliTest, SingleFilesConvertBothWaysByteForByte) {
     const std::string src = Path("src"), mbtiles = Path("world.mbtiles"), gpkg = Path("map.gpkg"),
                       back = Path("back");
-    ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3"}).Code, 0);
-    ASSERT_EQ(RunTvk({"create", back, "--crs", "EPSG:3857", "--levels", "0-3"}).Code, 0);
+    ASSERT_EQ(Create(src, "0-3").Code, 0);
+    ASSERT_EQ(Create(back, "0-3").Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-3"}).Code, 0);  // 85 tiles
-    const std::string listing = SortedLines(RunTvk({"ls", src}).Out);
+    const std::vector<std::string> listing = SortedLines(RunTvk({"ls", src}).Out);
     const std::vector<std::pair<std::string, std::string>> steps = {
         {src, mbtiles}, {mbtiles, gpkg}, {gpkg, back}};
     for (const auto& [from, to] : steps) {
@@ -101,10 +65,7 @@ TEST_F(CliTest, SingleFilesConvertBothWaysByteForByte) {
 // and a second run with --skip-existing completes it.
 TEST_F(CliTest, CopyIntoMBTilesKilledPartWayResumes) {
     const std::string src = Path("src"), dst = Path("out.mbtiles");
-    ASSERT_EQ(
-        RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3", "--layout", "original"})
-            .Code,
-        0);
+    ASSERT_EQ(Create(src, "0-3", {"--layout", "original"}).Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-3"}).Code, 0);
     const Tiles expected = AllTiles(src, 4);
     fs::path blocker;
@@ -135,8 +96,7 @@ TEST_F(CliTest, CopyIntoMBTilesKilledPartWayResumes) {
 
 TEST_F(CliTest, SingleTilesAndRefusalsOfSingleFiles) {
     const std::string file = Path("t.mbtiles");
-    const tagRun created =
-        RunTvk({"create", file, "--crs", "EPSG:3857", "--levels", "0-5", "--tile-type", "jpg"});
+    const tagRun created = Create(file, "0-5", {"--tile-type", "jpg"});
     ASSERT_EQ(created.Code, 0) << created.Err;
     WriteText(Path("a.bin"), "first");
     WriteText(Path("b.bin"), "second");
@@ -154,7 +114,7 @@ TEST_F(CliTest, SingleTilesAndRefusalsOfSingleFiles) {
     const tagRun geographic = RunTvk({"create", Path("g.mbtiles"), "--crs", "EPSG:4326"});
     EXPECT_TRUE(geographic.Code == 2 && geographic.Err.find("Web Mercator") != std::string::npos)
         << geographic.Err;
-    ASSERT_EQ(RunTvk({"create", Path("geo"), "--crs", "EPSG:4326", "--levels", "0-2"}).Code, 0);
+    ASSERT_EQ(Create(Path("geo"), "0-2", {}, "EPSG:4326").Code, 0);
     const tagRun copy = RunTvk({"copy", Path("geo"), Path("g.mbtiles")});
     EXPECT_TRUE(copy.Code == 1 && copy.Err.find("Web Mercator") != std::string::npos) << copy.Err;
     EXPECT_FALSE(fs::exists(Path("g.mbtiles")));
@@ -171,10 +131,7 @@ TEST_F(CliTest, GdalSeesTheSameMosaicInCopiedFiles) {
     if (std::system("command -v gdalinfo > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "gdalinfo not installed";
     const std::string src = Path("arcgis");
-    ASSERT_EQ(RunTvk({"create", src, "--crs", "EPSG:3857", "--levels", "0-3", "--arcgis",
-                      "--layout", "compact-v2"})
-                  .Code,
-              0);
+    ASSERT_EQ(Create(src, "0-3", {"--arcgis", "--layout", "compact-v2"}).Code, 0);
     ASSERT_EQ(RunTvk({"demo-fill", src, "--levels", "0-3"}).Code, 0);
     auto mosaic = [&](const std::string& path) {
         const std::string out = Path("gdalinfo.txt");

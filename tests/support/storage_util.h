@@ -1,16 +1,23 @@
-// Storage test helpers: storages set up the way a caller does it (through the
-// setters), recognisable tile bytes, and assertion capture.
-#ifndef TVK_TESTS_STORAGE_UTIL_H
-#define TVK_TESTS_STORAGE_UTIL_H
+// Storage test helpers: storages and schemes set up the way a caller does it
+// (through the setters), recognisable tile bytes, and assertion capture.
+#ifndef TVK_TESTS_SUPPORT_STORAGE_UTIL_H
+#define TVK_TESTS_SUPPORT_STORAGE_UTIL_H
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "eCacheCheck.h"
+#include "eTileListing.h"
 #include "eTileStorage.h"
 #include "platform/eAssert.h"
 #include "platform/eGeometry.h"
+#include "platform/ePrjCoordSys.h"
 #include "support/test_files.h"
 
 namespace tvktest {
@@ -36,6 +43,21 @@ inline std::unique_ptr<TVK::eTileStorage> MakeStorage(const std::string& root,
     return storage;
 }
 
+// Web Mercator over the whole world, 256-pixel tiles at 96 DPI, `levels`
+// levels doubling from zoom firstZoom on.
+inline void SetWebMercator(TVK::eTileCoordSys& scheme, int levels, int firstZoom = 0) {
+    TVK::ePrjCoordSys prj;
+    prj << TVK::eWKT("EPSG:3857");
+    scheme.SetPrjCoordSys(prj);
+    scheme.SetTileSize(256);
+    scheme.SetDPI(96);
+    scheme.SetTileOrigin(TVK::ePoint2D(-kWorld / 2, kWorld / 2));
+    scheme.SetBounds(TVK::eRect2D(-kWorld / 2, kWorld / 2, kWorld / 2, -kWorld / 2));
+    scheme.SetIndexBounds(scheme.GetBounds());
+    scheme.SetScales(TVK::eTileCoordSys::ComputeMapScale(prj, kWorld / std::ldexp(1.0, firstZoom),
+                                                         256, levels, 96 / 25.4));
+}
+
 inline unsigned char Save(TVK::eTileStorage& storage, int level, int row, int col,
                           const Bytes& bytes) {
     return storage.SaveImageData(level, row, col, bytes.data(),
@@ -46,6 +68,23 @@ inline unsigned char Save(TVK::eTileStorage& storage, int level, int row, int co
 inline Bytes Load(TVK::eTileStorage& storage, int level, int row, int col) {
     TVK::eByteArray data;
     return storage.LoadImageData(level, row, col, data) ? ToBytes(data) : Bytes();
+}
+
+using tagListed = std::tuple<int, int, int, int64_t>;  // level, row, col, size
+using Listed = std::vector<tagListed>;
+// Every tile the listing reports; it must end without an error, and stay ended.
+inline Listed Drain(TVK::eTileListing listing) {
+    Listed tiles;
+    TVK::tagStoredTile tile;
+    while (listing.Next(tile)) tiles.emplace_back(tile.Level, tile.Row, tile.Col, tile.Size);
+    EXPECT_EQ(listing.GetError().Kind, TVK::eCacheCheck::None)
+        << listing.GetError().Path.Std() << ": " << listing.GetError().Detail.Std();
+    EXPECT_FALSE(listing.Next(tile));
+    return tiles;
+}
+inline Listed List(const TVK::eTileStorage& storage) { return Drain(TVK::eTileListing(storage)); }
+inline Listed List(const TVK::eTileStorage& storage, int first, int last) {
+    return Drain(TVK::eTileListing(storage, first, last));
 }
 
 // ArcGIS's geographic WGS 84 in its WKT dialect, and a configuration in the
