@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <iterator>
 
 #include <chrono>
 #include <cmath>
@@ -92,8 +94,10 @@ server::tagServedCache Describe(eTileStorage& storage, const std::string& name) 
 }
 
 Bytes FakePng(const std::string& salt, size_t size) {
-    Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    b.insert(b.end(), salt.begin(), salt.end());
+    static const unsigned char kMagic[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    Bytes b(std::begin(kMagic), std::end(kMagic));
+    b.reserve(std::max(size, b.size() + salt.size()));
+    for (char c : salt) b.push_back(static_cast<unsigned char>(c));
     while (b.size() < size) b.push_back(static_cast<unsigned char>(b.size() * 31 + salt.size()));
     return b;
 }
