@@ -63,3 +63,16 @@ if(PKG_CONFIG)
     message(FATAL_ERROR "consumer built through pkg-config failed to run")
   endif()
 endif()
+
+# The installed Python module loads from the scratch prefix by itself: it
+# finds the library relative to its own folder.
+file(GLOB_RECURSE pymodule ${prefix}/*/dist-packages/tvk*.so)
+if(pymodule AND NOT SANITIZE)
+  get_filename_component(pydir "${pymodule}" DIRECTORY)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH PYTHONPATH=${pydir}
+      /usr/bin/python3 -c "import tvk; tvk.Scheme"
+    RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "the installed Python module does not load")
+  endif()
+endif()
