@@ -76,3 +76,12 @@ if(pymodule AND NOT SANITIZE)
     message(FATAL_ERROR "the installed Python module does not load")
   endif()
 endif()
+
+# So does the tool.
+if(EXISTS ${prefix}/bin/tvk)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${prefix}/bin/tvk --help
+    OUTPUT_QUIET RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "the installed tvk does not run")
+  endif()
+endif()
