@@ -10,6 +10,7 @@
 
 #include "platform/eFile.h"
 #include "storage/eTileFile.h"
+#include "storage/eWebMercatorGrid.h"
 
 namespace TVK {
 
@@ -17,28 +18,12 @@ namespace {
 
 constexpr double kWorld = eCoordSys::kCircumference;
 constexpr double kHalfWorld = kWorld / 2.0;
-// Projection type of Web Mercator (platform/ePrjCoordSys.h).
-constexpr int kWebMercator = 43045;
 // Latitude where the Web Mercator square ends.
 constexpr double kMaxLatitude = 85.0511287798066;
-// A level's tile may differ from C / 2^z by this fraction (the tolerance the
-// tool's grid comparison uses), and the origin from the world's corner by
-// this many metres: far below a pixel at any zoom that has tiles.
-constexpr double kWidthTolerance = 1e-9;
-constexpr double kOriginTolerance = 1e-3;
 // MBTiles' application_id ("MPBX").
 constexpr int64_t kApplicationId = 0x4d504258;
 // Levels a file with neither a maxzoom nor a tile gets (the tool's default).
 constexpr int kDefaultLevels = 19;
-
-const ePrjCoordSys& WebMercator() {
-    static const ePrjCoordSys prj = [] {
-        ePrjCoordSys p;
-        p << eWKT("EPSG:3857");
-        return p;
-    }();
-    return prj;
-}
 
 bool ParseInt(const eString& text, int64_t& value) {
     const std::string& s = text.Std();
@@ -119,16 +104,6 @@ const eString* Find(const std::map<std::string, eString>& metadata, const char* 
 }
 
 // Longitude/latitude box (west, south, east, north) into the map.
-bool LonLatToMap(double west, double south, double east, double north, eRect2D& map) {
-    south = std::max(south, -kMaxLatitude);
-    north = std::min(north, kMaxLatitude);
-    if (!(west < east) || !(south < north)) return false;
-    ePoint2D corners[2] = {ePoint2D(west, south), ePoint2D(east, north)};
-    if (!WebMercator().Forward(corners, 2)) return false;
-    map = eRect2D(corners[0].x, corners[1].y, corners[1].x, corners[0].y);
-    return std::isfinite(map.left) && std::isfinite(map.top) && std::isfinite(map.right) &&
-           std::isfinite(map.bottom);
-}
 
 }  // namespace
 
@@ -174,31 +149,21 @@ bool eMBTilesFile::Read(eSqliteDb& db, const eString& path, tagTileFileInfo& inf
     }
     if (tileSize <= 0 || tileSize > 8192) tileSize = 256;
 
-    eTileCoordSys& scheme = out.Scheme;
-    scheme.SetPrjCoordSys(WebMercator());
-    scheme.SetTileSize(tileSize);
-    scheme.SetDPI(96.0);
-    scheme.SetTileOrigin(ePoint2D(-kHalfWorld, kHalfWorld));
-    const eRect2D world(-kHalfWorld, kHalfWorld, kHalfWorld, -kHalfWorld);
-    scheme.SetIndexBounds(world);
-    eRect2D bounds = world;
+    eRect2D bounds = webmercator::World();
     double box[4];
     if (const eString* text = Find(metadata, "bounds"); text && ParseNumbers(*text, box, 4)) {
         eRect2D map;
-        if (LonLatToMap(box[0], box[1], box[2], box[3], map)) bounds = map;
+        if (webmercator::LonLatToMap(box[0], box[1], box[2], box[3], map)) bounds = map;
     }
-    scheme.SetBounds(bounds);
-    // Scales stop below 1:1 (zoom 29 for tiles of 256 pixels at 96 DPI);
-    // tiles deeper than that have no level (the check counts them).
-    scheme.SetScales(eTileCoordSys::ComputeMapScale(WebMercator(), kWorld, tileSize,
-                                                    static_cast<int>(maxZoom) + 1, 96.0 / 25.4));
+    // Tiles deeper than the scales reach have no level (the check counts them).
+    out.Scheme = webmercator::MakeScheme(tileSize, static_cast<int>(maxZoom) + 1,
+                                         static_cast<int>(minZoom), bounds);
+    const eTileCoordSys& scheme = out.Scheme;
     const int levelCount = static_cast<int>(scheme.GetLevelCaptions().size());
     if (levelCount < 1 || !(scheme.GetScale(0) < 1.0)) {
         why = "tiles of " + eString(std::to_string(tileSize)) + " pixels give no usable scale";
         return false;
     }
-    scheme.SetTileTopLevel(minZoom >= 0 && minZoom < levelCount ? static_cast<int>(minZoom) : 0);
-    scheme.SetRefResolution(tileSize * std::ldexp(1.0, levelCount));
     for (int z = 0; z < levelCount; ++z) {
         const int32_t n = static_cast<int32_t>(1) << z;
         out.Levels.push_back(tagTileLevelMap{z, n, n});
@@ -215,49 +180,11 @@ bool eMBTilesFile::Read(eSqliteDb& db, const eString& path, tagTileFileInfo& inf
 bool eMBTilesFile::MapLevels(const eTileCoordSys& scheme, std::vector<tagTileLevelMap>& levels,
                              eString& why) {
     levels.clear();
-    if (scheme.GetPrjCoordSys().GetProjection().GetProjectionType() != kWebMercator) {
-        why = "MBTiles holds only the Web Mercator grid (EPSG:3857); this tiling scheme is in " +
-              (scheme.GetPrjCoordSys().IsEmpty() ? eString("no coordinate system")
-                                                 : scheme.GetPrjCoordSys().GetName());
-        return false;
-    }
-    const ePoint2D origin = scheme.GetTileOrigin();
-    if (std::fabs(origin.x + kHalfWorld) > kOriginTolerance ||
-        std::fabs(origin.y - kHalfWorld) > kOriginTolerance) {
-        why =
-            "MBTiles holds only the Web Mercator grid; this tiling scheme's origin is not the "
-            "world's top-left corner (-20037508.34, 20037508.34)";
-        return false;
-    }
-    const int count = static_cast<int>(scheme.GetLevelCaptions().size());
-    for (int level = 0; level < count; ++level) {
-        const double width = TileWidth(scheme, level);
-        const double exact = std::log2(kWorld / width);
-        const long zoom = std::lround(exact);
-        if (!std::isfinite(exact) || zoom < 0 || zoom > kMaxZoom ||
-            std::fabs(width * std::ldexp(1.0, static_cast<int>(zoom)) - kWorld) >
-                kWidthTolerance * kWorld) {
-            char text[200];
-            std::snprintf(text, sizeof(text),
-                          "MBTiles holds only the Web Mercator grid; level %d of this tiling "
-                          "scheme (tiles %.6f m wide) is no zoom level of it",
-                          level, width);
-            why = text;
-            levels.clear();
-            return false;
-        }
-        for (const tagTileLevelMap& other : levels) {
-            if (other.Zoom == zoom) {
-                why =
-                    "MBTiles has one table row per zoom level; two levels of this tiling "
-                    "scheme fall on zoom " +
-                    eString(std::to_string(zoom));
-                levels.clear();
-                return false;
-            }
-        }
+    std::vector<int> zooms;
+    if (!webmercator::ZoomsOf(scheme, "MBTiles", kMaxZoom, zooms, why)) return false;
+    for (const int zoom : zooms) {
         const int32_t n = static_cast<int32_t>(1) << zoom;
-        levels.push_back(tagTileLevelMap{static_cast<int32_t>(zoom), n, n});
+        levels.push_back(tagTileLevelMap{zoom, n, n});
     }
     return true;
 }
@@ -289,7 +216,7 @@ bool eMBTilesFile::Create(const eString& path, const eTileCoordSys& scheme, cons
         ePoint2D corners[2] = {
             ePoint2D(std::max(b.left, -kHalfWorld), std::max(b.bottom, -kHalfWorld)),
             ePoint2D(std::min(b.right, kHalfWorld), std::min(b.top, kHalfWorld))};
-        if (WebMercator().Inverse(corners, 2) && corners[0].x < corners[1].x &&
+        if (webmercator::Crs().Inverse(corners, 2) && corners[0].x < corners[1].x &&
             corners[0].y < corners[1].y) {
             west = corners[0].x;
             south = corners[0].y;

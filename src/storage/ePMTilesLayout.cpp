@@ -8,19 +8,12 @@
 #include <cstdio>
 
 #include "eTileStorage.h"
+#include "storage/eWebMercatorGrid.h"
 
 namespace TVK {
 
 namespace {
 
-constexpr double kWorld = eCoordSys::kCircumference;
-constexpr double kHalfWorld = kWorld / 2.0;
-// Projection type of Web Mercator (platform/ePrjCoordSys.h).
-constexpr int kWebMercator = 43045;
-// A level's tile may differ from C / 2^z by this fraction, the origin from
-// the world's corner by this many metres: far below a pixel at any zoom.
-constexpr double kWidthTolerance = 1e-9;
-constexpr double kOriginTolerance = 1e-3;
 // Tiles handed to the listing at a time.
 constexpr size_t kListBatch = 4096;
 
@@ -183,46 +176,7 @@ std::unique_ptr<ePMTilesReader> OpenPMTiles(const eString& name, eString& why) {
 }
 
 bool WebMercatorZooms(const eTileCoordSys& scheme, std::vector<int>& zooms, eString& why) {
-    zooms.clear();
-    if (scheme.GetPrjCoordSys().GetProjection().GetProjectionType() != kWebMercator) {
-        why = "PMTiles holds only the Web Mercator grid (EPSG:3857); this tiling scheme is in " +
-              (scheme.GetPrjCoordSys().IsEmpty() ? eString("no coordinate system")
-                                                 : scheme.GetPrjCoordSys().GetName());
-        return false;
-    }
-    const ePoint2D origin = scheme.GetTileOrigin();
-    if (std::fabs(origin.x + kHalfWorld) > kOriginTolerance ||
-        std::fabs(origin.y - kHalfWorld) > kOriginTolerance) {
-        why =
-            "PMTiles holds only the Web Mercator grid; this tiling scheme's origin is not the "
-            "world's top-left corner (-20037508.34, 20037508.34)";
-        return false;
-    }
-    const int count = static_cast<int>(scheme.GetLevelCaptions().size());
-    for (int level = 0; level < count; ++level) {
-        const double width = scheme.ComputeTileWorldBounds(level, 0, 0).Width();
-        const double exact = std::log2(kWorld / width);
-        const long zoom = std::isfinite(exact) ? std::lround(exact) : -1;
-        if (zoom < 0 || zoom > pmtiles::kMaxZoom ||
-            std::fabs(width * std::ldexp(1.0, static_cast<int>(zoom)) - kWorld) >
-                kWidthTolerance * kWorld) {
-            char text[200];
-            std::snprintf(text, sizeof text,
-                          "PMTiles holds only the Web Mercator grid; level %d of this tiling "
-                          "scheme (tiles %.6f m wide) is no zoom level of it",
-                          level, width);
-            why = text;
-            zooms.clear();
-            return false;
-        }
-        if (std::find(zooms.begin(), zooms.end(), static_cast<int>(zoom)) != zooms.end()) {
-            why = "two levels of this tiling scheme fall on zoom " + eString(std::to_string(zoom));
-            zooms.clear();
-            return false;
-        }
-        zooms.push_back(static_cast<int>(zoom));
-    }
-    return true;
+    return webmercator::ZoomsOf(scheme, "PMTiles", pmtiles::kMaxZoom, zooms, why);
 }
 
 std::unique_ptr<eCacheLayout> MakePMTilesLayout(const eTileStorage& storage) {

@@ -7,26 +7,14 @@
 #include "eTileStorage.h"
 #include "platform/eFile.h"
 #include "storage/ePMTilesLayout.h"
+#include "storage/eWebMercatorGrid.h"
 
 namespace TVK {
 
 namespace {
 
-constexpr double kWorld = eCoordSys::kCircumference;
-constexpr double kHalfWorld = kWorld / 2.0;
-// Latitude where the Web Mercator square ends.
-constexpr double kMaxLatitude = 85.0511287798066;
 // PMTiles names no tile size: raster archives are usually of 256 pixels.
 constexpr int kDefaultTileSize = 256;
-
-const ePrjCoordSys& WebMercator() {
-    static const ePrjCoordSys prj = [] {
-        ePrjCoordSys p;
-        p << eWKT("EPSG:3857");
-        return p;
-    }();
-    return prj;
-}
 
 eFileType::EmType TypeOfHeader(unsigned char type) {
     switch (type) {
@@ -91,27 +79,13 @@ unsigned char eTileStorage::FromPMTilesFile(const eString& name) {
         }
     }
 
-    eTileCoordSys scheme;
-    scheme.SetPrjCoordSys(WebMercator());
-    scheme.SetTileSize(tileSize);
-    scheme.SetDPI(96.0);
-    scheme.SetTileOrigin(ePoint2D(-kHalfWorld, kHalfWorld));
-    const eRect2D world(-kHalfWorld, kHalfWorld, kHalfWorld, -kHalfWorld);
-    scheme.SetIndexBounds(world);
-    eRect2D bounds = world;
-    ePoint2D corners[2] = {
-        ePoint2D(pmtiles::FromE7(h.MinLonE7), std::max(pmtiles::FromE7(h.MinLatE7), -kMaxLatitude)),
-        ePoint2D(pmtiles::FromE7(h.MaxLonE7), std::min(pmtiles::FromE7(h.MaxLatE7), kMaxLatitude))};
-    if (corners[0].x < corners[1].x && corners[0].y < corners[1].y &&
-        WebMercator().Forward(corners, 2) && std::isfinite(corners[0].x) &&
-        std::isfinite(corners[1].y))
-        bounds = eRect2D(corners[0].x, corners[1].y, corners[1].x, corners[0].y);
-    scheme.SetBounds(bounds);
-    const int levelCount = h.MaxZoom + 1;
-    scheme.SetScales(
-        eTileCoordSys::ComputeMapScale(WebMercator(), kWorld, tileSize, levelCount, 96.0 / 25.4));
-    scheme.SetTileTopLevel(h.MinZoom);
-    scheme.SetRefResolution(tileSize * std::ldexp(1.0, levelCount));
+    eRect2D bounds = webmercator::World();
+    eRect2D map;
+    if (webmercator::LonLatToMap(pmtiles::FromE7(h.MinLonE7), pmtiles::FromE7(h.MinLatE7),
+                                 pmtiles::FromE7(h.MaxLonE7), pmtiles::FromE7(h.MaxLatE7), map))
+        bounds = map;
+    const eTileCoordSys scheme =
+        webmercator::MakeScheme(tileSize, h.MaxZoom + 1, h.MinZoom, bounds);
 
     m_TileCoordSys = scheme;
     const std::string title = text("name");
