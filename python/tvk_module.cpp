@@ -346,6 +346,27 @@ tagCachePtr Create(const std::string& dir, const std::string& crs, const py::obj
     return OpenPath(path);
 }
 
+// Hands the counts of a running copy or seed to the caller's progress
+// callback, with the GIL held; false stops the run: the callback answered
+// False, raised (kept in raised, to be raised again once the run is over),
+// or Ctrl-C was pressed.
+template <typename MakeDict>
+bool ReportProgress(const py::object& progress, MakeDict makeDict,
+                    std::optional<py::error_already_set>& raised) {
+    py::gil_scoped_acquire acquire;
+    try {
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        if (!progress.is_none()) {
+            const py::object answer = progress(makeDict());
+            if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) return false;
+        }
+        return true;
+    } catch (py::error_already_set& e) {
+        raised = std::move(e);
+        return false;
+    }
+}
+
 py::dict CountsDict(const tagCopyCounts& c) {
     py::dict d;
     d["total"] = c.Total;
@@ -440,18 +461,8 @@ py::dict Copy(const py::object& src, const py::object& dst, const py::object& le
     tagCopyCounts counts;
     std::optional<py::error_already_set> raised;
     const tagCopyProgress report = [&](const tagCopyCounts& c) {
-        py::gil_scoped_acquire acquire;
-        try {
-            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-            if (!progress.is_none()) {
-                const py::object answer = progress(CountsDict(c));
-                if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) return false;
-            }
-            return true;
-        } catch (py::error_already_set& e) {
-            raised = std::move(e);
-            return false;
-        }
+        return ReportProgress(
+            progress, [&c] { return CountsDict(c); }, raised);
     };
     eFailCapture capture;
     int code = kExitOk;
@@ -522,18 +533,8 @@ py::dict Seed(const py::object& cache, const std::string& source, const py::obje
     std::optional<py::error_already_set> raised;
     tagSeedCallbacks callbacks;
     callbacks.Progress = [&](const eTileSeeder::tagCounts& c) {
-        py::gil_scoped_acquire acquire;
-        try {
-            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-            if (!progress.is_none()) {
-                const py::object answer = progress(SeedCountsDict(c));
-                if (py::isinstance<py::bool_>(answer) && !answer.cast<bool>()) return false;
-            }
-            return true;
-        } catch (py::error_already_set& e) {
-            raised = std::move(e);
-            return false;
-        }
+        return ReportProgress(
+            progress, [&c] { return SeedCountsDict(c); }, raised);
     };
     eFailCapture capture;
     int code = kExitOk;
