@@ -9,7 +9,6 @@
 // by its own thread under the pool mutex.
 #include "compact/eRasterCompactManager.h"
 
-#include <mutex>
 #include <new>
 
 namespace TVK {
@@ -100,7 +99,7 @@ eRasterCompactOperator* eRasterCompactManager::GetIdleOperator() {
 }
 
 eRasterCompactOperator* eRasterCompactManager::GetOperator(int level, int rowGroup, int colGroup) {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     const uint32_t threadId = eThread::GetCurrentThreadId();
     tagThreadCompact* entry = GetThreadCompact(threadId);
     if (entry == nullptr) return nullptr;
@@ -149,6 +148,8 @@ eRasterCompactOperator* eRasterCompactManager::GetOperator(int level, int rowGro
 }
 
 void eRasterCompactManager::ReleaseAll() {
+    // No other thread may use the pool now; the mutex only states that.
+    eMutexGuard guard(m_Mutex);
     for (eInt i = 0; i < m_IdleOperators.GetSize(); ++i) delete m_IdleOperators[i];
     m_IdleOperators.RemoveAll();
     for (auto& item : m_Operators) delete item.second;
@@ -158,37 +159,37 @@ void eRasterCompactManager::ReleaseAll() {
 }
 
 void eRasterCompactManager::SetBundleFormat(eRasterCompact::EmBundleFormat format) {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     m_emBundleFormat = format;
 }
 
 eRasterCompact::EmBundleFormat eRasterCompactManager::GetBundleFormat() {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     return m_emBundleFormat;
 }
 
 void eRasterCompactManager::SetArcGISStructure(bool arcgis) {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     m_bArcGISStructure = arcgis;
 }
 
 bool eRasterCompactManager::GetArcGISStructure() {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     return m_bArcGISStructure;
 }
 
 int eRasterCompactManager::GetOperatorCount() {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     return static_cast<int>(m_Operators.size());
 }
 
 int eRasterCompactManager::GetIdleOperatorCount() {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     return m_IdleOperators.GetSize();
 }
 
 int eRasterCompactManager::GetThreadCompactCount() {
-    std::lock_guard<eMutex> guard(m_Mutex);
+    eMutexGuard guard(m_Mutex);
     return static_cast<int>(m_ThreadCompacts.size());
 }
 

@@ -20,6 +20,7 @@
 #include "platform/eExport.h"
 #include "platform/eString.h"
 #include "platform/eThread.h"
+#include "platform/eThreadAnnotations.h"
 
 namespace TVK {
 
@@ -53,6 +54,8 @@ private:
     eRasterCompact* FindHandle() const;
 
     // Bound threads and their handles; the handles belong to the pool.
+    // Changed under the pool mutex and this operator's exclusive lock, read
+    // under either (a rule the lock annotations cannot state).
     std::map<uint32_t, eRasterCompact*> m_Threads;
     eReadWriteLock m_RWLock;
     // The bundle this operator serves while it is in use, as numbers (for the
@@ -106,16 +109,17 @@ private:
     };
 
     static eString MakeKey(int level, int rowGroup, int colGroup);
-    tagThreadCompact* GetThreadCompact(uint32_t threadId);
-    eRasterCompactOperator* GetIdleOperator();
+    tagThreadCompact* GetThreadCompact(uint32_t threadId) TVK_REQUIRES(m_Mutex);
+    eRasterCompactOperator* GetIdleOperator() TVK_REQUIRES(m_Mutex);
 
-    std::map<eString, eRasterCompactOperator*> m_Operators;
-    std::map<uint32_t, tagThreadCompact> m_ThreadCompacts;
-    eArray<eRasterCompactOperator*> m_IdleOperators;
-    eString m_strSrcPath;
-    eRasterCompact::EmBundleFormat m_emBundleFormat = eRasterCompact::BundleV1;
-    bool m_bArcGISStructure = false;
     eMutex m_Mutex{1};
+    std::map<eString, eRasterCompactOperator*> m_Operators TVK_GUARDED_BY(m_Mutex);
+    std::map<uint32_t, tagThreadCompact> m_ThreadCompacts TVK_GUARDED_BY(m_Mutex);
+    eArray<eRasterCompactOperator*> m_IdleOperators TVK_GUARDED_BY(m_Mutex);
+    eString m_strSrcPath;  // set before the pool is shared
+    eRasterCompact::EmBundleFormat m_emBundleFormat TVK_GUARDED_BY(m_Mutex) =
+        eRasterCompact::BundleV1;
+    bool m_bArcGISStructure TVK_GUARDED_BY(m_Mutex) = false;
 };
 
 }  // namespace TVK
