@@ -2,8 +2,9 @@
 // 2,000 bytes (zoom 9 of the Web Mercator grid, all of it) from a Compact V1
 // cache into each destination, then random single-tile loads from each on
 // one thread. Summary prints every figure and its ratio to Compact V2, with
-// the targets: copies within 1.5x of Compact V2's time, loads at 100,000
-// tiles per second or more.
+// the targets: copies into MBTiles and GeoPackage within 1.5x of Compact
+// V2's time and into PMTiles (which sorts and deduplicates) within 2x; loads
+// from the databases at 100,000 tiles per second or more.
 //
 // The source (about 530 MB) and the copies are made below the temporary
 // folder and removed at the end. Copies run the real tool as a child
@@ -38,17 +39,21 @@ constexpr int kTileSize = 2000;
 constexpr int kLoads = 200000;
 
 // Destinations: the name in the summary, the cache's name below the bench
-// folder, and whether it is a folder `tvk create` makes first (single files
-// are made by the copy itself).
+// folder, whether it is a folder `tvk create` makes first (single files are
+// made by the copy itself), the most its copy may take against Compact V2's,
+// and whether its loads have a target.
 struct tagTarget {
     const char* Name;
     const char* Cache;
     const char* CreateLayout;  // nullptr: made by `tvk copy`
+    double CopyTarget;
+    bool LoadTarget;
 };
 const tagTarget kTargets[] = {
-    {"compact-v2", "v2", "compact-v2"},  // the baseline: first
-    {"mbtiles", "world.mbtiles", nullptr},
-    {"geopackage", "world.gpkg", nullptr},
+    {"compact-v2", "v2", "compact-v2", 0.0, false},  // the baseline: first
+    {"mbtiles", "world.mbtiles", nullptr, 1.5, true},
+    {"geopackage", "world.gpkg", nullptr, 1.5, true},
+    {"pmtiles", "world.pmtiles", nullptr, 2.0, false},
 };
 
 std::map<std::string, double> g_copySeconds;
@@ -188,10 +193,10 @@ void Summary(benchmark::State& state) {
         const double ratio = base > 0 ? seconds / base : 0.0;
         std::fprintf(stderr, "  copy into %-11s %7.2f s  %9.0f tiles/s  %.2fx %s", target.Name,
                      seconds, seconds > 0 ? kTiles / seconds : 0.0, ratio, kTargets[0].Name);
-        std::fprintf(stderr, "%s\n",
-                     &target == &kTargets[0]
-                         ? ""
-                         : (ratio <= 1.5 ? "  (target 1.5x: met)" : "  (target 1.5x: MISSED)"));
+        if (target.CopyTarget > 0)
+            std::fprintf(stderr, "  (target %.1fx: %s)", target.CopyTarget,
+                         ratio <= target.CopyTarget ? "met" : "MISSED");
+        std::fprintf(stderr, "\n");
         state.counters[std::string("copy ratio ") + target.Name] = ratio;
     }
     // On a machine other work keeps busy the wall clock counts its time
@@ -204,7 +209,7 @@ void Summary(benchmark::State& state) {
         std::fprintf(stderr, "  load from %-11s %9.0f tiles/s; %9.0f tiles/CPU-s  %.2fx %s",
                      target.Name, rate, cpuRate, baseRate > 0 ? rate / baseRate : 0.0,
                      kTargets[0].Name);
-        if (&target != &kTargets[0])
+        if (target.LoadTarget)
             std::fprintf(stderr, "  (target 100,000/s: %s wall, %s CPU)",
                          rate >= 100000 ? "met" : "MISSED", cpuRate >= 100000 ? "met" : "MISSED");
         std::fprintf(stderr, "\n");
